@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's archive and prepares the wine prefix.
+# Does nothing that is already done, so it is cheap to call before every build.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  googletest
+  wine64
+  xvfb xauth x11-utils
+  ffmpeg
+  clang-14 libclang-rt-14-dev
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  # --no-install-recommends keeps wine64 from pulling in the i386 packages.
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=wine-env.sh
+source "$here/wine-env.sh"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "setup: preparing the wine prefix $WINEPREFIX (once)"
+  mkdir -p "$WINEPREFIX"
+  "$WINE" wineboot -i >/dev/null 2>&1 || true
+  "$WINESERVER" -w || true
+fi
