@@ -1,0 +1,146 @@
+// The AUD chunk codec. Everything here is plain integer arithmetic on caller-owned memory.
+#include "aud_codec.h"
+
+const int16_t kAudStepSizes[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+const int8_t kAudIndexAdjust[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
+
+namespace {
+
+// The body of the reconstruction step on plain locals, so the loops keep state in registers.
+inline void Reconstruct(int32_t& predictor, int32_t& stepIndex, uint32_t code) {
+  const int32_t step = kAudStepSizes[stepIndex];
+  int32_t difference = step >> 3;
+  if (code & 4) difference += step;
+  if (code & 2) difference += step >> 1;
+  if (code & 1) difference += step >> 2;
+  predictor += (code & 8) ? -difference : difference;
+  if (predictor > 32767) predictor = 32767;
+  if (predictor < -32768) predictor = -32768;
+  stepIndex += kAudIndexAdjust[code & 15];
+  if (stepIndex < 0) stepIndex = 0;
+  if (stepIndex > AUD_STEP_INDEX_MAX) stepIndex = AUD_STEP_INDEX_MAX;
+}
+
+inline uint32_t Quantise(int32_t predictor, int32_t stepIndex, int32_t sample) {
+  int32_t difference = sample - predictor;
+  uint32_t code = 0;
+  if (difference < 0) {
+    code = 8;
+    difference = -difference;
+  }
+  const int32_t step = kAudStepSizes[stepIndex];
+  if (difference >= step) {
+    code |= 4;
+    difference -= step;
+  }
+  if (difference >= step >> 1) {
+    code |= 2;
+    difference -= step >> 1;
+  }
+  if (difference >= step >> 2) code |= 1;
+  return code;
+}
+
+inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+inline uint32_t ReadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+int16_t AudApplyCode(AudCodecState* state, uint32_t code) {
+  Reconstruct(state->predictor, state->stepIndex, code);
+  return static_cast<int16_t>(state->predictor);
+}
+
+uint32_t AudEncodeSample(AudCodecState* state, int32_t sample) {
+  const uint32_t code = Quantise(state->predictor, state->stepIndex, sample);
+  Reconstruct(state->predictor, state->stepIndex, code);
+  return code;
+}
+
+uint32_t AudCodeBytesFor(uint32_t samples) { return (samples >> 1) + (samples & 1); }
+
+void AudEncodeCodes(AudCodecState* state, const int16_t* samples, uint32_t count, uint8_t* codes) {
+  int32_t predictor = state->predictor;
+  int32_t stepIndex = state->stepIndex;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t code = Quantise(predictor, stepIndex, samples[i]);
+    Reconstruct(predictor, stepIndex, code);
+    if (i & 1)
+      codes[i >> 1] = static_cast<uint8_t>(codes[i >> 1] | (code << 4));
+    else
+      codes[i >> 1] = static_cast<uint8_t>(code);
+  }
+  state->predictor = predictor;
+  state->stepIndex = stepIndex;
+}
+
+void AudWriteChunkHeader(uint32_t samples, uint8_t out[8]) {
+  const uint32_t codeBytes = AudCodeBytesFor(samples);
+  const uint32_t outputSize = samples * 2;
+  out[0] = static_cast<uint8_t>(codeBytes);
+  out[1] = static_cast<uint8_t>(codeBytes >> 8);
+  out[2] = static_cast<uint8_t>(outputSize);
+  out[3] = static_cast<uint8_t>(outputSize >> 8);
+  out[4] = static_cast<uint8_t>(AUD_CHUNK_ID);
+  out[5] = static_cast<uint8_t>(AUD_CHUNK_ID >> 8);
+  out[6] = static_cast<uint8_t>(AUD_CHUNK_ID >> 16);
+  out[7] = static_cast<uint8_t>(AUD_CHUNK_ID >> 24);
+}
+
+uint32_t AudEncodeChunk(AudCodecState* state, const int16_t* input, uint32_t samples, uint8_t* out) {
+  if (samples > AUD_CHUNK_MAX_SAMPLES) samples = AUD_CHUNK_MAX_SAMPLES;
+  AudWriteChunkHeader(samples, out);
+  AudEncodeCodes(state, input, samples, out + AUD_CHUNK_HEADER_BYTES);
+  return AUD_CHUNK_HEADER_BYTES + AudCodeBytesFor(samples);
+}
+
+int AudParseChunkHeader(const uint8_t bytes[8], AudChunkHeader* header) {
+  header->compressedSize = ReadU16(bytes);
+  header->outputSize = ReadU16(bytes + 2);
+  header->id = ReadU32(bytes + 4);
+  return header->id == AUD_CHUNK_ID;
+}
+
+uint32_t AudChunkSampleCount(const AudChunkHeader* header) {
+  const uint32_t announced = header->outputSize >> 1;
+  const uint32_t coded = static_cast<uint32_t>(header->compressedSize) * 2;
+  return announced < coded ? announced : coded;
+}
+
+void AudDecodeCodes(AudCodecState* state, const uint8_t* codes, uint32_t firstCode, uint32_t count,
+                    int16_t* output) {
+  int32_t predictor = state->predictor;
+  int32_t stepIndex = state->stepIndex;
+  const uint32_t end = firstCode + count;
+  for (uint32_t i = firstCode; i < end; ++i) {
+    const uint32_t code = (codes[i >> 1] >> ((i & 1) * 4)) & 15;
+    Reconstruct(predictor, stepIndex, code);
+    *output++ = static_cast<int16_t>(predictor);
+  }
+  state->predictor = predictor;
+  state->stepIndex = stepIndex;
+}
+
+uint32_t AudDecodeChunk(AudCodecState* state, const uint8_t* bytes, uint32_t length, int16_t* output,
+                        uint32_t maxSamples) {
+  AudChunkHeader header;
+  if (length < AUD_CHUNK_HEADER_BYTES || !AudParseChunkHeader(bytes, &header)) return 0;
+  uint32_t count = AudChunkSampleCount(&header);
+  const uint32_t presentBytes = length - AUD_CHUNK_HEADER_BYTES;  // codes actually held
+  if (presentBytes < AudCodeBytesFor(count)) count = presentBytes * 2;
+  if (count > maxSamples) count = maxSamples;
+  AudDecodeCodes(state, bytes + AUD_CHUNK_HEADER_BYTES, 0, count, output);
+  return count;
+}

@@ -1,0 +1,196 @@
+// The chunk codec against hand-worked values and its invariants.
+#include "aud_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Encode(AudCodecState& state, const std::vector<int16_t>& samples) {
+  std::vector<uint8_t> chunk(AUD_CHUNK_HEADER_BYTES + AUD_CHUNK_MAX_CODE_BYTES, 0xCC);
+  chunk.resize(AudEncodeChunk(&state, samples.data(), static_cast<uint32_t>(samples.size()), chunk.data()));
+  return chunk;
+}
+
+std::vector<int16_t> Decode(AudCodecState& state, const std::vector<uint8_t>& chunk,
+                            uint32_t maxSamples = AUD_CHUNK_MAX_SAMPLES) {
+  std::vector<int16_t> out(AUD_CHUNK_MAX_SAMPLES + 1, 0x5555);
+  out.resize(AudDecodeChunk(&state, chunk.data(), static_cast<uint32_t>(chunk.size()), out.data(), maxSamples));
+  return out;
+}
+
+std::vector<uint8_t> Codes(const std::vector<uint8_t>& chunk) {
+  return std::vector<uint8_t>(chunk.begin() + AUD_CHUNK_HEADER_BYTES, chunk.end());
+}
+
+AudChunkHeader Header(const std::vector<uint8_t>& chunk) {
+  AudChunkHeader header{};
+  EXPECT_TRUE(AudParseChunkHeader(chunk.data(), &header));
+  return header;
+}
+
+TEST(AudCodecTables, AreTheImaTables) {
+  EXPECT_EQ(kAudStepSizes[0], 7);
+  EXPECT_EQ(kAudStepSizes[8], 16);
+  EXPECT_EQ(kAudStepSizes[88], 32767);
+  for (int i = 1; i < 89; ++i) EXPECT_LT(kAudStepSizes[i - 1], kAudStepSizes[i]);
+  const int8_t adjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+  for (int c = 0; c < 16; ++c) EXPECT_EQ(kAudIndexAdjust[c], adjust[c & 7]);
+}
+
+TEST(AudCodecWorkedExamples, ThousandZerosGiveZeroCodesAndKeepTheState) {
+  AudCodecState state{0, 0};
+  const auto chunk = Encode(state, std::vector<int16_t>(1024, 0));
+  ASSERT_EQ(chunk.size(), 520u);
+  const std::vector<uint8_t> header = {0x00, 0x02, 0x00, 0x08, 0xAF, 0xDE, 0x00, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(chunk.begin(), chunk.begin() + 8), header);
+  EXPECT_EQ(Codes(chunk), std::vector<uint8_t>(512, 0));
+  EXPECT_EQ(state.predictor, 0);
+  EXPECT_EQ(state.stepIndex, 0);
+}
+
+TEST(AudCodecWorkedExamples, RisingRampEncodesAndDecodesToTheWorkedValues) {
+  AudCodecState encoder{0, 0};
+  const auto chunk = Encode(encoder, {100, 200, 300, 400});
+  EXPECT_EQ(Codes(chunk), (std::vector<uint8_t>{0x77, 0x77}));
+  EXPECT_EQ(encoder.predictor, 240);
+  EXPECT_EQ(encoder.stepIndex, 32);
+
+  AudCodecState decoder{0, 0};
+  EXPECT_EQ(Decode(decoder, chunk), (std::vector<int16_t>{11, 41, 104, 240}));
+  EXPECT_EQ(decoder.predictor, 240);
+  EXPECT_EQ(decoder.stepIndex, 32);
+}
+
+TEST(AudCodecWorkedExamples, FullScaleInputsSaturateTheCodes) {
+  AudCodecState top{0, 0};
+  EXPECT_EQ(Codes(Encode(top, std::vector<int16_t>(4, 32767))), (std::vector<uint8_t>{0x77, 0x77}));
+  AudCodecState bottom{0, 0};
+  const auto chunk = Encode(bottom, std::vector<int16_t>(4, -32768));
+  EXPECT_EQ(Codes(chunk), (std::vector<uint8_t>{0xFF, 0xFF}));
+  AudCodecState decoder{0, 0};
+  EXPECT_EQ(Decode(decoder, chunk), (std::vector<int16_t>{-11, -41, -104, -240}));
+}
+
+TEST(AudCodecWorkedExamples, OddChunkLeavesTheLastHighNibbleClear) {
+  AudCodecState state{0, 0};
+  const auto chunk = Encode(state, {-500, 700, -900});
+  const AudChunkHeader header = Header(chunk);
+  EXPECT_EQ(header.compressedSize, 2);
+  EXPECT_EQ(header.outputSize, 6);
+  ASSERT_EQ(chunk.size(), 10u);
+  EXPECT_EQ(chunk[9] & 0xF0, 0);
+  EXPECT_EQ(chunk[9] & 0x08, 0x08);  // the third sample lies below its prediction
+}
+
+TEST(AudCodecWorkedExamples, EmptyChunkIsAHeaderWithBothSizesZero) {
+  AudCodecState state{0, 0};
+  const auto chunk = Encode(state, {});
+  ASSERT_EQ(chunk.size(), 8u);
+  EXPECT_EQ(Header(chunk).compressedSize, 0);
+  EXPECT_EQ(Header(chunk).outputSize, 0);
+}
+
+TEST(AudCodecDecoding, StopsAtTheSampleLimitAndAtTheCodesPresent) {
+  AudCodecState state{0, 0};
+  std::vector<int16_t> ramp(1024);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i * 31);
+  const auto chunk = Encode(state, ramp);
+  AudCodecState limited{0, 0};
+  EXPECT_EQ(Decode(limited, chunk, 300).size(), 300u);
+
+  // A chunk cut after 10 code bytes yields exactly the 20 samples those bytes hold.
+  std::vector<uint8_t> cut(chunk.begin(), chunk.begin() + 18);
+  AudCodecState whole{0, 0}, partial{0, 0};
+  const auto all = Decode(whole, chunk);
+  const auto some = Decode(partial, cut);
+  ASSERT_EQ(some.size(), 20u);
+  EXPECT_TRUE(std::equal(some.begin(), some.end(), all.begin()));
+
+  // An output size announcing more samples than the codes hold stops at the last code.
+  std::vector<uint8_t> boastful = cut;
+  boastful[0] = 10;
+  boastful[1] = 0;
+  boastful[2] = 0xFF;
+  boastful[3] = 0xFF;
+  AudCodecState fromHeader{0, 0};
+  EXPECT_EQ(Decode(fromHeader, boastful).size(), 20u);
+}
+
+TEST(AudCodecDecoding, RejectsWrongIdsAndShortHeadersWithoutTouchingTheState) {
+  AudCodecState state{123, 45};
+  std::vector<uint8_t> chunk = {2, 0, 4, 0, 0xAF, 0xDE, 1, 0, 0x77, 0x77};
+  EXPECT_TRUE(Decode(state, chunk).empty());
+  chunk[6] = 0;
+  std::vector<uint8_t> shortHeader(chunk.begin(), chunk.begin() + 7);
+  EXPECT_TRUE(Decode(state, shortHeader).empty());
+  EXPECT_EQ(state.predictor, 123);
+  EXPECT_EQ(state.stepIndex, 45);
+}
+
+TEST(AudCodecInvariants, StateStaysInRangeWhateverTheInput) {
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> anySample(-32768, 32767);
+  AudCodecState encoder{0, 0}, decoder{0, 0};
+  for (int round = 0; round < 200; ++round) {
+    std::vector<int16_t> samples(1 + random() % 1024);
+    // Alternate full-scale noise with bursts of extremes to drive both clamps.
+    for (auto& s : samples) s = static_cast<int16_t>(round % 3 ? anySample(random) : (random() & 1 ? 32767 : -32768));
+    const auto chunk = Encode(encoder, samples);
+    ASSERT_GE(encoder.stepIndex, 0);
+    ASSERT_LE(encoder.stepIndex, 88);
+    ASSERT_GE(encoder.predictor, -32768);
+    ASSERT_LE(encoder.predictor, 32767);
+    const auto decoded = Decode(decoder, chunk);
+    ASSERT_EQ(decoded.size(), samples.size());
+    ASSERT_EQ(decoder.predictor, encoder.predictor);
+    ASSERT_EQ(decoder.stepIndex, encoder.stepIndex);
+    ASSERT_EQ(decoded.back(), encoder.predictor);
+  }
+  for (uint32_t code = 0; code < 16; ++code) {
+    AudCodecState edge{32767, 88};
+    AudApplyCode(&edge, code);
+    EXPECT_LE(edge.stepIndex, 88);
+    edge = {-32768, 0};
+    AudApplyCode(&edge, code);
+    EXPECT_GE(edge.predictor, -32768);
+    EXPECT_GE(edge.stepIndex, 0);
+  }
+}
+
+TEST(AudCodecInvariants, ChunkByChunkEqualsOneSequence) {
+  std::mt19937 random(7);
+  std::vector<int16_t> signal(5000);
+  for (size_t i = 0; i < signal.size(); ++i)
+    signal[i] = static_cast<int16_t>(8000 * ((i / 37) % 2 ? 1 : -1) + static_cast<int>(random() % 2001) - 1000);
+
+  // Encoding in chunks of uneven length gives the same codes as one long sequence.
+  AudCodecState chunked{0, 0};
+  std::vector<int16_t> decodedByChunk;
+  AudCodecState decoder{0, 0};
+  std::vector<uint8_t> chunkCodes;
+  size_t at = 0;
+  for (uint32_t length : {1024u, 1u, 700u, 1024u, 2u, 1024u, 1024u, 201u}) {
+    const auto chunk = Encode(chunked, std::vector<int16_t>(signal.begin() + at, signal.begin() + at + length));
+    const auto part = Decode(decoder, chunk);
+    decodedByChunk.insert(decodedByChunk.end(), part.begin(), part.end());
+    at += length;
+  }
+  ASSERT_EQ(at, signal.size());
+
+  AudCodecState whole{0, 0};
+  std::vector<uint8_t> codes(AudCodeBytesFor(5000));
+  AudEncodeCodes(&whole, signal.data(), 5000, codes.data());
+  AudCodecState sequence{0, 0};
+  std::vector<int16_t> decodedWhole(5000);
+  AudDecodeCodes(&sequence, codes.data(), 0, 2501, decodedWhole.data());
+  AudDecodeCodes(&sequence, codes.data(), 2501, 2499, decodedWhole.data() + 2501);  // resumes mid-byte
+  EXPECT_EQ(decodedByChunk, decodedWhole);
+  EXPECT_EQ(chunked.predictor, whole.predictor);
+  EXPECT_EQ(chunked.stepIndex, whole.stepIndex);
+}
+
+}  // namespace
