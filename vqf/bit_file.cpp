@@ -1,0 +1,79 @@
+// The bit-file table and the bit writer.
+#include "bit_file.h"
+
+#include <cstring>
+
+namespace {
+
+// Static storage starts zeroed, so every slot is free when the module is loaded.
+BitFile bitFiles[kBitFileSlots];
+bool slotInUse[kBitFileSlots];
+
+constexpr int32_t kBufferBits = kBitFileBufferBytes * 8;
+
+void WriteToStream(BitFile* file, size_t bytes) {
+  if (bytes == 0) return;
+  if (std::fwrite(file->buffer, 1, bytes, file->stream) != bytes) file->writeFailed = true;
+}
+
+}  // namespace
+
+BitFile* OpenBitFile(const char* path, const char* mode) {
+  int32_t slot = 0;
+  while (slot < kBitFileSlots && slotInUse[slot]) ++slot;
+  if (slot == kBitFileSlots) {
+    // Out of slots: report it and fail like a file that cannot be opened; the host's
+    // process must go on.
+    std::fputs("tealloc(): File number exceeds upper limit.\n", stderr);
+    return nullptr;
+  }
+  FILE* stream = std::fopen(path, mode);
+  if (!stream) return nullptr;
+  slotInUse[slot] = true;
+  BitFile* file = &bitFiles[slot];
+  file->bitCount = 0;
+  std::memset(file->buffer, 0, sizeof file->buffer);
+  file->mode = mode;
+  file->stream = stream;
+  file->slot = slot;
+  file->writeFailed = false;
+  return file;
+}
+
+void PutBitArray(const uint8_t* bits, int32_t stride, int32_t count, BitFile* file) {
+  for (int32_t i = 0; i < count; ++i, bits += stride) {
+    file->buffer[file->bitCount / 8] |= static_cast<uint8_t>((*bits & 1u) << (7 - file->bitCount % 8));
+    if (++file->bitCount == kBufferBits) {
+      WriteToStream(file, kBitFileBufferBytes);
+      std::memset(file->buffer, 0, sizeof file->buffer);
+      file->bitCount = 0;
+    }
+  }
+}
+
+int32_t PutBits(int32_t value, int32_t width, BitFile* file) {
+  if (width < 0) width = 0;
+  if (width > 32) width = 32;
+  // value >= 2^width in a signed comparison; for widths 31 and 32 the result has no meaning.
+  const int32_t overflow = width < 31 && value >= (int32_t{1} << width) ? 1 : 0;
+  uint8_t bits[32];
+  for (int32_t i = 0; i < width; ++i) {
+    const int32_t shift = width - 1 - i;
+    // Bit 'shift' of the value, shifting as unsigned so shifts of 31 stay defined.
+    bits[i] = static_cast<uint8_t>((static_cast<uint32_t>(value) >> shift) & 1u);
+  }
+  PutBitArray(bits, 1, width, file);
+  return overflow;
+}
+
+bool BitFileWriteFailed(const BitFile* file) { return file && file->writeFailed; }
+
+bool CloseBitFile(BitFile* file) {
+  if (!file) return false;
+  if (std::strchr(file->mode, 'w')) WriteToStream(file, static_cast<size_t>(file->bitCount + 7) / 8);
+  // The stream's own buffer is written out by the close; its failure is a lost write too.
+  if (std::fclose(file->stream) != 0) file->writeFailed = true;
+  file->stream = nullptr;
+  slotInUse[file->slot] = false;
+  return !file->writeFailed;
+}
