@@ -1,0 +1,160 @@
+#include "wma_core.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+TEST(WmaFormatTable, HasThirtyFourUniqueRowsSortedByRateThenChannels) {
+  ASSERT_EQ(kWmaFormatCount, 34u);
+  for (uint32_t i = 1; i < kWmaFormatCount; ++i) {
+    const WmaFormatRow& a = WmaFormatTable[i - 1];
+    const WmaFormatRow& b = WmaFormatTable[i];
+    EXPECT_LT(std::make_tuple(a.kbps, a.sampleRate, a.channels),
+              std::make_tuple(b.kbps, b.sampleRate, b.channels))
+        << "row " << i;
+  }
+  const WmaFormatRow& first = WmaFormatTable[0];
+  EXPECT_EQ(std::make_tuple(first.kbps, first.sampleRate, first.channels),
+            std::make_tuple(5u, 8000u, 1u));
+  const WmaFormatRow& last = WmaFormatTable[33];
+  EXPECT_EQ(std::make_tuple(last.kbps, last.sampleRate, last.channels),
+            std::make_tuple(160u, 48000u, 2u));
+}
+
+TEST(WmaFormatTable, ExportRowFallsBackToRowThirtyForZeroAndWordsBeyondTheTable) {
+  for (uint32_t options : {0u, 35u, 1000u, 0xFFFFFFFFu}) {
+    const WmaFormatRow& row = WmaExportRow(options);
+    EXPECT_EQ(&row, &WmaFormatTable[29]) << options;
+  }
+  EXPECT_EQ(&WmaExportRow(1), &WmaFormatTable[0]);
+  EXPECT_EQ(&WmaExportRow(34), &WmaFormatTable[33]);
+  EXPECT_EQ(WmaDialogInitialRow(0), 30u);
+  EXPECT_EQ(WmaDialogInitialRow(35), 35u);  // selects nothing in the dialog
+}
+
+TEST(MatchWmaFormat, PicksTheNearestBitRateFirstThenTheExactRateAndChannels) {
+  struct Case { uint32_t bitRate; uint16_t channels; uint32_t sampleRate; uint32_t row; };
+  const Case cases[] = {
+      {128000, 2, 44100, 31}, {128000, 2, 48000, 32}, {127999, 2, 44100, 31},
+      {0, 1, 8000, 1},        {0, 2, 8000, 0},        {56000, 2, 44100, 26},
+      {56000, 2, 32000, 25},  {20000, 2, 44100, 0},   {1000000, 2, 48000, 34},
+      {0xFFFFFFFFu, 2, 48000, 34}, {96000, 2, 44100, 30}, {96000, 1, 44100, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(MatchWmaFormat(c.bitRate, c.channels, c.sampleRate), c.row)
+        << c.bitRate << " " << c.channels << " " << c.sampleRate;
+  // Every row maps back to itself.
+  for (uint32_t row = 1; row <= kWmaFormatCount; ++row) {
+    const WmaFormatRow& r = WmaFormatTable[row - 1];
+    EXPECT_EQ(MatchWmaFormat(r.kbps * 1000, static_cast<uint16_t>(r.channels), r.sampleRate), row);
+  }
+}
+
+TEST(FormatDecimal, WritesSignAndDigitsWithoutPadding) {
+  const std::pair<int32_t, const char*> cases[] = {
+      {0, "0"}, {96000, "96000"}, {-5, "-5"}, {INT32_MIN, "-2147483648"},
+      {INT32_MAX, "2147483647"}, {10, "10"}};
+  for (const auto& c : cases) {
+    char text[kDecimalTextSize + 4];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(FormatDecimal(c.first, text), std::strlen(c.second));
+    EXPECT_STREQ(text, c.second);
+  }
+  char text[kOptionsTextSize];
+  FormatOptionsText(128000, text);
+  EXPECT_STREQ(text, "128000 bps");
+  FormatOptionsText(0xFFFFFFFFu, text);  // a bit rate read as signed, like the decimal text
+  EXPECT_STREQ(text, "-1 bps");
+}
+
+TEST(WmaPcmFields, FollowTheHostsSampleType) {
+  WmaPcmFields f = MakeWmaPcmFields(44100, 16, 2);
+  EXPECT_EQ(std::make_tuple(f.formatTag, f.channels, f.samplesPerSec, f.avgBytesPerSec,
+                            f.blockAlign, f.bitsPerSample, f.extraSize),
+            std::make_tuple(1, 2, 44100u, 176400u, 4, 16, 0));
+  f = MakeWmaPcmFields(22050, 8, 1);
+  EXPECT_EQ(std::make_tuple(f.formatTag, f.channels, f.samplesPerSec, f.avgBytesPerSec,
+                            f.blockAlign, f.bitsPerSample, f.extraSize),
+            std::make_tuple(1, 1, 22050u, 22050u, 1, 8, 0));
+}
+
+// A port that hands out scripted blocks and then the end of the stream.
+class ScriptedPort {
+ public:
+  explicit ScriptedPort(std::vector<std::vector<uint8_t>> blocks) : blocks_(std::move(blocks)) {}
+  uint32_t Filled() const { return static_cast<uint32_t>(block_.size()); }
+  uint32_t ReadPos() const { return readPos_; }
+  void SetReadPos(uint32_t pos) { readPos_ = pos; }
+  bool Ended() const { return ended_; }
+  void AwaitBlock() {
+    ++waits;
+    if (next_ == blocks_.size()) {
+      ended_ = true;
+      return;
+    }
+    block_ = blocks_[next_++];
+    readPos_ = 0;
+  }
+  void CopyOut(uint32_t from, uint8_t* to, uint32_t n) {
+    ASSERT_LE(from + n, block_.size());
+    if (n) std::memcpy(to, block_.data() + from, n);
+  }
+  int waits = 0;
+
+ private:
+  std::vector<std::vector<uint8_t>> blocks_;
+  std::vector<uint8_t> block_;
+  size_t next_ = 0;
+  uint32_t readPos_ = 0;
+  bool ended_ = false;
+};
+
+static std::vector<std::vector<uint8_t>> CountingBlocks(std::vector<size_t> sizes,
+                                                        std::vector<uint8_t>* all) {
+  std::vector<std::vector<uint8_t>> blocks;
+  uint8_t value = 0;
+  for (size_t size : sizes) {
+    blocks.emplace_back();
+    for (size_t i = 0; i < size; ++i) {
+      blocks.back().push_back(value);
+      all->push_back(value++);
+    }
+  }
+  return blocks;
+}
+
+TEST(ReadHandoff, DeliversEveryByteInOrderForHostBlocksOfAnySize) {
+  for (uint32_t hostBlock : {1u, 7u, 100u, 256u, 1000u, 5000u}) {
+    std::vector<uint8_t> expected;
+    ScriptedPort port(CountingBlocks({256, 256, 0, 100, 256, 3}, &expected));
+    std::vector<uint8_t> got;
+    std::vector<uint8_t> buffer(hostBlock);
+    for (;;) {
+      const uint32_t n = ReadHandoff(port, buffer.data(), hostBlock);
+      got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+      if (n < hostBlock) break;
+    }
+    EXPECT_EQ(got, expected) << hostBlock;
+    EXPECT_EQ(ReadHandoff(port, buffer.data(), hostBlock), 0u);
+  }
+}
+
+TEST(ReadHandoff, ServesFromTheBlockWithoutWaitingUntilItIsDrained) {
+  std::vector<uint8_t> expected;
+  ScriptedPort port(CountingBlocks({100, 100}, &expected));
+  uint8_t buffer[100];
+  EXPECT_EQ(ReadHandoff(port, buffer, 40), 40u);
+  EXPECT_EQ(ReadHandoff(port, buffer, 60), 60u);
+  EXPECT_EQ(port.waits, 1);
+  // A read of 0 bytes with the block drained asks for the next one, then returns 0.
+  EXPECT_EQ(ReadHandoff(port, buffer, 0), 0u);
+  EXPECT_EQ(port.waits, 2);
+  EXPECT_EQ(ReadHandoff(port, buffer, 100), 100u);
+  EXPECT_EQ(buffer[0], expected[100]);
+  // The end arriving right after the last block: the next read ends without copying.
+  EXPECT_EQ(ReadHandoff(port, buffer, 100), 0u);
+  EXPECT_TRUE(port.Ended());
+}

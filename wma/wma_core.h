@@ -1,0 +1,90 @@
+// The WMA plug-in's portable core: the table of output encodings, the mapping of a
+// stream back to a row, the decimal text of the options string, the PCM record handed
+// to the encoder and the host side of the one-block hand-off. No platform headers:
+// it is unit-tested natively and compiled freestanding into the plug-in.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// One output encoding; the row's 1-based position in WmaFormatTable is the options word.
+struct WmaFormatRow {
+  uint32_t kbps;        // compressed bit rate in units of 1000 bit/s
+  uint32_t sampleRate;  // Hz
+  uint32_t channels;    // 1 mono, 2 stereo
+};
+
+constexpr uint32_t kWmaFormatCount = 34;
+// The row an options word of 0 (no choice made) stands for: 96 kbps, 44100 Hz, stereo.
+constexpr uint32_t kWmaDefaultRow = 30;
+
+extern const WmaFormatRow WmaFormatTable[kWmaFormatCount];
+
+// The row an export uses: 0 and words naming no row (above 34) both give the default.
+const WmaFormatRow& WmaExportRow(uint32_t options);
+
+// The row the options dialog starts on: 0 gives the default; anything else is kept,
+// so a word naming no row opens the dialog with nothing selected.
+uint32_t WmaDialogInitialRow(uint32_t options);
+
+// The options word whose row has the bit rate nearest to bitRate (ties to the lower)
+// and exactly the stream's channels and sampling rate; 0 when that bit rate is not
+// offered for them.
+uint32_t MatchWmaFormat(uint32_t bitRate, uint16_t channels, uint32_t sampleRate);
+
+// Longest FormatDecimal text with its terminator: a minus sign, ten digits, zero byte.
+constexpr size_t kDecimalTextSize = 12;
+// Writes value as zero-terminated decimal text; returns the number of characters
+// written, the terminator not counted.
+size_t FormatDecimal(int32_t value, char* text);
+
+// The options string of an open input: "<bitRate> bps". text needs kOptionsTextSize bytes.
+constexpr size_t kOptionsTextSize = kDecimalTextSize + 4;
+void FormatOptionsText(uint32_t bitRate, char* text);
+
+// The fields of the 18-byte PCM format record handed to the encoder for the host's
+// sample type (integer products as the host's values give them, 32-bit).
+struct WmaPcmFields {
+  uint16_t formatTag;
+  uint16_t channels;
+  uint32_t samplesPerSec;
+  uint32_t avgBytesPerSec;
+  uint16_t blockAlign;
+  uint16_t bitsPerSample;
+  uint16_t extraSize;
+};
+WmaPcmFields MakeWmaPcmFields(uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels);
+
+// The host's side of the one-block hand-off. The port owns the block and the waiting:
+//   uint32_t Filled(), ReadPos(); void SetReadPos(uint32_t);
+//   bool Ended()            the stream has ended, no more blocks will come
+//   void AwaitBlock()       ask for the next block and wait until it, or the end, arrives
+//   void CopyOut(uint32_t from, uint8_t* to, uint32_t n)   copy from the current block
+// Stores up to want bytes into out, spanning as many blocks as needed; returns fewer
+// only at the end of the stream. A read of 0 bytes still waits for a block when the
+// current one is drained, so that the end of the stream is seen.
+template <class Port>
+uint32_t ReadHandoff(Port& port, uint8_t* out, uint32_t want) {
+  uint32_t total = 0;
+  uint32_t remaining = want;
+  for (;;) {
+    if (port.ReadPos() == port.Filled()) {
+      if (port.Ended()) return total;
+      port.AwaitBlock();
+      if (port.ReadPos() == port.Filled()) {
+        if (port.Ended()) return total;
+        continue;  // an empty block: ask again
+      }
+    }
+    const uint32_t left = port.Filled() - port.ReadPos();
+    if (remaining <= left) {
+      port.CopyOut(port.ReadPos(), out + total, remaining);
+      port.SetReadPos(port.ReadPos() + remaining);
+      return total + remaining;
+    }
+    port.CopyOut(port.ReadPos(), out + total, left);
+    total += left;
+    remaining -= left;
+    port.SetReadPos(port.Filled());
+  }
+}
