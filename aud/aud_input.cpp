@@ -1,0 +1,78 @@
+// Import: the input context and its entry points.
+#include "aud_file.h"
+#include "aud_header.h"
+#include "vell_filter.h"
+
+namespace {
+
+const long kTransferBytes = 30720;  // 15 chunks of 1024 samples per request
+
+struct AudInputContext {
+  HANDLE file;                 // positioned inside the chunk data
+  uint32_t totalSamples;       // the header's uncompressed size / 2
+  AudChunkReader reader;
+};
+
+// Reads the 12-byte header; 0 for a short file or a header of another kind.
+int ReadAudHeader(HANDLE file, AudFileHeader* header) {
+  uint8_t bytes[AUD_FILE_HEADER_BYTES];
+  return ReadExactly(file, bytes, AUD_FILE_HEADER_BYTES) && AudReadFileHeader(bytes, header);
+}
+
+}  // namespace
+
+long WINAPI FilterUnderstandsFormat(const char* fileName) {
+  HANDLE file = OpenForReading(fileName);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  AudFileHeader header;
+  const int understood = ReadAudHeader(file, &header);
+  CloseHandle(file);
+  return understood;
+}
+
+FilterHandle WINAPI OpenFilterInput(const char* fileName, long* sampleRate, WORD* bitsPerSample,
+                                    WORD* channels, long, long* transferSize) {
+  AudInputContext* input = static_cast<AudInputContext*>(LocalAlloc(LPTR, sizeof(AudInputContext)));
+  if (!input) return nullptr;
+  input->file = OpenForReading(fileName);
+  AudFileHeader header;
+  if (input->file == INVALID_HANDLE_VALUE || !ReadAudHeader(input->file, &header)) {
+    if (input->file != INVALID_HANDLE_VALUE) CloseHandle(input->file);
+    LocalFree(input);
+    return nullptr;
+  }
+  input->totalSamples = header.uncompressedSize >> 1;
+  if (sampleRate) *sampleRate = header.sampleRate;
+  if (bitsPerSample) *bitsPerSample = 16;
+  if (channels) *channels = 1;
+  if (transferSize) *transferSize = kTransferBytes;
+  return input;
+}
+
+long WINAPI ReadFilterInput(FilterHandle handle, void* buffer, long bytes) {
+  AudInputContext* input = static_cast<AudInputContext*>(handle);
+  if (!input || !buffer || bytes <= 0) return 0;
+  const AudByteSource source = FileSource(input->file);
+  return static_cast<long>(
+      AudReadBlock(&input->reader, &source, static_cast<int16_t*>(buffer), static_cast<uint32_t>(bytes)));
+}
+
+void WINAPI CloseFilterInput(FilterHandle handle) {
+  AudInputContext* input = static_cast<AudInputContext*>(handle);
+  if (!input) return;
+  CloseHandle(input->file);
+  LocalFree(input);
+}
+
+long WINAPI FilterGetFileSize(FilterHandle handle) {
+  const AudInputContext* input = static_cast<const AudInputContext*>(handle);
+  return input ? static_cast<long>(input->totalSamples * 2) : 0;
+}
+
+DWORD WINAPI FilterOptions(FilterHandle) { return 0; }
+
+DWORD WINAPI FilterOptionsString(FilterHandle, char* text) {
+  if (!text) return 0;
+  lstrcpyA(text, "Westwood Studios AUD format");
+  return 1;
+}
