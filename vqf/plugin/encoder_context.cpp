@@ -1,0 +1,112 @@
+#include "encoder_context.h"
+
+#include <new>
+
+#include "bit_file.h"
+#include "encoder_library.h"
+#include "frame_writer.h"
+#include "header_builder.h"
+#include "pcm_framer.h"
+#include "tvqenc_api.h"
+
+namespace vqf {
+
+struct EncoderContext {
+  HeaderInfo header;
+  EncoderTuning tuning;
+  FrameIndex index;
+  BitFile* bitFile;
+  uint32_t frameSamples;  // frameSize x channels
+  PlanarFrame frame;      // bitsPerSample, channels, frameSize, samples, filled
+};
+
+namespace {
+
+const EncoderEntryPoints& Library() { return encoderEntryPoints; }
+
+void EncodeAndWriteFrame(EncoderContext& context) {
+  Library().TvqEncodeFrame(context.frame.samples, &context.index);
+  WriteFrameRecord(&context.index, context.bitFile);
+}
+
+// Sets the encoder up for the mode; false when the library refuses it.
+bool InitializeEncoder(EncoderContext& context, uint32_t channels, uint32_t sampleRate,
+                       uint32_t kbpsPerChannel) {
+  Library().TvqGetVersionID(0, context.header.versionId);
+  context.header.channelMode = channels == 2 ? 1 : 0;
+  context.tuning.value = 16;
+  context.header.samplingRate = static_cast<int32_t>(sampleRate / 1000);
+  context.header.bitRate = static_cast<int32_t>(channels * kbpsPerChannel);
+  return Library().TvqEncInitialize(&context.header, &context.tuning, &context.index, 1) == 0;
+}
+
+// Opens the file, takes the frame layout and writes the header; false when any step fails
+// (the file, if it was created, is closed again).
+bool StartFile(EncoderContext& context, const char* fileName, uint32_t channels) {
+  context.bitFile = OpenBitFile(fileName, "wb");
+  if (!context.bitFile) return false;
+  FetchFrameLayout();
+  const int32_t frameSize = Library().TvqEncGetFrameSize();
+  if (frameSize > 0) {
+    context.frame.frameSize = static_cast<uint32_t>(frameSize);
+    context.frame.channels = channels;
+    context.frameSamples = context.frame.frameSize * channels;
+    context.frame.samples = new (std::nothrow) float[context.frameSamples]();
+  }
+  std::unique_ptr<CChunk> header;
+  if (context.frame.samples) header = BuildHeader(context.header, "header_info");
+  if (!header) {
+    delete[] context.frame.samples;
+    context.frame.samples = nullptr;
+    CloseBitFile(context.bitFile);
+    return false;
+  }
+  WriteHeader(context.bitFile, *header);
+  return true;
+}
+
+}  // namespace
+
+EncoderContext* OpenEncoderContext(const char* fileName, uint32_t channels, uint32_t sampleRate,
+                                   uint32_t bitsPerSample, uint32_t kbpsPerChannel) {
+  if ((bitsPerSample != 8 && bitsPerSample != 16) || (channels != 1 && channels != 2)) return nullptr;
+  auto* context = new (std::nothrow) EncoderContext();  // zero-filled
+  if (!context) return nullptr;
+  context->frame.bitsPerSample = bitsPerSample;
+  if (!InitializeEncoder(*context, channels, sampleRate, kbpsPerChannel)) {
+    delete context;
+    return nullptr;
+  }
+  if (!StartFile(*context, fileName, channels)) {
+    // End the encoding that TvqEncInitialize began before the library may be unloaded.
+    Library().TvqEncTerminate(&context->index);
+    delete context;
+    return nullptr;
+  }
+  return context;
+}
+
+bool FeedEncoderContext(EncoderContext* context, const void* data, size_t bytes) {
+  if (BitFileWriteFailed(context->bitFile)) return false;  // the file is lost already
+  GatherFrames(context->frame, static_cast<const uint8_t*>(data), bytes,
+               [context] { EncodeAndWriteFrame(*context); });
+  return !BitFileWriteFailed(context->bitFile);
+}
+
+void FinishEncoderContext(EncoderContext* context) {
+  if (context->frame.filled != 0) {
+    SilenceFrom(context->frame, context->frame.filled);
+    EncodeAndWriteFrame(*context);
+  }
+  // Two silent frames end every file.
+  SilenceFrom(context->frame, 0);
+  EncodeAndWriteFrame(*context);
+  EncodeAndWriteFrame(*context);
+  Library().TvqEncTerminate(&context->index);
+  // A failed write was reported by the write call that met it; the close has no result.
+  CloseBitFile(context->bitFile);
+  delete[] context->frame.samples;
+  delete context;
+}
+
+}  // namespace vqf
