@@ -59,7 +59,9 @@ WmaPcmFields MakeWmaPcmFields(uint32_t sampleRate, uint16_t bitsPerSample, uint1
 //   uint32_t Filled(), ReadPos(); void SetReadPos(uint32_t);
 //   bool Ended()            the stream has ended, no more blocks will come
 //   void AwaitBlock()       ask for the next block and wait until it, or the end, arrives
-//   void CopyOut(uint32_t from, uint8_t* to, uint32_t n)   copy from the current block
+//   bool CopyOut(uint32_t from, uint8_t* to, uint32_t n)   copy from the current block;
+//                                       false when the block cannot be reached (the read
+//                                       then ends with what it has)
 // Stores up to want bytes into out, spanning as many blocks as needed; returns fewer
 // only at the end of the stream. A read of 0 bytes still waits for a block when the
 // current one is drained, so that the end of the stream is seen.
@@ -78,11 +80,11 @@ uint32_t ReadHandoff(Port& port, uint8_t* out, uint32_t want) {
     }
     const uint32_t left = port.Filled() - port.ReadPos();
     if (remaining <= left) {
-      port.CopyOut(port.ReadPos(), out + total, remaining);
+      if (!port.CopyOut(port.ReadPos(), out + total, remaining)) return total;
       port.SetReadPos(port.ReadPos() + remaining);
       return total + remaining;
     }
-    port.CopyOut(port.ReadPos(), out + total, left);
+    if (!port.CopyOut(port.ReadPos(), out + total, left)) return total;
     total += left;
     remaining -= left;
     port.SetReadPos(port.Filled());

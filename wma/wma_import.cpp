@@ -1,0 +1,327 @@
+// Import: the SDK's reader decodes on a thread of its own and pushes blocks into the
+// context's OnSample; the host pulls with ReadFilterInput. One hand-off buffer and three
+// manual-reset events keep exactly one decoded block in flight between the two threads.
+#include "wma_core.h"
+#include "wma_plugin.h"
+
+// How long a read waits for the reader to answer a request for the next block with a
+// block or a status before it takes the reader as gone silent and ends the stream.
+// Decoding one block takes milliseconds; this only guards against a reader that has
+// stopped delivering without saying so, which would otherwise hang the host for ever.
+constexpr DWORD kSilentReaderLimitMs = 30000;
+
+// Who holds the hand-off buffer. The events pace the two threads; this word settles the
+// races they leave open: a request that lapses (silent reader, end of stream reported
+// from another thread) is withdrawn only if the delivery thread has not yet taken it,
+// and the buffer is freed only when no copy into it is running.
+enum HandoffState : LONG {
+  kHandoffIdle = 0,       // no request outstanding; the host's side owns the buffer
+  kHandoffRequested = 1,  // the host asked for a block; OnSample may take the buffer
+  kHandoffFilling = 2,    // OnSample is storing a block into the buffer
+  kHandoffClosed = 3,     // the context is closing; no block is taken any more
+};
+
+struct WmaInputContext {
+  WmaReaderCallback callback;  // first word: the table the reader calls through
+  uint8_t format[1024];        // the decoded stream's format, WAVEFORMATEX at its start
+  uint32_t duration;           // "Duration", milliseconds
+  uint32_t bitRate;            // "Bitrate", bit/s
+  volatile LONG refCount;
+  WmaReader* reader;
+  volatile uint8_t endOfStream;  // no block will come any more
+  uint32_t capacity;             // bytes of the hand-off buffer
+  uint32_t readPos;              // bytes of the current block given to the host
+  uint32_t filled;               // bytes of the current block in the buffer
+  HANDLE readyEvent;             // a block, or the end of the stream, is ready
+  HANDLE requestEvent;           // the host's side asks for the next block
+  HANDLE stopEvent;              // the context is closing
+  HLOCAL handoffBuffer;          // movable local memory; null until the first block
+  volatile LONG handoff;         // HandoffState
+};
+
+#if !defined(_WIN64)
+static_assert(offsetof(WmaInputContext, format) == 4, "format");
+static_assert(offsetof(WmaInputContext, duration) == 1028, "duration");
+static_assert(offsetof(WmaInputContext, bitRate) == 1032, "bitRate");
+static_assert(offsetof(WmaInputContext, refCount) == 1036, "refCount");
+static_assert(offsetof(WmaInputContext, reader) == 1040, "reader");
+static_assert(offsetof(WmaInputContext, endOfStream) == 1044, "endOfStream");
+static_assert(offsetof(WmaInputContext, capacity) == 1048, "capacity");
+static_assert(offsetof(WmaInputContext, readPos) == 1052, "readPos");
+static_assert(offsetof(WmaInputContext, filled) == 1056, "filled");
+static_assert(offsetof(WmaInputContext, readyEvent) == 1060, "readyEvent");
+static_assert(offsetof(WmaInputContext, requestEvent) == 1064, "requestEvent");
+static_assert(offsetof(WmaInputContext, stopEvent) == 1068, "stopEvent");
+static_assert(offsetof(WmaInputContext, handoffBuffer) == 1072, "handoffBuffer");
+#endif
+static_assert(offsetof(WmaInputContext, callback) == 0, "the context is the callback object");
+
+static WmaInputContext* FromCallback(WmaReaderCallback* self) {
+  return reinterpret_cast<WmaInputContext*>(self);
+}
+
+static uint16_t FormatU16(const WmaInputContext* c, size_t offset) {
+  return static_cast<uint16_t>(c->format[offset] | c->format[offset + 1] << 8);
+}
+static uint32_t FormatU32(const WmaInputContext* c, size_t offset) {
+  return FormatU16(c, offset) | static_cast<uint32_t>(FormatU16(c, offset + 2)) << 16;
+}
+static uint16_t StreamChannels(const WmaInputContext* c) { return FormatU16(c, 2); }
+static uint32_t StreamSampleRate(const WmaInputContext* c) { return FormatU32(c, 4); }
+static uint16_t StreamBitsPerSample(const WmaInputContext* c) { return FormatU16(c, 14); }
+
+// --- The callback object's operations, called by the reader ---
+
+static HRESULT WINAPI ContextQueryInterface(WmaReaderCallback*, const GUID*, void**) {
+  return E_NOINTERFACE;  // not even the base interface: the reader needs none
+}
+
+static ULONG WINAPI ContextAddRef(WmaReaderCallback* self) {
+  return static_cast<ULONG>(InterlockedIncrement(&FromCallback(self)->refCount));
+}
+
+static void DestroyContext(WmaInputContext* c) {
+  HANDLE events[] = {c->readyEvent, c->requestEvent, c->stopEvent};
+  for (HANDLE event : events)
+    if (event) CloseHandle(event);
+  if (c->handoffBuffer) LocalFree(c->handoffBuffer);
+  HeapFree(g_processHeap, 0, c);
+}
+
+static ULONG WINAPI ContextRelease(WmaReaderCallback* self) {
+  WmaInputContext* c = FromCallback(self);
+  const LONG count = InterlockedDecrement(&c->refCount);
+  if (count == 0) DestroyContext(c);
+  return static_cast<ULONG>(count);
+}
+
+// Marks the end of the stream: the flag first, so a read woken by the event sees it.
+static void EndStream(WmaInputContext* c) {
+  c->endOfStream = 1;
+  SetEvent(c->readyEvent);
+}
+
+// Copies one block into the hand-off buffer, allocating it at the first block and growing
+// it (same handle) for a larger one. False when the memory cannot be had: nothing is copied.
+static bool StoreBlock(WmaInputContext* c, const void* data, DWORD bytes) {
+  if (bytes == 0) return true;
+  if (!c->handoffBuffer) {
+    c->handoffBuffer = LocalAlloc(LMEM_MOVEABLE, bytes);
+    if (!c->handoffBuffer) return false;
+    c->capacity = bytes;
+  } else if (c->capacity < bytes) {
+    if (!LocalReAlloc(c->handoffBuffer, bytes, LMEM_MOVEABLE)) return false;
+    c->capacity = bytes;
+  }
+  void* buffer = LocalLock(c->handoffBuffer);
+  if (!buffer) return false;
+  memcpy(buffer, data, bytes);
+  LocalUnlock(c->handoffBuffer);
+  return true;
+}
+
+static bool Stopping(WmaInputContext* c) {
+  return WaitForSingleObject(c->stopEvent, 0) != WAIT_TIMEOUT;
+}
+
+// Waits until the host asks for a block, then takes the buffer. False when the context
+// is closing or the stream has ended; the block is then dropped.
+static bool TakeRequest(WmaInputContext* c) {
+  HANDLE waits[] = {c->requestEvent, c->stopEvent};
+  for (;;) {
+    if (c->endOfStream) return false;  // nobody will ask again
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_FAILED) return false;
+    if (Stopping(c)) return false;  // stop wins when both are signalled
+    if (InterlockedCompareExchange(&c->handoff, kHandoffFilling, kHandoffRequested) ==
+        kHandoffRequested)
+      return true;
+    // The host withdrew the request just now and is resetting its event; look again.
+    Sleep(1);
+  }
+}
+
+static HRESULT WINAPI ContextOnSample(WmaReaderCallback* self, const void* data, DWORD bytes,
+                                      DWORD) {
+  WmaInputContext* c = FromCallback(self);
+  if (!TakeRequest(c)) return 0;
+  ResetEvent(c->requestEvent);
+  const DWORD n = data ? bytes : 0;
+  if (StoreBlock(c, data, n)) {
+    c->filled = n;
+  } else {
+    // No room for the block: the stream ends with what was delivered.
+    c->filled = 0;
+    c->endOfStream = 1;
+  }
+  c->readPos = 0;
+  InterlockedExchange(&c->handoff, kHandoffIdle);
+  SetEvent(c->readyEvent);
+  return 0;
+}
+
+static HRESULT WINAPI ContextOnStatus(WmaReaderCallback* self, DWORD status, DWORD, DWORD) {
+  WmaInputContext* c = FromCallback(self);
+  switch (status) {
+    case WMA_STATUS_END_OF_STREAM:
+      EndStream(c);
+      break;
+    case WMA_STATUS_ERROR:
+    case WMA_STATUS_CODEC_MISSING:
+      // The message box can stay up for long; keep the context alive meanwhile even if
+      // the host closes it and the reader lets go of it.
+      ContextAddRef(self);
+      ShowMessage(status == WMA_STATUS_ERROR ? "Unknown error." : "Codec not installed.");
+      EndStream(c);  // the reader has failed: no host read may wait for it any more
+      ContextRelease(self);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+static const WmaReaderCallbackOps kContextOps = {
+    ContextQueryInterface, ContextAddRef, ContextRelease, ContextOnSample, ContextOnStatus,
+};
+
+// --- The host's side ---
+
+// Waits until no copy into the buffer is running and moves the hand-off to next, unless
+// it is already closed. Returns the state it found.
+static LONG SettleHandoff(WmaInputContext* c, LONG next) {
+  for (;;) {
+    const LONG state = c->handoff;
+    if (state == kHandoffFilling) {
+      Sleep(1);  // a copy of one block is under way; it ends shortly
+      continue;
+    }
+    if (state == kHandoffClosed) return state;
+    if (InterlockedCompareExchange(&c->handoff, next, state) == state) return state;
+  }
+}
+
+// Asks the delivery thread for the next block and waits until it is in the buffer or the
+// stream has ended (reported, or the reader gone silent for kSilentReaderLimitMs).
+static void AwaitBlock(WmaInputContext* c) {
+  InterlockedExchange(&c->handoff, kHandoffRequested);
+  SetEvent(c->requestEvent);
+  const DWORD waited = WaitForSingleObject(c->readyEvent, kSilentReaderLimitMs);
+  ResetEvent(c->readyEvent);
+  // A request still outstanding was not taken: withdraw it so no block lands after the
+  // host has gone on. A block being stored right now is waited for and used.
+  if (SettleHandoff(c, kHandoffIdle) == kHandoffRequested) {
+    ResetEvent(c->requestEvent);
+    if (waited != WAIT_OBJECT_0) c->endOfStream = 1;  // silent reader: give up on it
+  }
+}
+
+struct HostPort {
+  WmaInputContext* c;
+  uint32_t Filled() const { return c->filled; }
+  uint32_t ReadPos() const { return c->readPos; }
+  void SetReadPos(uint32_t pos) { c->readPos = pos; }
+  bool Ended() const { return c->endOfStream != 0; }
+  void AwaitBlock() { ::AwaitBlock(c); }
+  bool CopyOut(uint32_t from, uint8_t* to, uint32_t n) {
+    if (n == 0) return true;
+    const uint8_t* buffer = static_cast<const uint8_t*>(LocalLock(c->handoffBuffer));
+    if (!buffer) return false;
+    memcpy(to, buffer + from, n);
+    LocalUnlock(c->handoffBuffer);
+    return true;
+  }
+};
+
+static uint32_t ReadAttribute(WmaReader* reader, const WCHAR* name) {
+  uint32_t value = 0;
+  DWORD type = 0;
+  DWORD length = sizeof value;
+  reader->ops->GetAttribute(reader, name, &type, &value, &length);
+  return value;  // left 0 when the reader does not supply it
+}
+
+FilterHandle WINAPI OpenFilterInput(const char* fileName, long* sampleRate, WORD* bitsPerSample,
+                                    WORD* channels, long, long* transferSize) {
+  WCHAR wide[kWidePathUnits];
+  if (!WidenPath(fileName, wide)) return nullptr;
+  auto* c = static_cast<WmaInputContext*>(
+      HeapAlloc(g_processHeap, HEAP_ZERO_MEMORY, sizeof(WmaInputContext)));
+  if (!c) return nullptr;
+  c->callback.ops = &kContextOps;
+  c->refCount = 1;
+  c->readyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  c->requestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  c->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!c->readyEvent || !c->requestEvent || !c->stopEvent ||
+      WmaCreateReader(wide, &c->callback, &c->reader, 0) < 0 || !c->reader) {
+    c->reader = nullptr;
+    ContextRelease(&c->callback);
+    return nullptr;
+  }
+  WmaReader* reader = c->reader;
+  reader->ops->GetFormat(reader, c->format, sizeof c->format);
+  c->duration = ReadAttribute(reader, L"Duration");
+  c->bitRate = ReadAttribute(reader, L"Bitrate");
+  reader->ops->Start(reader);
+
+  if (sampleRate) *sampleRate = static_cast<long>(StreamSampleRate(c));
+  if (bitsPerSample) *bitsPerSample = StreamBitsPerSample(c);
+  if (channels) *channels = StreamChannels(c);
+  if (transferSize) *transferSize = 16384;
+  return c;
+}
+
+long WINAPI ReadFilterInput(FilterHandle input, void* buffer, long bytes) {
+  auto* c = static_cast<WmaInputContext*>(input);
+  if (!c || !c->reader || bytes < 0 || (!buffer && bytes != 0)) return 0;
+  HostPort port{c};
+  return static_cast<long>(ReadHandoff(port, static_cast<uint8_t*>(buffer), static_cast<uint32_t>(bytes)));
+}
+
+void WINAPI CloseFilterInput(FilterHandle input) {
+  auto* c = static_cast<WmaInputContext*>(input);
+  if (!c) return;
+  if (c->reader) {
+    // Stop first wakes a delivery thread waiting in OnSample, so the reader can stop.
+    SetEvent(c->stopEvent);
+    c->reader->ops->Stop(c->reader);
+    c->reader->ops->Release(c->reader);
+    c->reader = nullptr;
+  }
+  SettleHandoff(c, kHandoffClosed);  // no copy into the buffer may outlive it
+  if (c->handoffBuffer) {
+    LocalFree(c->handoffBuffer);
+    c->handoffBuffer = nullptr;
+    c->readPos = c->capacity = c->filled = 0;
+  }
+  ContextRelease(&c->callback);  // the host's reference; the reader may still hold its own
+}
+
+long WINAPI FilterGetFileSize(FilterHandle input) {
+  auto* c = static_cast<WmaInputContext*>(input);
+  if (!c) return 0;
+  // 16-bit PCM for duration + 1 ms, whatever the stream's sample width.
+  const int bytesPerSecond = static_cast<int>(StreamChannels(c) * StreamSampleRate(c) * 2u);
+  return MulDiv(static_cast<int>(c->duration + 1), bytesPerSecond, 1000);
+}
+
+DWORD WINAPI FilterOptions(FilterHandle input) {
+  auto* c = static_cast<WmaInputContext*>(input);
+  if (!c) return 0;
+  return MatchWmaFormat(c->bitRate, StreamChannels(c), StreamSampleRate(c));
+}
+
+DWORD WINAPI FilterOptionsString(FilterHandle input, char* text) {
+  auto* c = static_cast<WmaInputContext*>(input);
+  if (c && text) FormatOptionsText(c->bitRate, text);
+  return 0;
+}
+
+long WINAPI FilterUnderstandsFormat(const char* fileName) {
+  WCHAR wide[kWidePathUnits];
+  if (!WidenPath(fileName, wide)) return 0;
+  WmaInfo* info = nullptr;
+  if (WmaCreateInfo(wide, &info) != 0) return 0;
+  if (info) info->ops->Release(info);
+  return 1;
+}
