@@ -161,6 +161,31 @@ TEST(AudCodecInvariants, StateStaysInRangeWhateverTheInput) {
   }
 }
 
+TEST(AudCodecInvariants, SequenceLoopsAgreeWithTheSampleStep) {
+  // The block loops use tables built from the step; they must match it from any state.
+  std::mt19937 random(99);
+  for (int round = 0; round < 300; ++round) {
+    const AudCodecState start{static_cast<int32_t>(random() % 65536) - 32768, static_cast<int32_t>(random() % 89)};
+    std::vector<int16_t> samples(64);
+    const int spread = 1 << (random() % 17);
+    for (auto& s : samples) s = static_cast<int16_t>(start.predictor + static_cast<int>(random() % (2 * spread + 1)) - spread);
+    AudCodecState block = start, single = start;
+    std::vector<uint8_t> codes(32);
+    AudEncodeCodes(&block, samples.data(), 64, codes.data());
+    for (size_t i = 0; i < samples.size(); ++i)
+      ASSERT_EQ(AudEncodeSample(&single, samples[i]), (codes[i / 2] >> (4 * (i % 2))) & 15u) << "sample " << i;
+    ASSERT_EQ(block.predictor, single.predictor);
+    ASSERT_EQ(block.stepIndex, single.stepIndex);
+
+    AudCodecState decoded = start, stepped = start;
+    std::vector<int16_t> out(64);
+    AudDecodeCodes(&decoded, codes.data(), 0, 64, out.data());
+    for (size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(out[i], AudApplyCode(&stepped, (codes[i / 2] >> (4 * (i % 2))) & 15u));
+    ASSERT_EQ(decoded.stepIndex, stepped.stepIndex);
+  }
+}
+
 TEST(AudCodecInvariants, ChunkByChunkEqualsOneSequence) {
   std::mt19937 random(7);
   std::vector<int16_t> signal(5000);
