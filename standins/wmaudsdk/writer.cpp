@@ -29,6 +29,8 @@ struct WriterObject : WmaWriter {
   }
 };
 
+static_assert(sizeof(WAVEFORMATEX) == kPcmFormatSize, "the record is stored as given");
+
 WriterObject* Self(WmaWriter* w) { return static_cast<WriterObject*>(w); }
 
 bool WriteAll(HANDLE file, const void* data, DWORD bytes) {

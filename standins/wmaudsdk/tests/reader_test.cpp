@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <cstring>
+#include <fstream>
 
 using namespace vwma_test;
 
@@ -98,6 +99,10 @@ TEST(Reader, AttributesAndFormat) {
   EXPECT_NE(r->ops->GetAttribute(r, L"duration", &type, &value, &length), 0);
   EXPECT_EQ(value, 77u);
   EXPECT_EQ(length, 4u);
+  length = 2;
+  EXPECT_NE(r->ops->GetAttribute(r, L"Bitrate", &type, &value, &length), 0);
+  EXPECT_EQ(value, 77u);
+  EXPECT_EQ(length, 4u);
 
   uint8_t format[1024];
   memset(format, 0xEE, sizeof format);
@@ -155,19 +160,30 @@ TEST(Reader, RefusesAnythingButFinishedCompleteFiles) {
 TEST(Reader, StartTwiceAndStopWithoutStartAreHarmless) {
   ScratchFile file;
   WriteFinished(file, Pattern(5000));
+  ScratchFile trace("_trace");
+  ScopedSwitch on("VELL_WMA_TRACE", trace.path());
   RecordingCallback callback;
   {
     Reader idle(file, &callback);
     idle.Stop();
     idle.Stop();
+    EXPECT_EQ(idle.r->ops->Start(idle.r), S_FALSE);  // stopped for good
   }
-  Reader reader(file, &callback);
-  reader.Start();
-  EXPECT_GE(reader.r->ops->Start(reader.r), 0);
-  ASSERT_TRUE(callback.WaitEnded());
-  reader.Stop();
-  reader.Stop();
+  {
+    Reader reader(file, &callback);
+    reader.Start();
+    EXPECT_EQ(reader.r->ops->Start(reader.r), S_FALSE);
+    ASSERT_TRUE(callback.WaitEnded());
+    reader.Stop();
+    reader.Stop();
+  }
   EXPECT_EQ(callback.calls, Then(Samples({4096, 904}), "status 3"));
+  std::ifstream in(trace.path());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"CreateReader 0x00000000", "Stop", "Stop", "Start",
+                                             "Release 0", "CreateReader 0x00000000", "Start",
+                                             "Start", "Stop", "Stop", "Release 0"}));
 }
 
 TEST(Reader, StopEndsDeliveryWhileTheCallbackWaits) {

@@ -195,3 +195,31 @@ TEST(Writer, TraceNamesEveryCall) {
                        "SetInputFormat 1 2 44100 176400 4 16 0", "Write 65536", "Finish",
                        "Release 0"}));
 }
+
+// Run by CTest under a file-size limit of 1 MiB (see CMakeLists.txt): a write the disk
+// refuses fails without leaving part of its block behind, and the file stays usable.
+TEST(WriterDiskFull, DISABLED_RefusedWriteLeavesAConsistentFile) {
+  ScratchFile file;
+  const std::vector<uint8_t> block = Pattern(65536 + 4);
+  uint32_t accepted = 0;
+  HRESULT failure = S_OK;
+  {
+    Writer wr(file);
+    ASSERT_EQ(wr.Output(96000, 44100, 2), 0);
+    ASSERT_EQ(wr.Input(Pcm(2, 44100, 16)), 0);
+    for (int i = 0; i < 64 && failure == S_OK; ++i) {
+      failure = wr.Write(block);
+      if (failure == S_OK) accepted += block.size();
+    }
+    ASSERT_NE(failure, S_OK) << "no write was refused: not run under a file-size limit?";
+    EXPECT_EQ(wr.w->ops->Finish(wr.w), 0);
+  }
+  EXPECT_EQ(file.Bytes().size(), 48u + accepted);
+  RecordingCallback callback;
+  WmaReader* r = nullptr;
+  ASSERT_EQ(WmaCreateReader(file.wide(), &callback, &r, 0), 0);
+  r->ops->Start(r);
+  EXPECT_TRUE(callback.WaitEnded());
+  r->ops->Release(r);
+  EXPECT_EQ(callback.data.size(), accepted);
+}
