@@ -2,7 +2,6 @@
 // this program: "probe" beside a library that records what the plug-in passes to the
 // encoder, "missing" with no library, "incomplete" beside one that lacks TvqEncodeFrame,
 // and "fsize" under a file-size limit. In the program's own directory they are skipped.
-#include "message_box_watcher.h"
 #include "tvqenc_probe.h"
 #include "vqf_test_support.h"
 
@@ -89,8 +88,8 @@ TEST(VqfEncoderInput, FailedOpenTerminatesWhatItInitialised) {
 // again from scratch (the count was given back).
 TEST(VqfLibrary, MissingOrIncompleteLibraryIsReportedToTheUser) {
   if (Stage() != "missing" && Stage() != "incomplete") GTEST_SKIP() << "staged cases only";
-  ScratchDirectory scratch;
-  MessageBoxWatcher watcher;
+  ScratchDirectory scratch(/*messagesExpected=*/true);
+  MessageBoxWatcher& watcher = scratch.Messages();
   long transferSize = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(Plugin().openOutput("none.vqf", 44100, 16, 2, 0, &transferSize, 0), nullptr);

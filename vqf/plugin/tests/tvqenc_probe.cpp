@@ -2,7 +2,7 @@
 // to the real library (tvqenc_real.dll beside it), counts the calls, times them, and keeps
 // the samples of the last encoded frame so a test can see exactly what the plug-in passed.
 // When the environment names a report file (VELL_PROBE_REPORT), the totals are appended
-// to it as the library is unloaded.
+// to it as the library is unloaded; VELL_PROBE_TIMING_ONLY turns the sample copy off.
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,6 +24,7 @@ TvqEncUpdateVectorInfoProc realUpdateVectorInfo;
 TvqEncTerminateProc realTerminate;
 
 ProbeStats stats;
+bool keepSamples;  // off for timing runs, where the copy would count as the plug-in's time
 int32_t channels;
 int32_t frameSize;
 LARGE_INTEGER frequency;
@@ -88,6 +89,7 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     QueryPerformanceFrequency(&frequency);
+    keepSamples = GetEnvironmentVariableA("VELL_PROBE_TIMING_ONLY", nullptr, 0) == 0;
     return LoadReal(self);
   }
   if (reason == DLL_PROCESS_DETACH) AppendReport();  // the real library is unloaded with us
@@ -126,7 +128,7 @@ int32_t TVQ_API TvqEncGetFrameSize(void) {
 
 int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
   int32_t count = frameSize * channels;
-  if (count > 0 && count <= kProbeMaxSamples) {
+  if (keepSamples && count > 0 && count <= kProbeMaxSamples) {
     memcpy(stats.lastFrame, samples, sizeof(float) * count);
     stats.lastFrameSamples = count;
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "message_box_watcher.h"
 #include "plugin_loader.h"
 
 namespace vqftest {
@@ -36,9 +37,11 @@ inline std::string Stage() {
   if (vqftest::Stage() != name) GTEST_SKIP() << "runs in the \"" name "\" stage only"
 
 // A fresh current directory for the test (no header_info in it), restored afterwards.
+// Message boxes are closed and recorded so a test fails instead of waiting for a person;
+// unless expected, a message is a failure.
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
+  explicit ScratchDirectory(bool messagesExpected = false) : messagesExpected_(messagesExpected) {
     GetCurrentDirectoryA(MAX_PATH, previous_);
     const auto* test = testing::UnitTest::GetInstance()->current_test_info();
     std::string dir = ProgramDirectory() + "vqf_scratch";
@@ -47,10 +50,19 @@ class ScratchDirectory {
     CreateDirectoryA(dir.c_str(), nullptr);
     SetCurrentDirectoryA(dir.c_str());
   }
-  ~ScratchDirectory() { SetCurrentDirectoryA(previous_); }
+  ~ScratchDirectory() {
+    SetCurrentDirectoryA(previous_);
+    if (!messagesExpected_) {
+      EXPECT_EQ(watcher_.Texts(), std::vector<std::string>{}) << "unexpected message boxes";
+    }
+  }
+
+  MessageBoxWatcher& Messages() { return watcher_; }
 
  private:
+  bool messagesExpected_;
   char previous_[MAX_PATH];
+  MessageBoxWatcher watcher_;
 };
 
 inline std::vector<uint8_t> ReadWholeFile(const char* path) {
