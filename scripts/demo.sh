@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The newcomer's first command: sets up the machine, builds the win64 preset, and sends a few
+# seconds of generated test signal through the plug-ins with the command-line host flthost,
+# printing what happened at each step. The files are left in <build>/demo for a closer look.
+#
+#   bash scripts/demo.sh
+#
+#   VELL_DEMO_BUILD=DIR   use this already configured win64 build directory instead of build/win64
+#   VELL_KEEP_SESSION=1   use the wine session that is running; neither start nor stop one
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+bash scripts/setup.sh
+build=${VELL_DEMO_BUILD:-build/win64}
+if [ -n "${VELL_DEMO_BUILD:-}" ]; then
+  cmake --build "$build" -j2 >/dev/null
+else
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64 >/dev/null
+fi
+
+# Start a display and a wineserver unless one is running already; stop only what we started.
+if [ "${VELL_KEEP_SESSION:-0}" != 1 ] && ! pgrep -u "$(id -u)" -x wineserver64 >/dev/null; then
+  eval "$(bash scripts/wine-session.sh start)"
+  trap 'bash scripts/wine-session.sh stop' EXIT
+else
+  export DISPLAY=${DISPLAY:-:99}
+fi
+
+bin=$root/$build/bin
+[ -d "$bin" ] || bin=$build/bin
+demo=$(cd "$bin/.." && pwd)/demo
+mkdir -p "$demo"
+rm -f "$demo"/*
+
+say() { printf '\n== %s\n' "$*"; }
+show() { sed 's/^/   /' "$@"; }
+bytes() { stat -c %s "$1"; }
+
+# flthost under wine, its output in files (wine's helpers may hold a pipe open); shows both.
+flthost() {
+  local rc=0
+  "$root/scripts/winerun.sh" "$bin/flthost.exe" "$@" >"$demo/flthost.out" 2>"$demo/flthost.err" || rc=$?
+  show "$demo/flthost.out" "$demo/flthost.err"
+  return $rc
+}
+
+# A test signal: two tones and a slow tremolo, SECONDS long, at RATE Hz mono.
+make_signal() {  # PATH SECONDS RATE
+  ffmpeg -nostdin -v error -y -f lavfi \
+    -i "aevalsrc=0.35*sin(2*PI*440*t)+0.25*sin(2*PI*1250*t)*sin(2*PI*0.5*t):s=$3:d=$2" \
+    -c:a pcm_s16le "$1"
+}
+
+frames() { python3 "$root/tests/wavtools.py" frames "$1"; }
+
+section_aud() {
+  local wav=$demo/signal-22050.wav aud=$demo/signal.aud back=$demo/signal-from-aud.wav
+  say "AUD: 5 seconds of 22050 Hz mono test signal -> $(basename "$aud") -> $(basename "$back")"
+  make_signal "$wav" 5 22050
+  echo "-- what vell_aud.flt says about itself:"
+  flthost info "$bin/vell_aud.flt"
+  echo "-- export through the plug-in:"
+  flthost export "$bin/vell_aud.flt" "$wav" "$aud" --time
+  echo "-- ffprobe's view of the AUD file:"
+  ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of default=nw=1 "$aud" | sed 's/^/   /'
+  echo "   samples=$(ffprobe -v error -show_frames -show_entries frame=nb_samples -of csv=p=0 "$aud" |
+    awk '{ n += $1 } END { print n }')"
+  echo "-- import back through the plug-in:"
+  flthost import "$bin/vell_aud.flt" "$aud" "$back" --time
+  echo "-- round trip:"
+  echo "   WAV $(bytes "$wav") bytes -> AUD $(bytes "$aud") bytes" \
+    "($(awk -v a="$(bytes "$wav")" -v b="$(bytes "$aud")" 'BEGIN { printf "%.2f", a / b }'):1)"
+  echo "   samples in $(frames "$wav"), samples out $(frames "$back")"
+  echo "   $(python3 "$root/tests/wavtools.py" snr "$wav" "$back") (signal-to-noise ratio of the round trip)"
+}
+
+# Each plug-in has a section; more are appended to this list as plug-ins arrive.
+sections=(aud)
+for section in "${sections[@]}"; do
+  "section_$section"
+done
+say "done; the files are in $demo"
