@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# AUD speed, one hour of generated 22050 Hz mono in one run: ffmpeg's wsaud encode and its
+# decode of that file, against our export and import through flthost (the time inside the
+# plug-in's calls, from open to close), and the codec core natively. Prints figures only.
+#
+#   bash bench/aud_bench.sh
+#
+#   VELL_WIN64_BUILD=DIR            configured win64 build to use (default build/win64)
+#   VELL_NATIVE_RELEASE_BUILD=DIR   configured native-release build (default build/native-release)
+#   VELL_BENCH_SECONDS=N            length of the signal (default 3600)
+#   VELL_KEEP_SESSION=1             use the running wine session; neither start nor stop one
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+win64=${VELL_WIN64_BUILD:-build/win64}
+native=${VELL_NATIVE_RELEASE_BUILD:-build/native-release}
+seconds=${VELL_BENCH_SECONDS:-3600}
+
+[ -f "$win64/CMakeCache.txt" ] || cmake --preset win64 -B "$win64" >/dev/null
+[ -f "$native/CMakeCache.txt" ] || cmake --preset native-release -B "$native" >/dev/null
+cmake --build "$win64" -j2 --target flthost vell_aud >/dev/null
+cmake --build "$native" -j2 --target aud_codec_bench >/dev/null
+
+if [ "${VELL_KEEP_SESSION:-0}" != 1 ] && ! pgrep -u "$(id -u)" -x wineserver64 >/dev/null; then
+  eval "$(bash scripts/wine-session.sh start)"
+  trap 'bash scripts/wine-session.sh stop; rm -rf "$work"' EXIT
+else
+  trap 'rm -rf "$work"' EXIT
+fi
+work=$(mktemp -d /tmp/vell-aud-bench.XXXXXX)
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+field() { sed -n "s/^$1: \([0-9.]*\).*/\1/p" "$2"; }
+flthost() {  # output in a file: wine's helpers may hold a pipe open
+  "$root/scripts/winerun.sh" "$root/$win64/bin/flthost.exe" "$@" >"$work/flthost.out" 2>"$work/flthost.err"
+}
+
+samples=$((seconds * 22050))
+echo "AUD benchmark: $seconds s of 22050 Hz mono, $samples samples (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
+ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=$seconds" \
+  -f lavfi -i "anoisesrc=color=pink:amplitude=0.2:sample_rate=22050:duration=$seconds" \
+  -filter_complex amix=inputs=2 -ac 1 -c:a pcm_s16le "$work/in.wav"
+cat "$work/in.wav" >/dev/null  # into the page cache before anything is timed
+
+t=$(now)
+ffmpeg -nostdin -v error -y -i "$work/in.wav" -c:a adpcm_ima_ws -f wsaud "$work/ffmpeg.aud"
+ff_encode=$(elapsed "$t")
+t=$(now)
+# (ffmpeg reports the end of a wsaud file as an input/output error; the decode is complete.)
+ffmpeg -nostdin -v error -i "$work/ffmpeg.aud" -f null - 2>"$work/ffmpeg-decode.err"
+ff_decode=$(elapsed "$t")
+
+t=$(now)
+flthost export "$root/$win64/bin/vell_aud.flt" "$work/in.wav" "$work/ours.aud" --time --quiet
+our_export_run=$(elapsed "$t")
+our_export=$(field plugin-seconds "$work/flthost.out")
+t=$(now)
+flthost import "$root/$win64/bin/vell_aud.flt" "$work/ours.aud" "$work/back.wav" --time --quiet
+our_import_run=$(elapsed "$t")
+our_import=$(field plugin-seconds "$work/flthost.out")
+
+"$root/$native/bench/aud_codec_bench" "$seconds" >"$work/native.out"
+native_encode=$(field native-encode-msamples-per-second "$work/native.out")
+native_decode=$(field native-decode-msamples-per-second "$work/native.out")
+
+cat <<REPORT
+                                  seconds   speed vs ffmpeg   target
+ffmpeg encode to wsaud            $(printf '%7.3f' "$ff_encode")
+ffmpeg decode of that file        $(printf '%7.3f' "$ff_decode")
+our export (inside the plug-in)   $(printf '%7.3f' "$our_export")   $(ratio "$ff_encode" "$our_export")x            >= 2x   (whole flthost run ${our_export_run} s)
+our import (inside the plug-in)   $(printf '%7.3f' "$our_import")   $(ratio "$ff_decode" "$our_import")x            >= 1x   (whole flthost run ${our_import_run} s)
+native core encode                $(field native-encode-seconds "$work/native.out")   ${native_encode} M samples/s   >= 200
+native core decode                $(field native-decode-seconds "$work/native.out")   ${native_decode} M samples/s   >= 200
+files: WAV $(stat -c %s "$work/in.wav") bytes, ffmpeg's AUD $(stat -c %s "$work/ffmpeg.aud"), ours $(stat -c %s "$work/ours.aud")
+REPORT
