@@ -66,7 +66,10 @@ void WINAPI CloseFilterInput(FilterHandle handle) {
 
 long WINAPI FilterGetFileSize(FilterHandle handle) {
   const AudInputContext* input = static_cast<const AudInputContext*>(handle);
-  return input ? static_cast<long>(input->totalSamples * 2) : 0;
+  if (!input) return 0;
+  // A header may announce up to 4 GiB; the host's count is signed, so stay below 2 GiB.
+  const uint32_t largestEven = 0x7FFFFFFEu;
+  return static_cast<long>(input->totalSamples > largestEven / 2 ? largestEven : input->totalSamples * 2);
 }
 
 DWORD WINAPI FilterOptions(FilterHandle) { return 0; }

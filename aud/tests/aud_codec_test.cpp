@@ -32,15 +32,6 @@ AudChunkHeader Header(const std::vector<uint8_t>& chunk) {
   return header;
 }
 
-TEST(AudCodecTables, AreTheImaTables) {
-  EXPECT_EQ(kAudStepSizes[0], 7);
-  EXPECT_EQ(kAudStepSizes[8], 16);
-  EXPECT_EQ(kAudStepSizes[88], 32767);
-  for (int i = 1; i < 89; ++i) EXPECT_LT(kAudStepSizes[i - 1], kAudStepSizes[i]);
-  const int8_t adjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
-  for (int c = 0; c < 16; ++c) EXPECT_EQ(kAudIndexAdjust[c], adjust[c & 7]);
-}
-
 TEST(AudCodecWorkedExamples, ThousandZerosGiveZeroCodesAndKeepTheState) {
   AudCodecState state{0, 0};
   const auto chunk = Encode(state, std::vector<int16_t>(1024, 0));

