@@ -199,8 +199,7 @@ TEST(Reader, StopEndsDeliveryWhileTheCallbackWaits) {
     reader.Stop();
     const std::size_t calls = callback.calls.size();
     Sleep(50);
-    EXPECT_EQ(callback.calls.size(), calls);
-    EXPECT_LE(calls, 2u);  // the call in progress, and at most one that had begun
+    EXPECT_EQ(callback.calls.size(), calls);  // nothing after Stop has returned
   }
   CloseHandle(callback.gate);
   EXPECT_EQ(callback.Refs(), 1);
