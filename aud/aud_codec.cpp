@@ -74,21 +74,14 @@ inline int32_t ClampSample(int32_t value) {
   return value < -32768 ? -32768 : value;
 }
 
-// The body of the reconstruction step on plain locals, so the loops keep state in registers.
+// The shared reconstruction step, one code at a time; the tables above unroll the same step.
 inline void Reconstruct(int32_t& predictor, int32_t& stepIndex, uint32_t code) {
-  const int32_t step = kAudStepSizes[stepIndex];
-  int32_t difference = step >> 3;
-  if (code & 4) difference += step;
-  if (code & 2) difference += step >> 1;
-  if (code & 1) difference += step >> 2;
-  predictor += (code & 8) ? -difference : difference;
-  if (predictor > 32767) predictor = 32767;
-  if (predictor < -32768) predictor = -32768;
-  stepIndex += kAudIndexAdjust[code & 15];
-  if (stepIndex < 0) stepIndex = 0;
-  if (stepIndex > AUD_STEP_INDEX_MAX) stepIndex = AUD_STEP_INDEX_MAX;
+  const int32_t difference = Difference(kAudStepSizes[stepIndex], code & 7);
+  predictor = ClampSample(predictor + ((code & 8) ? -difference : difference));
+  stepIndex = ClampIndex(stepIndex + kAudIndexAdjust[code & 15]);
 }
 
+// Successive approximation against the step, its half and its quarter.
 inline uint32_t Quantise(int32_t predictor, int32_t stepIndex, int32_t sample) {
   int32_t difference = sample - predictor;
   uint32_t code = 0;

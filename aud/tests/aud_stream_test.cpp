@@ -17,6 +17,8 @@ namespace {
 struct MemorySink {
   std::vector<uint8_t> bytes;
   size_t capacity = SIZE_MAX;
+  MemorySink() = default;
+  MemorySink(const MemorySink&) = delete;
   AudByteSink sink{this, [](void* self, const uint8_t* data, uint32_t length) -> int {
                      auto& s = *static_cast<MemorySink*>(self);
                      const size_t room = s.capacity - std::min(s.capacity, s.bytes.size());
@@ -29,6 +31,9 @@ struct MemorySink {
 struct MemorySource {
   std::vector<uint8_t> bytes;
   size_t position = 0;
+  MemorySource() = default;
+  // A copy reads its own bytes: `source` below is re-made for it, pointing at the copy.
+  MemorySource(const MemorySource& other) : bytes(other.bytes), position(other.position) {}
   AudByteSource source{this,
                        [](void* self, uint8_t* data, uint32_t length) -> uint32_t {
                          auto& s = *static_cast<MemorySource*>(self);
