@@ -53,10 +53,16 @@ long WINAPI WriteFilterOutput(FilterHandle handle, const void* data, long bytes)
 void WINAPI CloseFilterOutput(FilterHandle handle) {
   AudOutputContext* output = static_cast<AudOutputContext*>(handle);
   if (!output) return;
+  const AudChunkWriter& writer = output->writer;
+  if (writer.failed) {
+    // Drop the piece of the chunk that did not fit, so the file ends with its last whole chunk.
+    SetFilePointer(output->file, static_cast<LONG>(AUD_FILE_HEADER_BYTES + writer.bytesWritten), nullptr, FILE_BEGIN);
+    SetEndOfFile(output->file);
+  }
   // Both sizes describe what the file really holds, at offsets 2 and 6.
   const DWORD fileBytes = GetFileSize(output->file, nullptr);
   uint8_t sizes[8];
-  AudWriteHeaderSizes(fileBytes - AUD_FILE_HEADER_BYTES, output->writer.samplesWritten * 2, sizes);
+  AudWriteHeaderSizes(fileBytes - AUD_FILE_HEADER_BYTES, writer.samplesWritten * 2, sizes);
   if (SetFilePointer(output->file, 2, nullptr, FILE_BEGIN) == 2) WriteExactly(output->file, sizes, sizeof sizes);
   CloseHandle(output->file);
   LocalFree(output);

@@ -39,6 +39,7 @@ int EncodeChunk(AudChunkWriter* writer, const AudByteSink* sink, const int16_t* 
     return 0;
   }
   writer->samplesWritten += samples;
+  writer->bytesWritten += length;
   return 1;
 }
 

@@ -28,6 +28,7 @@ typedef struct AudByteSource {
 typedef struct AudChunkWriter {
   AudCodecState state;
   uint32_t samplesWritten;  // samples of every chunk stored whole so far
+  uint32_t bytesWritten;    // bytes of those chunks, headers included
   uint32_t failed;          // set by the first failed write; nothing is written after it
 } AudChunkWriter;
 

@@ -133,6 +133,7 @@ TEST(AudWriteBlock, AFailedWriteReportsOnlyTheChunksStoredWhole) {
   AudChunkWriter writer{};
   EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data(), 8192), 4096u);
   EXPECT_EQ(writer.samplesWritten, 2048u);
+  EXPECT_EQ(writer.bytesWritten, 2u * 520);
   EXPECT_TRUE(writer.failed);
   EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data(), 2), 0u);  // nothing after a failure
 

@@ -403,8 +403,11 @@ TEST(AudDiskFull, AFailedWriteIsReportedWithTheBytesStoredBeforeIt) {
   EXPECT_EQ(Plugin().writeOutput(out, signal.data(), 65536), wholeChunks * 2048);
   EXPECT_EQ(Plugin().writeOutput(out, signal.data(), 2048), 0);
   Plugin().closeOutput(out);
+  // The file keeps exactly the chunks reported written, and its header says so.
   const Bytes file = Load(path);
-  EXPECT_LE(file.size(), static_cast<size_t>(AUD_TEST_FILE_LIMIT));
+  EXPECT_EQ(file.size(), static_cast<size_t>(12 + wholeChunks * 520));
+  EXPECT_EQ(ChunkSamples(file), std::vector<uint32_t>(wholeChunks, 1024));
+  EXPECT_EQ(U32At(file, 2), static_cast<uint32_t>(wholeChunks * 520));
   EXPECT_EQ(U32At(file, 6), static_cast<uint32_t>(wholeChunks * 2048));
   DeleteFileA(path.c_str());
 }
