@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 namespace vqf {
 
@@ -19,8 +20,11 @@ struct PlanarFrame {
 // 8-bit u becomes u * 257 - 32768, so 0, 128 and 255 give -32768, 128 and 32767.
 inline float SampleFromUnsigned8(uint8_t u) { return static_cast<float>(u * 257 - 32768); }
 
+// Windows, the only place the plug-in runs, is little-endian: a plain load is the sample.
 inline float SampleFromSigned16(const uint8_t* p) {
-  return static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8)));
+  int16_t value;
+  memcpy(&value, p, sizeof value);
+  return static_cast<float>(value);
 }
 
 // Converts every whole sample frame of the block into the frame buffer, calling
@@ -38,10 +42,13 @@ void GatherFrames(PlanarFrame& frame, const uint8_t* data, size_t bytes, OnFullF
     for (uint32_t c = 0; c < frame.channels; ++c) {
       float* out = frame.samples + static_cast<size_t>(c) * frame.frameSize + frame.filled;
       const uint8_t* in = data + c * bytesPerSample;
+      // Separate loops per sample width and channel count let the compiler vectorise them.
       if (bytesPerSample == 1) {
         for (size_t i = 0; i < run; ++i) out[i] = SampleFromUnsigned8(in[i * stride]);
+      } else if (frame.channels == 2) {
+        for (size_t i = 0; i < run; ++i) out[i] = SampleFromSigned16(in + i * 4);
       } else {
-        for (size_t i = 0; i < run; ++i) out[i] = SampleFromSigned16(in + i * stride);
+        for (size_t i = 0; i < run; ++i) out[i] = SampleFromSigned16(in + i * 2);
       }
     }
     data += run * stride;
