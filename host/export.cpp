@@ -32,7 +32,7 @@ int RunExport(const Arguments& args) {
   if (int code = LoadForCommand(args.filter, {"OpenFilterOutput", "WriteFilterOutput", "CloseFilterOutput"},
                                 plugin, query))
     return code;
-  const EntryPoints& entry = plugin.entry();
+  const LoadedPlugin& entry = plugin.entry();
 
   CallTimer inPlugin;
   long transferSize = 0;

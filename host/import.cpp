@@ -27,7 +27,7 @@ int RunImport(const Arguments& args) {
   if (int code = LoadForCommand(args.filter, {"OpenFilterInput", "ReadFilterInput", "CloseFilterInput"}, plugin,
                                 query))
     return code;
-  const EntryPoints& entry = plugin.entry();
+  const LoadedPlugin& entry = plugin.entry();
   if (entry.understandsFormat && !entry.understandsFormat(args.input.c_str()))
     return Fail(kExitRefusedInput, "the plug-in does not understand " + args.input);
 

@@ -5,11 +5,6 @@
 namespace flthost {
 namespace {
 
-template <typename Proc>
-void Bind(HMODULE module, Proc& proc, const char* name) {
-  proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 std::string BaseName(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -76,51 +71,31 @@ constexpr const char* kEntryNames[] = {
 
 }  // namespace
 
-Plugin::~Plugin() {
-  if (module_) FreeLibrary(module_);
-}
-
 bool Plugin::Load(const std::string& path, std::string& error) {
   char full[MAX_PATH];
   const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
   path_ = (n > 0 && n < MAX_PATH) ? std::string(full, n) : path;
   // The plug-in's own error boxes are its business; Windows' "DLL not found" box is not.
   const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  module_ = LoadLibraryA(path_.c_str());
+  loaded_ = std::make_unique<LoadedPlugin>(path_.c_str());
   const DWORD loadError = GetLastError();
   SetErrorMode(previous);
-  if (!module_) {
+  if (!loaded_->loaded()) {
     error = ExplainLoadFailure(path_, loadError);
     return false;
   }
-  Bind(module_, entry_.query, "QueryVellFilter");
-  Bind(module_, entry_.suggestSampleType, "GetSuggestedSampleType");
-  Bind(module_, entry_.getOptions, "FilterGetOptions");
-  Bind(module_, entry_.openOutput, "OpenFilterOutput");
-  Bind(module_, entry_.writeOutput, "WriteFilterOutput");
-  Bind(module_, entry_.closeOutput, "CloseFilterOutput");
-  Bind(module_, entry_.writeSpecialData, "FilterWriteSpecialData");
-  Bind(module_, entry_.understandsFormat, "FilterUnderstandsFormat");
-  Bind(module_, entry_.openInput, "OpenFilterInput");
-  Bind(module_, entry_.readInput, "ReadFilterInput");
-  Bind(module_, entry_.closeInput, "CloseFilterInput");
-  Bind(module_, entry_.getFileSize, "FilterGetFileSize");
-  Bind(module_, entry_.options, "FilterOptions");
-  Bind(module_, entry_.optionsString, "FilterOptionsString");
-  Bind(module_, entry_.getFirstSpecialData, "FilterGetFirstSpecialData");
-  Bind(module_, entry_.getNextSpecialData, "FilterGetNextSpecialData");
   return true;
 }
 
 std::vector<std::pair<const char*, bool>> Plugin::ExportTable() const {
   std::vector<std::pair<const char*, bool>> table;
-  for (const char* name : kEntryNames) table.emplace_back(name, GetProcAddress(module_, name) != nullptr);
+  for (const char* name : kEntryNames) table.emplace_back(name, GetProcAddress(loaded_->module, name) != nullptr);
   return table;
 }
 
 const char* Plugin::FirstMissing(std::initializer_list<const char*> names) const {
   for (const char* name : names)
-    if (!GetProcAddress(module_, name)) return name;
+    if (!GetProcAddress(loaded_->module, name)) return name;
   return nullptr;
 }
 

@@ -2,36 +2,18 @@
 // failed load, and keeps the time spent inside the plug-in's calls.
 #pragma once
 
+#include "plugin_loader.h"
 #include "vell_filter.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace flthost {
 
-struct EntryPoints {
-  QueryVellFilterProc query = nullptr;
-  GetSuggestedSampleTypeProc suggestSampleType = nullptr;
-  FilterGetOptionsProc getOptions = nullptr;
-  OpenFilterOutputProc openOutput = nullptr;
-  WriteFilterOutputProc writeOutput = nullptr;
-  CloseFilterOutputProc closeOutput = nullptr;
-  FilterWriteSpecialDataProc writeSpecialData = nullptr;
-  FilterUnderstandsFormatProc understandsFormat = nullptr;
-  OpenFilterInputProc openInput = nullptr;
-  ReadFilterInputProc readInput = nullptr;
-  CloseFilterInputProc closeInput = nullptr;
-  FilterGetFileSizeProc getFileSize = nullptr;
-  FilterOptionsProc options = nullptr;
-  FilterOptionsStringProc optionsString = nullptr;
-  FilterGetSpecialDataProc getFirstSpecialData = nullptr;
-  FilterGetSpecialDataProc getNextSpecialData = nullptr;
-};
-
 class Plugin {
  public:
   Plugin() = default;
-  ~Plugin();
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
@@ -40,8 +22,9 @@ class Plugin {
   // Windows' own message.
   bool Load(const std::string& path, std::string& error);
 
-  HMODULE module() const { return module_; }
-  const EntryPoints& entry() const { return entry_; }
+  HMODULE module() const { return loaded_->module; }
+  // Every entry point the plug-in exports; the others are null.
+  const LoadedPlugin& entry() const { return *loaded_; }
   const std::string& path() const { return path_; }
 
   // Names of the contract's entry points, each with whether the plug-in exports it.
@@ -50,8 +33,7 @@ class Plugin {
   const char* FirstMissing(std::initializer_list<const char*> names) const;
 
  private:
-  HMODULE module_ = nullptr;
-  EntryPoints entry_;
+  std::unique_ptr<LoadedPlugin> loaded_;
   std::string path_;
 };
 

@@ -2,37 +2,20 @@
 """ffmpeg as an independent peer of the AUD plug-in: it reads the files we write, and we read
 the files its wsaud muxer writes (2048-sample chunks) with the same sample count. Its IMA
 decoder rounds differently from ours, so decoded values are compared by SNR, not exactly."""
-import argparse
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wavtools  # noqa: E402
-
-ARGS = None
 
 
 def ffmpeg(*args):
     subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", *args], check=True, stdin=subprocess.DEVNULL)
 
 
-class AudPeersTest(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="aud-peers-")
-        self.host = wavtools.Flthost(ARGS.bin, ARGS.winerun, self.dir)
-        self.aud = self.host.plugin("vell_aud.flt")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
+class AudPeersTest(wavtools.HostTestCase):
     def source(self, count):
         p = self.path("source.wav")
         wavtools.write_wav(p, wavtools.test_signal(count))
@@ -76,8 +59,4 @@ class AudPeersTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--bin", required=True)
-    ap.add_argument("--winerun", required=True)
-    ARGS, rest = ap.parse_known_args()
-    unittest.main(argv=[sys.argv[0], *rest])
+    wavtools.run_tests()

@@ -1,19 +1,13 @@
 #!/usr/bin/env python3
 """flthost driving the AUD plug-in and two test plug-ins under wine: its commands, and the
 exit code and message of each failure it tells apart."""
-import argparse
 import os
 import re
-import shutil
 import struct
 import sys
-import tempfile
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wavtools  # noqa: E402
-
-ARGS = None
 
 
 def aud_bytes(samples, write_block=65536):
@@ -27,18 +21,7 @@ def aud_bytes(samples, write_block=65536):
     return size
 
 
-class FlthostTest(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="flthost-test-")
-        self.host = wavtools.Flthost(ARGS.bin, ARGS.winerun, self.dir)
-        self.aud = self.host.plugin("vell_aud.flt")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
+class FlthostTest(wavtools.HostTestCase):
     def wav(self, name, count, rate=22050, channels=1):
         p = self.path(name)
         wavtools.write_wav(p, wavtools.test_signal(count * channels, rate), rate, channels)
@@ -146,8 +129,4 @@ class FlthostTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--bin", required=True)
-    ap.add_argument("--winerun", required=True)
-    ARGS, rest = ap.parse_known_args()
-    unittest.main(argv=[sys.argv[0], *rest])
+    wavtools.run_tests()

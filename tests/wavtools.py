@@ -5,13 +5,17 @@ As a program:
   wavtools.py snr REFERENCE.wav DECODED.wav   prints "snr-db: X" over the common length
   wavtools.py frames FILE.wav                 prints the number of sample frames
 """
+import argparse
 import array
 import math
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
+import unittest
 import wave
 
 
@@ -74,6 +78,32 @@ class Flthost:
                                  preexec_fn=limit if file_limit else None, timeout=240)
         with open(out_path) as out, open(err_path) as err:
             return rc, out.read(), err.read()
+
+
+class HostTestCase(unittest.TestCase):
+    """A test with a scratch directory and flthost; run_tests() sets where the programs are."""
+    bin_dir = winerun = None
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="flthost-test-")
+        self.host = Flthost(self.bin_dir, self.winerun, self.dir)
+        self.aud = self.host.plugin("vell_aud.flt")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+
+def run_tests():
+    """unittest.main for a test script called with --bin BUILD/bin --winerun scripts/winerun.sh."""
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--winerun", required=True)
+    paths, rest = ap.parse_known_args()
+    HostTestCase.bin_dir, HostTestCase.winerun = paths.bin, paths.winerun
+    unittest.main(module="__main__", argv=[sys.argv[0], *rest])
 
 
 def main(argv):
