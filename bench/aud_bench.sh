@@ -71,7 +71,7 @@ ffmpeg encode to wsaud            $(printf '%7.3f' "$ff_encode")
 ffmpeg decode of that file        $(printf '%7.3f' "$ff_decode")
 our export (inside the plug-in)   $(printf '%7.3f' "$our_export")   $(ratio "$ff_encode" "$our_export")x            >= 2x   (whole flthost run ${our_export_run} s)
 our import (inside the plug-in)   $(printf '%7.3f' "$our_import")   $(ratio "$ff_decode" "$our_import")x            >= 1x   (whole flthost run ${our_import_run} s)
-native core encode                $(field native-encode-seconds "$work/native.out")   ${native_encode} M samples/s   >= 200
-native core decode                $(field native-decode-seconds "$work/native.out")   ${native_decode} M samples/s   >= 200
+native core encode (CPU time)     $(field native-encode-seconds "$work/native.out")   ${native_encode} M samples/s   >= 200
+native core decode (CPU time)     $(field native-decode-seconds "$work/native.out")   ${native_decode} M samples/s   >= 200
 files: WAV $(stat -c %s "$work/in.wav") bytes, ffmpeg's AUD $(stat -c %s "$work/ffmpeg.aud"), ours $(stat -c %s "$work/ours.aud")
 REPORT
