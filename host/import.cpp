@@ -54,7 +54,7 @@ int RunImport(const Arguments& args) {
   wav::Writer writer;
   if (writer.Open(args.output, format) != wav::Status::Ok) {
     inPlugin([&] { entry.closeInput(input); });
-    return Fail(kExitIo, writer.Error());
+    return Fail(kExitIo, args.output + ": " + writer.Error());
   }
 
   const size_t block = BlockBytes(in.transferSize, ReportedBlockSize(query), format.BytesPerFrame());

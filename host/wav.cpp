@@ -56,10 +56,10 @@ Status Reader::Fail(Status status, const std::string& message) {
 
 Status Reader::Open(const std::string& path) {
   file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) return Fail(Status::CannotOpen, "cannot open " + path);
-  if (!Seek(file_, 0, SEEK_END)) return Fail(Status::IoError, "cannot seek in " + path);
+  if (!file_) return Fail(Status::CannotOpen, "cannot open the file");
+  if (!Seek(file_, 0, SEEK_END)) return Fail(Status::IoError, "cannot seek in the file");
   const int64_t fileBytes = Tell(file_);
-  if (fileBytes < 0 || !Seek(file_, 0, SEEK_SET)) return Fail(Status::IoError, "cannot seek in " + path);
+  if (fileBytes < 0 || !Seek(file_, 0, SEEK_SET)) return Fail(Status::IoError, "cannot seek in the file");
 
   uint8_t riff[12];
   if (!ReadExactly(file_, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
@@ -145,7 +145,7 @@ Status Writer::Fail(Status status, const std::string& message) {
 
 Status Writer::Open(const std::string& path, const Format& format) {
   file_ = std::fopen(path.c_str(), "wb");
-  if (!file_) return Fail(Status::CannotOpen, "cannot create " + path);
+  if (!file_) return Fail(Status::CannotOpen, "cannot create the file");
   uint8_t h[44] = {};
   std::memcpy(h, "RIFF", 4);
   std::memcpy(h + 8, "WAVEfmt ", 8);
@@ -157,7 +157,7 @@ Status Writer::Open(const std::string& path, const Format& format) {
   PutLe16(h + 32, format.BytesPerFrame());
   PutLe16(h + 34, format.bitsPerSample);
   std::memcpy(h + 36, "data", 4);
-  if (std::fwrite(h, 1, sizeof h, file_) != sizeof h) return Fail(Status::IoError, "cannot write " + path);
+  if (std::fwrite(h, 1, sizeof h, file_) != sizeof h) return Fail(Status::IoError, "write error");
   return Status::Ok;
 }
 
