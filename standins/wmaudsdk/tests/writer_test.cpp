@@ -119,11 +119,14 @@ TEST(Writer, WriteNeedsBothFormatsAndUnusedSlotsAnswerNotImplemented) {
   Writer wr(file);
   const std::vector<uint8_t> pcm = Pattern(64);
   EXPECT_NE(wr.Write(pcm), 0);
+  EXPECT_NE(wr.w->ops->Finish(wr.w), 0);
   ASSERT_EQ(wr.Output(96000, 44100, 2), 0);
   EXPECT_NE(wr.Write(pcm), 0);
   ASSERT_EQ(wr.Input(Pcm(2, 44100, 16)), 0);
   EXPECT_EQ(wr.Write(pcm), 0);
   EXPECT_NE(wr.Output(128000, 44100, 2), 0);  // formats are fixed once PCM is stored
+  EXPECT_EQ(wr.w->ops->Finish(wr.w), 0);
+  EXPECT_NE(wr.Write(pcm), 0);  // nothing after the file is finished
 
   void* out = &file;
   const GUID unknown = {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
