@@ -73,7 +73,10 @@ int RunInfo(const Arguments& args) {
     long rate = 0;
     WORD bits = 0, channels = 0;
     plugin.entry().suggestSampleType(&rate, &bits, &channels);
-    std::printf("suggested:     %s\n", DescribeSampleType(rate, bits, channels).c_str());
+    if (rate == 0 && bits == 0 && channels == 0)
+      std::printf("suggested:     (not set)\n");
+    else
+      std::printf("suggested:     %s\n", DescribeSampleType(rate, bits, channels).c_str());
   }
   std::printf("imports:      ");
   for (const std::string& dll : module.importedDlls) std::printf(" %s", dll.c_str());

@@ -20,7 +20,8 @@ std::string WindowsMessage(DWORD error) {
 }
 
 // Follows the import tables from `modulePath` down to the first DLL that cannot be found
-// where Windows looks for it (the host's directory, the system directories, PATH).
+// where Windows looks for it (the host's directory, the system directories, PATH). Names
+// the module that imports it when that is not the plug-in itself (depth > 0).
 std::string FindMissingDependency(const std::string& modulePath, int depth) {
   pe::ModuleInfo info;
   if (!pe::ReadModuleInfo(pe::ReadWholeFile(modulePath), info)) return "";
@@ -28,7 +29,7 @@ std::string FindMissingDependency(const std::string& modulePath, int depth) {
   for (const std::string& dll : info.importedDlls) {
     char path[MAX_PATH];
     if (!SearchPathA(nullptr, dll.c_str(), nullptr, MAX_PATH, path, nullptr))
-      return dll + " (imported by " + BaseName(modulePath) + ")";
+      return depth == 0 ? dll : dll + " (imported by " + BaseName(modulePath) + ")";
     found.push_back(path);
   }
   if (depth >= 4) return "";

@@ -76,7 +76,7 @@ class FlthostTest(wavtools.HostTestCase):
 
     def test_plugin_that_will_not_load(self):
         self.assertFails(3, r"nothing\.flt not found", "info", self.path("nothing.flt"))
-        self.assertFails(3, r"needs absent_dependency\.dll \(imported by needs_absent_filter\.flt\)",
+        self.assertFails(3, r"needs_absent_filter\.flt needs absent_dependency\.dll, which was not found",
                          "info", self.host.plugin("needs_absent_filter.flt"))
         self.assertFails(3, "not a Windows module", "info", self.wav("fake.flt", 10))
 
