@@ -60,16 +60,21 @@ DWORD RunDialog(DWORD options, std::function<WPARAM(HWND dialog, HWND combo)> ac
   return result;
 }
 
+// Opens the dialog on options, records what it shows and presses OK.
+DWORD ShowAndConfirm(DWORD options, ComboState& shown) {
+  return RunDialog(options, [&](HWND, HWND combo) {
+    shown = ReadCombo(combo);
+    return WPARAM(IDOK);
+  });
+}
+
 const std::vector<std::string> kRates = {"8", "10", "16", "20", "24", "32", "40", "48"};
 
 }  // namespace
 
 TEST(VqfQualityDialog, OpensOnTheDefaultAndReturnsTheChoice) {
   ComboState shown;
-  DWORD result = RunDialog(0, [&](HWND, HWND combo) {
-    shown = ReadCombo(combo);
-    return WPARAM(IDOK);
-  });
+  DWORD result = ShowAndConfirm(0, shown);
   EXPECT_EQ(shown.entries, kRates);
   EXPECT_EQ(shown.selected, 7) << "48 is the default";
   EXPECT_EQ(result, 8u);
@@ -95,10 +100,7 @@ TEST(VqfQualityDialog, CancelKeepsTheInitialValue) {
 // An options word outside the list selects nothing; OK then keeps the word as it was.
 TEST(VqfQualityDialog, OutOfRangeOptionsSelectNothing) {
   ComboState shown;
-  DWORD result = RunDialog(9, [&](HWND, HWND combo) {
-    shown = ReadCombo(combo);
-    return WPARAM(IDOK);
-  });
+  DWORD result = ShowAndConfirm(9, shown);
   EXPECT_EQ(shown.selected, CB_ERR);
   EXPECT_EQ(result, 9u);
 }
