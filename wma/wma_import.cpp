@@ -120,18 +120,14 @@ static bool StoreBlock(WmaInputContext* c, const void* data, DWORD bytes) {
   return true;
 }
 
-static bool Stopping(WmaInputContext* c) {
-  return WaitForSingleObject(c->stopEvent, 0) != WAIT_TIMEOUT;
-}
-
 // Waits until the host asks for a block, then takes the buffer. False when the context
 // is closing or the stream has ended; the block is then dropped.
 static bool TakeRequest(WmaInputContext* c) {
-  HANDLE waits[] = {c->requestEvent, c->stopEvent};
+  // Stop first: with both signalled the wait reports the lower index, so stop wins.
+  HANDLE waits[] = {c->stopEvent, c->requestEvent};
   for (;;) {
     if (c->endOfStream) return false;  // nobody will ask again
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_FAILED) return false;
-    if (Stopping(c)) return false;  // stop wins when both are signalled
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return false;
     if (InterlockedCompareExchange(&c->handoff, kHandoffFilling, kHandoffRequested) ==
         kHandoffRequested)
       return true;

@@ -25,10 +25,11 @@ HWND FindOptionsDialog() {
       [](HWND window, LPARAM param) -> BOOL {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
+        // Other processes' windows are never asked for their text: they may be busy.
+        if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
         char title[64] = {};
         GetWindowTextA(window, title, sizeof title);
-        if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
-            std::string(title) == "WMA format settings") {
+        if (std::string(title) == "WMA format settings") {
           reinterpret_cast<Search*>(param)->found = window;
           return FALSE;
         }
