@@ -78,6 +78,9 @@ class FlthostTest(wavtools.HostTestCase):
         self.assertFails(3, r"nothing\.flt not found", "info", self.path("nothing.flt"))
         self.assertFails(3, r"needs_absent_filter\.flt needs absent_dependency\.dll, which was not found",
                          "info", self.host.plugin("needs_absent_filter.flt"))
+        self.assertFails(3, r"needs_middle_filter\.flt needs absent_dependency\.dll \(imported by "
+                            r"middle_dependency\.dll\), which was not found",
+                         "info", self.host.plugin("needs_middle_filter.flt"))
         self.assertFails(3, "not a Windows module", "info", self.wav("fake.flt", 10))
 
     def test_missing_entry_points(self):
