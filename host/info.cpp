@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "pe_imports.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -52,7 +53,11 @@ int RunInfo(const Arguments& args) {
   std::printf("description:   %s\n", FieldText(q.description, sizeof q.description).c_str());
   std::printf("extension:     %s\n", FieldText(q.extension, sizeof q.extension).c_str());
   // extension2 may run on into the room the host leaves after the record.
-  std::printf("extension2:    %s\n", FieldText(q.extension2, sizeof q.extension2 + sizeof query.spare).c_str());
+  const char* record = reinterpret_cast<const char*>(&query);
+  std::printf("extension2:    %s\n",
+              FieldText(record + offsetof(FilterQuery, extension2), offsetof(QueryRecord, result) -
+                                                                         offsetof(FilterQuery, extension2))
+                  .c_str());
   if (Written(&q.flags, sizeof q.flags))
     std::printf("flags:         0x%03X%s\n", q.flags, FlagNames(q.flags).c_str());
   else
