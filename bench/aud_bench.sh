@@ -18,8 +18,8 @@ seconds=${VELL_BENCH_SECONDS:-3600}
 
 [ -f "$win64/CMakeCache.txt" ] || cmake --preset win64 -B "$win64" >/dev/null
 [ -f "$native/CMakeCache.txt" ] || cmake --preset native-release -B "$native" >/dev/null
-cmake --build "$win64" -j2 --target flthost vell_aud >/dev/null
-cmake --build "$native" -j2 --target aud_codec_bench >/dev/null
+cmake --build "$win64" -j2 --target flthost vell_aud || { echo "aud_bench: win64 build failed" >&2; exit 1; }
+cmake --build "$native" -j2 --target aud_codec_bench || { echo "aud_bench: native build failed" >&2; exit 1; }
 
 if [ "${VELL_KEEP_SESSION:-0}" != 1 ] && ! pgrep -u "$(id -u)" -x wineserver64 >/dev/null; then
   eval "$(bash scripts/wine-session.sh start)"

@@ -13,11 +13,21 @@ cd "$root"
 
 bash scripts/setup.sh
 build=${VELL_DEMO_BUILD:-build/win64}
+# Quiet unless something fails; then the end of the build's output says what.
+quietly() {
+  local log rc=0
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || rc=$?
+  [ $rc -eq 0 ] || { tail -n 40 "$log"; echo "demo: '$*' failed" >&2; }
+  rm -f "$log"
+  return $rc
+}
+echo "== building the win64 preset (a few minutes the first time)"
 if [ -n "${VELL_DEMO_BUILD:-}" ]; then
-  cmake --build "$build" -j2 >/dev/null
+  quietly cmake --build "$build" -j2
 else
-  cmake --preset win64 >/dev/null
-  cmake --build --preset win64 >/dev/null
+  quietly cmake --preset win64
+  quietly cmake --build --preset win64
 fi
 
 # Start a display and a wineserver unless one is running already; stop only what we started.
