@@ -8,6 +8,7 @@
 #   VELL_WIN64_BUILD=DIR            configured win64 build to use (default build/win64)
 #   VELL_NATIVE_RELEASE_BUILD=DIR   configured native-release build (default build/native-release)
 #   VELL_BENCH_SECONDS=N            length of the signal (default 3600)
+#   VELL_BENCH_RUNS=N               runs of each measurement; the best counts (default 3)
 #   VELL_KEEP_SESSION=1             use the running wine session; neither start nor stop one
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,6 +16,7 @@ cd "$root"
 win64=${VELL_WIN64_BUILD:-build/win64}
 native=${VELL_NATIVE_RELEASE_BUILD:-build/native-release}
 seconds=${VELL_BENCH_SECONDS:-3600}
+runs=${VELL_BENCH_RUNS:-3}
 
 [ -f "$win64/CMakeCache.txt" ] || cmake --preset win64 -B "$win64" >/dev/null
 [ -f "$native/CMakeCache.txt" ] || cmake --preset native-release -B "$native" >/dev/null
@@ -38,28 +40,35 @@ flthost() {  # output in a file: wine's helpers may hold a pipe open
 }
 
 samples=$((seconds * 22050))
-echo "AUD benchmark: $seconds s of 22050 Hz mono, $samples samples (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "AUD benchmark: $seconds s of 22050 Hz mono, $samples samples, best of $runs runs" \
+  "(load average: $(cut -d' ' -f1-3 /proc/loadavg))"
 ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=$seconds" \
   -f lavfi -i "anoisesrc=color=pink:amplitude=0.2:sample_rate=22050:duration=$seconds" \
   -filter_complex amix=inputs=2 -ac 1 -c:a pcm_s16le "$work/in.wav"
 cat "$work/in.wav" >/dev/null  # into the page cache before anything is timed
 
-t=$(now)
-ffmpeg -nostdin -v error -y -i "$work/in.wav" -c:a adpcm_ima_ws -f wsaud "$work/ffmpeg.aud"
-ff_encode=$(elapsed "$t")
-t=$(now)
-# (ffmpeg reports the end of a wsaud file as an input/output error; the decode is complete.)
-ffmpeg -nostdin -v error -i "$work/ffmpeg.aud" -f null - 2>"$work/ffmpeg-decode.err"
-ff_decode=$(elapsed "$t")
+# The machine is shared, so each figure is the best of several runs, taken in turn so that a
+# change of load touches both sides alike.
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+ff_encode= ff_decode= our_export= our_import= our_export_run= our_import_run=
+for _ in $(seq "$runs"); do
+  t=$(now)
+  ffmpeg -nostdin -v error -y -i "$work/in.wav" -c:a adpcm_ima_ws -f wsaud "$work/ffmpeg.aud"
+  ff_encode=$(min "$ff_encode" "$(elapsed "$t")")
+  t=$(now)
+  # (ffmpeg reports the end of a wsaud file as an input/output error; the decode is complete.)
+  ffmpeg -nostdin -v error -i "$work/ffmpeg.aud" -f null - 2>"$work/ffmpeg-decode.err"
+  ff_decode=$(min "$ff_decode" "$(elapsed "$t")")
 
-t=$(now)
-flthost export "$root/$win64/bin/vell_aud.flt" "$work/in.wav" "$work/ours.aud" --time --quiet
-our_export_run=$(elapsed "$t")
-our_export=$(field plugin-seconds "$work/flthost.out")
-t=$(now)
-flthost import "$root/$win64/bin/vell_aud.flt" "$work/ours.aud" "$work/back.wav" --time --quiet
-our_import_run=$(elapsed "$t")
-our_import=$(field plugin-seconds "$work/flthost.out")
+  t=$(now)
+  flthost export "$root/$win64/bin/vell_aud.flt" "$work/in.wav" "$work/ours.aud" --time --quiet
+  our_export_run=$(min "$our_export_run" "$(elapsed "$t")")
+  our_export=$(min "$our_export" "$(field plugin-seconds "$work/flthost.out")")
+  t=$(now)
+  flthost import "$root/$win64/bin/vell_aud.flt" "$work/ours.aud" "$work/back.wav" --time --quiet
+  our_import_run=$(min "$our_import_run" "$(elapsed "$t")")
+  our_import=$(min "$our_import" "$(field plugin-seconds "$work/flthost.out")")
+done
 
 "$root/$native/bench/aud_codec_bench" "$seconds" >"$work/native.out"
 native_encode=$(field native-encode-msamples-per-second "$work/native.out")
