@@ -90,3 +90,21 @@ uint32_t ReadHandoff(Port& port, uint8_t* out, uint32_t want) {
     port.SetReadPos(port.Filled());
   }
 }
+
+// The delivery side of the hand-off: puts a block of n bytes into the buffer, allocating
+// it at the first block and growing it (never shrinking) when a larger one arrives.
+// The port owns the memory:
+//   bool HasBuffer(); uint32_t Capacity();
+//   bool Allocate(uint32_t n), Grow(uint32_t n)   exactly n bytes; set Capacity on success
+//   bool CopyIn(const void* data, uint32_t n)
+// False when the memory cannot be had: then nothing has been copied.
+template <class Port>
+bool StoreHandoffBlock(Port& port, const void* data, uint32_t n) {
+  if (n == 0) return true;
+  if (!port.HasBuffer()) {
+    if (!port.Allocate(n)) return false;
+  } else if (port.Capacity() < n) {
+    if (!port.Grow(n)) return false;
+  }
+  return port.CopyIn(data, n);
+}

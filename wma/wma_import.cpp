@@ -101,24 +101,30 @@ static void EndStream(WmaInputContext* c) {
   SetEvent(c->readyEvent);
 }
 
-// Copies one block into the hand-off buffer, allocating it at the first block and growing
-// it (same handle) for a larger one. False when the memory cannot be had: nothing is copied.
-static bool StoreBlock(WmaInputContext* c, const void* data, DWORD bytes) {
-  if (bytes == 0) return true;
-  if (!c->handoffBuffer) {
-    c->handoffBuffer = LocalAlloc(LMEM_MOVEABLE, bytes);
-    if (!c->handoffBuffer) return false;
-    c->capacity = bytes;
-  } else if (c->capacity < bytes) {
-    if (!LocalReAlloc(c->handoffBuffer, bytes, LMEM_MOVEABLE)) return false;
-    c->capacity = bytes;
+// The hand-off buffer as the delivery side sees it: movable local memory, one handle for
+// its whole life.
+struct DeliveryPort {
+  WmaInputContext* c;
+  bool HasBuffer() const { return c->handoffBuffer != nullptr; }
+  uint32_t Capacity() const { return c->capacity; }
+  bool Allocate(uint32_t n) {
+    c->handoffBuffer = LocalAlloc(LMEM_MOVEABLE, n);
+    if (c->handoffBuffer) c->capacity = n;
+    return c->handoffBuffer != nullptr;
   }
-  void* buffer = LocalLock(c->handoffBuffer);
-  if (!buffer) return false;
-  memcpy(buffer, data, bytes);
-  LocalUnlock(c->handoffBuffer);
-  return true;
-}
+  bool Grow(uint32_t n) {
+    if (!LocalReAlloc(c->handoffBuffer, n, LMEM_MOVEABLE)) return false;
+    c->capacity = n;
+    return true;
+  }
+  bool CopyIn(const void* data, uint32_t n) {
+    void* buffer = LocalLock(c->handoffBuffer);
+    if (!buffer) return false;
+    memcpy(buffer, data, n);
+    LocalUnlock(c->handoffBuffer);
+    return true;
+  }
+};
 
 // Waits until the host asks for a block, then takes the buffer. False when the context
 // is closing or the stream has ended; the block is then dropped.
@@ -142,7 +148,8 @@ static HRESULT WINAPI ContextOnSample(WmaReaderCallback* self, const void* data,
   if (!TakeRequest(c)) return 0;
   ResetEvent(c->requestEvent);
   const DWORD n = data ? bytes : 0;
-  if (StoreBlock(c, data, n)) {
+  DeliveryPort port{c};
+  if (StoreHandoffBlock(port, data, n)) {
     c->filled = n;
   } else {
     // No room for the block: the stream ends with what was delivered.

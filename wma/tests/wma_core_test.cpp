@@ -159,3 +159,62 @@ TEST(ReadHandoff, ServesFromTheBlockWithoutWaitingUntilItIsDrained) {
   EXPECT_EQ(ReadHandoff(port, buffer, 100), 0u);
   EXPECT_TRUE(port.Ended());
 }
+
+// Memory that can be made to fail, recording what the store did with it.
+struct FakeBuffer {
+  std::vector<uint8_t> bytes;
+  bool exists = false;
+  bool failNext = false;
+  int allocations = 0, growths = 0;
+  bool HasBuffer() const { return exists; }
+  uint32_t Capacity() const { return static_cast<uint32_t>(bytes.size()); }
+  bool Allocate(uint32_t n) {
+    ++allocations;
+    if (failNext) return false;
+    bytes.assign(n, 0);
+    exists = true;
+    return true;
+  }
+  bool Grow(uint32_t n) {
+    ++growths;
+    if (failNext) return false;
+    bytes.resize(n);
+    return true;
+  }
+  bool CopyIn(const void* data, uint32_t n) {
+    EXPECT_LE(n, bytes.size());
+    std::memcpy(bytes.data(), data, n);
+    return true;
+  }
+};
+
+TEST(StoreHandoffBlock, AllocatesOnceGrowsOnlyForLargerBlocksAndNeverShrinks) {
+  std::vector<uint8_t> all;
+  const auto blocks = CountingBlocks({100, 50, 300, 0, 300, 20}, &all);
+  FakeBuffer buffer;
+  std::vector<uint32_t> capacities;
+  for (const auto& block : blocks) {
+    ASSERT_TRUE(StoreHandoffBlock(buffer, block.data(), static_cast<uint32_t>(block.size())));
+    if (!block.empty()) {
+      EXPECT_TRUE(std::equal(block.begin(), block.end(), buffer.bytes.begin()));
+    }
+    capacities.push_back(buffer.Capacity());
+  }
+  EXPECT_EQ(capacities, (std::vector<uint32_t>{100, 100, 300, 300, 300, 300}));
+  EXPECT_EQ(buffer.allocations, 1);
+  EXPECT_EQ(buffer.growths, 1);
+}
+
+TEST(StoreHandoffBlock, CopiesNothingWhenTheMemoryCannotBeHad) {
+  const std::vector<uint8_t> block(500, 7);
+  FakeBuffer none;
+  none.failNext = true;
+  EXPECT_FALSE(StoreHandoffBlock(none, block.data(), 500));
+  EXPECT_FALSE(none.HasBuffer());
+
+  FakeBuffer small;
+  ASSERT_TRUE(StoreHandoffBlock(small, block.data(), 10));
+  small.failNext = true;
+  EXPECT_FALSE(StoreHandoffBlock(small, block.data(), 500));
+  EXPECT_EQ(small.Capacity(), 10u);  // the old block stays as it was
+}
