@@ -19,24 +19,22 @@ struct DialogSeen {
   bool closedByAction = false;
 };
 
+BOOL CALLBACK MatchOptionsDialog(HWND window, LPARAM found) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  // Other processes' windows are never asked for their text: they may be busy.
+  if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+  char title[64] = {};
+  GetWindowTextA(window, title, sizeof title);
+  if (std::string(title) != "WMA format settings") return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
 HWND FindOptionsDialog() {
-  struct Search { HWND found = nullptr; } search;
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        // Other processes' windows are never asked for their text: they may be busy.
-        if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-        char title[64] = {};
-        GetWindowTextA(window, title, sizeof title);
-        if (std::string(title) == "WMA format settings") {
-          reinterpret_cast<Search*>(param)->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  HWND found = nullptr;
+  EnumWindows(MatchOptionsDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 std::string ItemText(HWND list, LRESULT index) {
