@@ -102,6 +102,16 @@ TEST(StandinLayout, EveryOtherCombinationIsRefused) {
     StandinStream stream(m.channels, m.kbps, m.kHz);
     EXPECT_NE(stream.result, 0) << m.kHz << "/" << m.kbps << " x" << m.channels;
   }
+  // Over a wide grid exactly the 18 combinations are accepted.
+  int accepted = 0;
+  for (int32_t channelMode = -1; channelMode <= 2; ++channelMode) {
+    for (int32_t kHz = 0; kHz <= 100; ++kHz) {
+      for (int32_t kbps = 0; kbps <= 200; ++kbps) {
+        accepted += FindTwinVqMode(channelMode, kbps, kHz) != nullptr;
+      }
+    }
+  }
+  EXPECT_EQ(accepted, 18);
   // Channel modes other than mono and stereo, and a total rate that is not per channel.
   for (int32_t channelMode : {-1, 2}) EXPECT_EQ(FindTwinVqMode(channelMode, 96, 44), nullptr);
   EXPECT_EQ(FindTwinVqMode(1, 48, 44), nullptr);  // 24 kbps per channel at 44 kHz
