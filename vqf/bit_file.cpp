@@ -40,14 +40,19 @@ BitFile* OpenBitFile(const char* path, const char* mode) {
   return file;
 }
 
+// Ends a bit run that filled the buffer: the whole 1024 bytes go to the stream.
+static void FlushIfFull(BitFile* file) {
+  if (file->bitCount < kBufferBits) return;
+  WriteToStream(file, kBitFileBufferBytes);
+  std::memset(file->buffer, 0, sizeof file->buffer);
+  file->bitCount = 0;
+}
+
 void PutBitArray(const uint8_t* bits, int32_t stride, int32_t count, BitFile* file) {
   for (int32_t i = 0; i < count; ++i, bits += stride) {
     file->buffer[file->bitCount / 8] |= static_cast<uint8_t>((*bits & 1u) << (7 - file->bitCount % 8));
-    if (++file->bitCount == kBufferBits) {
-      WriteToStream(file, kBitFileBufferBytes);
-      std::memset(file->buffer, 0, sizeof file->buffer);
-      file->bitCount = 0;
-    }
+    ++file->bitCount;
+    FlushIfFull(file);
   }
 }
 
@@ -56,13 +61,20 @@ int32_t PutBits(int32_t value, int32_t width, BitFile* file) {
   if (width > 32) width = 32;
   // value >= 2^width in a signed comparison; for widths 31 and 32 the result has no meaning.
   const int32_t overflow = width < 31 && value >= (int32_t{1} << width) ? 1 : 0;
-  uint8_t bits[32];
-  for (int32_t i = 0; i < width; ++i) {
-    const int32_t shift = width - 1 - i;
-    // Bit 'shift' of the value, shifting as unsigned so shifts of 31 stay defined.
-    bits[i] = static_cast<uint8_t>((static_cast<uint32_t>(value) >> shift) & 1u);
+  // The same bits, most significant first, as PutBitArray would place them one by one,
+  // but a byte's worth at a time: the frame records are millions of small fields.
+  // The buffer ends on a byte boundary, so a run never straddles a flush.
+  const uint32_t bits = static_cast<uint32_t>(value);
+  int32_t left = width;
+  while (left > 0) {
+    const int32_t room = 8 - file->bitCount % 8;
+    const int32_t take = left < room ? left : room;
+    const uint32_t run = (bits >> (left - take)) & ((1u << take) - 1u);
+    file->buffer[file->bitCount / 8] |= static_cast<uint8_t>(run << (room - take));
+    file->bitCount += take;
+    left -= take;
+    FlushIfFull(file);
   }
-  PutBitArray(bits, 1, width, file);
   return overflow;
 }
 

@@ -33,6 +33,32 @@ TEST(BitFile, PutBitArrayTakesTheLowestBitAtEachStride) {
   EXPECT_EQ(ReadFileBytes("bits"), (Payload{0xD0}));
 }
 
+TEST(BitFile, PutBitsPlacesTheSameBitsAsSingleBitWritesAtEveryWidthAndAlignment) {
+  ScratchDirectory dir("vqf_bits_widths");
+  BitFile* whole = OpenBitFile("whole", "wb");
+  BitFile* single = OpenBitFile("single", "wb");
+  ASSERT_NE(whole, nullptr);
+  ASSERT_NE(single, nullptr);
+  uint32_t seed = 12345;
+  // Enough fields to cross several 1024-byte flushes at every bit offset.
+  for (int n = 0; n < 6000; ++n) {
+    seed = seed * 1664525u + 1013904223u;
+    const int32_t width = static_cast<int32_t>(seed >> 27) + (n % 2);  // 0..32
+    const int32_t value = static_cast<int32_t>(seed * 2654435761u);
+    PutBits(value, width, whole);
+    for (int32_t i = width - 1; i >= 0; --i) {
+      const uint8_t bit = static_cast<uint8_t>((static_cast<uint32_t>(value) >> i) & 1u);
+      PutBitArray(&bit, 1, 1, single);
+    }
+    ASSERT_EQ(whole->bitCount, single->bitCount);
+  }
+  EXPECT_TRUE(CloseBitFile(whole));
+  EXPECT_TRUE(CloseBitFile(single));
+  const Payload written = ReadFileBytes("whole");
+  EXPECT_GT(written.size(), 3u * 1024u);
+  EXPECT_EQ(written, ReadFileBytes("single"));
+}
+
 TEST(BitFile, FullBufferIsWrittenAtOnceAndCloseAddsOnlyThePartialByte) {
   ScratchDirectory dir("vqf_bits_flush");
   BitFile* file = OpenBitFile("bits", "wb");
