@@ -23,4 +23,11 @@ for p in "${presets[@]}"; do
   echo "== tests: $p"
   ctest --preset "$p" -j2 || status=1
 done
+
+# Every fuzz target briefly on its seed corpus, so that a regression in a reader shows;
+# only in the full run. VELL_FUZZ_SECONDS sets the time per target.
+if [ $# -eq 0 ]; then
+  echo "== fuzz"
+  bash scripts/fuzz.sh --time "${VELL_FUZZ_SECONDS:-60}" || status=1
+fi
 exit $status

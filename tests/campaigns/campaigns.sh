@@ -19,7 +19,7 @@ step() {
 disk_full=(python3 "$root/tests/campaigns/disk_full.py" --bin "$bin" --winerun "$root/scripts/winerun.sh")
 step "${disk_full[@]}" --plugin aud --every-byte
 step "${disk_full[@]}" --plugin vqf --frames 60000 --every-byte
-step "${disk_full[@]}" --plugin wma --frames 3000 --every-byte
+step "${disk_full[@]}" --plugin wma --frames 1000 --every-byte
 
 cd "$bin" || exit 1
 long() {
