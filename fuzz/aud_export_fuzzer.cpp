@@ -57,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t source = 0;
   bool failed = false;
   uint32_t wholeSamples = 0;
+  size_t wholeBytes = 0;
   for (uint32_t bytes : blocks) {
     // Exactly bytes / 2 samples: the odd last byte must not even be read.
     std::unique_ptr<int16_t[]> samples(new int16_t[bytes / 2]);
@@ -79,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       const uint32_t n = (chunk[2] | chunk[3] << 8) / 2;
       wholeSamples += n;
+      wholeBytes += chunk.size();
       consumed += 2 * n;  // only whole 2048-byte pieces come before a failing chunk
     }
     // Until the failing write every call takes everything; a call after it takes nothing.
@@ -89,5 +91,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (expected.size() > capacity) expected.resize(capacity);
   Check(sink.bytes == expected, "bytes written differ from the reference encoder");
   Check(writer.samplesWritten == wholeSamples, "samples counted as written");
+  Check(writer.bytesWritten == wholeBytes, "bytes counted as written");
   return 0;
 }

@@ -38,6 +38,26 @@ bool AwaitFile(const std::string& name) {
   exit(4);
 }
 
+uint32_t Le32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// An AUD file cut by a failed write must still tell the truth: whole chunks only, and the
+// header's sizes counting exactly those (an open that failed leaves no file at all).
+bool AudFileConsistent(const Bytes& file) {
+  if (file.empty()) return true;
+  if (file.size() < 12 || Le32(file, 2) != file.size() - 12) return false;
+  size_t at = 12;
+  uint32_t pcmBytes = 0;
+  while (at < file.size()) {
+    if (file.size() - at < 8 || Le32(file, at + 4) != 0xDEAFu) return false;
+    const size_t codes = file[at] | file[at + 1] << 8;
+    pcmBytes += file[at + 2] | file[at + 3] << 8;
+    at += 8 + codes;
+  }
+  return at == file.size() && Le32(file, 6) == pcmBytes;
+}
+
 std::string Results(const ExportReport& r) {
   std::string s;
   for (long v : r.results) s += (s.empty() ? "" : ",") + std::to_string(v);
@@ -84,6 +104,7 @@ int main(int argc, char** argv) {
     if (!AwaitFile("free." + std::to_string(i))) break;
     const Bytes written = Load(out);
     const char* verdict = !r.ReportedComplete() ? "reported" : written == reference ? "complete" : "SILENT-CUT";
+    if (plugin == "aud" && !r.ReportedComplete() && !AudFileConsistent(written)) verdict = "INCONSISTENT";
     log << "run " << i << " opened " << r.opened << " writes " << Results(r) << " size " << written.size()
         << " verdict " << verdict << std::endl;
   }
