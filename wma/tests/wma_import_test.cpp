@@ -194,6 +194,21 @@ TEST_F(WmaImport, ErrorStatusShowsItsMessageAndEndsTheStream) {
   }
 }
 
+// The host closes while the SDK's thread shows the error message: the close waits for the
+// reader to stop, which it does once the message is dismissed, and nothing is freed early.
+TEST_F(WmaImport, CloseWhileTheErrorMessageIsShown) {
+  WriteContainer(path, {}, Pattern(10000));
+  MessageBoxWatcher watcher;
+  SdkSwitches fault{{"VELL_WMA_BLOCK", "1000"}, {"VELL_WMA_STATUS", "0@1"}};
+  FilterHandle in = Open();
+  ASSERT_NE(in, nullptr);
+  std::vector<uint8_t> block(500);
+  EXPECT_EQ(plugin.readInput(in, block.data(), 500), 500);  // the status comes next
+  Close(in);
+  EXPECT_EQ(watcher.Texts(), std::vector<std::string>{"Unknown error."});
+  EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+}
+
 // A reader that stops delivering without a status ends the stream after the silent-reader
 // limit (30 s) instead of hanging the host. Slow on purpose: it really waits.
 TEST_F(WmaImport, SilentReaderEndsTheStreamAfterTheLimit) {
