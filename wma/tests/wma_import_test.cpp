@@ -74,10 +74,10 @@ TEST_F(WmaImport, EndOfStreamRightAfterTheLastBlockKeepsThatBlock) {
 
 TEST_F(WmaImport, OpenReportsTheStreamAndItsOptions) {
   SdkSwitches none;
-  ContainerSpec spec;
-  spec.bitRate = 128000;
-  spec.durationMs = 1000;
-  WriteContainer(path, spec, Pattern(100));
+  StreamFormat stream;
+  stream.bitRate = 128000;
+  stream.durationMs = 1000;
+  WriteContainer(path, stream, Pattern(100));
   long rate = 0, transfer = 0;
   WORD bits = 0, channels = 0;
   FilterHandle in = plugin.openInput(path.c_str(), &rate, &bits, &channels, 0, &transfer);
@@ -98,12 +98,12 @@ TEST_F(WmaImport, OpenReportsTheStreamAndItsOptions) {
   EXPECT_EQ(out, &text);
   Close(in);
 
-  spec = ContainerSpec{};
-  spec.bitRate = 20000;
-  spec.sampleRate = 22050;
-  spec.channels = 1;
-  spec.bitsPerSample = 8;
-  WriteContainer(path, spec, Pattern(100));
+  stream = StreamFormat{};
+  stream.bitRate = 20000;
+  stream.sampleRate = 22050;
+  stream.channels = 1;
+  stream.bitsPerSample = 8;
+  WriteContainer(path, stream, Pattern(100));
   in = plugin.openInput(path.c_str(), &rate, &bits, &channels, 0, &transfer);
   ASSERT_NE(in, nullptr);
   EXPECT_EQ(std::make_tuple(rate, bits, channels), std::make_tuple(22050L, WORD(8), WORD(1)));

@@ -76,7 +76,7 @@ inline void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& 
 }
 
 // A finished file of the stand-in's container: 48-byte header, then the PCM as it is.
-struct ContainerSpec {
+struct StreamFormat {
   uint32_t bitRate = 96000;
   uint32_t sampleRate = 44100;
   uint16_t channels = 2;
@@ -91,24 +91,24 @@ inline void Put16(std::vector<uint8_t>& bytes, size_t offset, uint16_t v) {
   std::memcpy(bytes.data() + offset, &v, 2);
 }
 
-inline void WriteContainer(const std::string& path, const ContainerSpec& spec,
+inline void WriteContainer(const std::string& path, const StreamFormat& stream,
                            const std::vector<uint8_t>& pcm) {
   std::vector<uint8_t> bytes(48);
   std::memcpy(bytes.data(), "VWMA", 4);
   Put32(bytes, 4, 48);
-  Put32(bytes, 8, spec.bitRate);
-  Put32(bytes, 12, spec.sampleRate);
-  Put32(bytes, 16, spec.channels);
-  const uint16_t align = static_cast<uint16_t>(spec.bitsPerSample / 8 * spec.channels);
+  Put32(bytes, 8, stream.bitRate);
+  Put32(bytes, 12, stream.sampleRate);
+  Put32(bytes, 16, stream.channels);
+  const uint16_t align = static_cast<uint16_t>(stream.bitsPerSample / 8 * stream.channels);
   Put16(bytes, 20, 1);
-  Put16(bytes, 22, spec.channels);
-  Put32(bytes, 24, spec.sampleRate);
-  Put32(bytes, 28, align * spec.sampleRate);
+  Put16(bytes, 22, stream.channels);
+  Put32(bytes, 24, stream.sampleRate);
+  Put32(bytes, 28, align * stream.sampleRate);
   Put16(bytes, 32, align);
-  Put16(bytes, 34, spec.bitsPerSample);
+  Put16(bytes, 34, stream.bitsPerSample);
   Put16(bytes, 36, 0);
   Put32(bytes, 40, static_cast<uint32_t>(pcm.size()));
-  Put32(bytes, 44, spec.durationMs);
+  Put32(bytes, 44, stream.durationMs);
   bytes.insert(bytes.end(), pcm.begin(), pcm.end());
   WriteWholeFile(path, bytes);
 }
