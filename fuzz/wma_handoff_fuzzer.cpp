@@ -4,6 +4,7 @@
 // and a close at any moment. The two threads meet as in the plug-in: three manual-reset
 // events, a hand-off state word, one block in flight, a limit on waiting for a silent reader.
 //
+// The delivery side stores each block through the core's StoreHandoffBlock.
 // Checks: every byte the host gets is the next byte of the delivered stream; a read returns
 // short only at the end of the stream (or when the block cannot be reached); a clean stream
 // is delivered whole; nothing hangs (libFuzzer's -timeout catches a stuck input).
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -72,7 +74,7 @@ struct Context {
   bool haveBuffer = false;
   uint32_t filled = 0, readPos = 0;
   // Scripted faults.
-  std::atomic<bool> failNextStore{false};
+  std::atomic<bool> failNextAllocation{false};
   int failCopyAt = -1;  // the n-th copy cannot reach the block
   int copies = 0;
   bool gaveUp = false;  // the host stopped waiting for a silent reader
@@ -91,20 +93,40 @@ bool TakeRequest(Context& c) {
   }
 }
 
+// The buffer side of the plug-in's core (StoreHandoffBlock) over a vector whose
+// allocation can be made to fail.
+struct StorePort {
+  Context& c;
+  bool HasBuffer() const { return c.haveBuffer; }
+  uint32_t Capacity() const { return static_cast<uint32_t>(c.buffer.size()); }
+  bool Allocate(uint32_t n) {
+    Check(!c.haveBuffer, "a second buffer allocated");
+    if (c.failNextAllocation.exchange(false)) return false;
+    c.buffer.assign(n, 0);
+    c.haveBuffer = true;
+    return true;
+  }
+  bool Grow(uint32_t n) {
+    Check(c.haveBuffer && n > c.buffer.size(), "the buffer grown without need");
+    if (c.failNextAllocation.exchange(false)) return false;
+    c.buffer.resize(n);
+    return true;
+  }
+  bool CopyIn(const void* data, uint32_t n) {
+    Check(n <= c.buffer.size(), "a block copied beyond the buffer");
+    std::memcpy(c.buffer.data(), data, n);
+    return true;
+  }
+};
+
 // Returns true when the block was stored for the host.
 bool OnSample(Context& c, const std::vector<uint8_t>& block) {
   if (!TakeRequest(c)) return false;
   c.request.Reset();
-  bool stored = true;
-  if (!block.empty()) {
-    if (c.failNextStore.exchange(false)) {
-      stored = false;
-    } else {
-      if (c.buffer.size() < block.size()) c.buffer.resize(block.size());
-      std::copy(block.begin(), block.end(), c.buffer.begin());
-      c.haveBuffer = true;
-    }
-  }
+  StorePort store{c};
+  const size_t capacityBefore = c.buffer.size();
+  const bool stored = StoreHandoffBlock(store, block.data(), static_cast<uint32_t>(block.size()));
+  Check(c.buffer.size() >= capacityBefore, "the buffer shrank");
   if (stored) {
     c.filled = static_cast<uint32_t>(block.size());
   } else {
@@ -145,7 +167,7 @@ void Deliver(Context& c, const std::vector<Action>& script, bool silentAtEnd) {
       case Act::Silent:
         while (!c.stop.Wait(50ms)) {}
         return;
-      case Act::FailStore: c.failNextStore = true; break;
+      case Act::FailStore: c.failNextAllocation = true; break;
     }
   }
   if (silentAtEnd) {
