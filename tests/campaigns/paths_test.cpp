@@ -167,3 +167,78 @@ TEST(Paths, NamesWithBytesAbove127AreWrittenUnderThatNameOrRefused) {
     }
   }
 }
+
+namespace {
+
+uint32_t Be32(const Bytes& b, size_t at) {
+  return static_cast<uint32_t>(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Walks the header's chunk records; returns the ids in order, or fails the test.
+std::vector<std::string> HeaderIds(const Bytes& file) {
+  std::vector<std::string> ids;
+  EXPECT_GE(file.size(), 20u);
+  if (file.size() < 20) return ids;
+  EXPECT_EQ(std::string(file.begin(), file.begin() + 12), "TWIN97012000");
+  const size_t end = 16 + Be32(file, 12);
+  EXPECT_LE(end + 4, file.size());
+  size_t at = 16;
+  while (at + 8 <= end) {
+    ids.emplace_back(file.begin() + at, file.begin() + at + 4);
+    at += 8 + Be32(file, at + 4);
+  }
+  EXPECT_EQ(at, end) << "the records do not fill the root exactly";
+  if (end + 4 <= file.size()) EXPECT_EQ(std::string(file.begin() + end, file.begin() + end + 4), "DATA");
+  return ids;
+}
+
+}  // namespace
+
+// The "header_info" directory of the current directory, in odd shapes: every file of both
+// tables, entries that are directories, a large raw file, bytes of every value, numbers
+// that do not parse; the directory itself a plain file. The export goes on and its header
+// is well formed.
+TEST(Paths, VqfHeaderInfoOfAnyShape) {
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  const std::string dir = WorkFile("header_cwd");
+  CreateDirectoryA(dir.c_str(), nullptr);
+  SetCurrentDirectoryA(dir.c_str());
+  CreateDirectoryA("header_info", nullptr);
+  CreateDirectoryA("header_info\\SCND", nullptr);
+  Bytes everyByte;
+  for (int i = 0; i < 256; ++i) everyByte.push_back(static_cast<uint8_t>(i));
+  for (const char* id : {"GUID", "ISRC", "ALBM", "LYRC", "WORD", "MUSC", "ARNG", "PROD", "REMX", "CDCT",
+                         "SING", "LABL", "NOTE", "PRSN", "BAND"})
+    WriteBytes(std::string("header_info\\") + id, everyByte);
+  WriteBytes("header_info\\YEAR", Bytes{'9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', ' ', 'x'});
+  WriteBytes("header_info\\ENCD", Bytes{'-', '1', '\n', '\0', '5'});
+  CreateDirectoryA("header_info\\TRAC", nullptr);  // a directory where a file is looked for
+  WriteBytes("header_info\\NOTE", Bytes(1 << 20, 'n'));
+  for (const char* id : {"NAME", "AUTH", "COMT", "(c) ", "ALBM"}) WriteBytes(std::string("header_info\\SCND\\") + id, {});
+  CreateDirectoryA("header_info\\SCND\\LYRC", nullptr);
+
+  LoadedPlugin& p = Plugin("vqf");
+  const Bytes pcm = Signal(3000, 1);
+  ASSERT_TRUE(Export(p, "vqf", "odd_header.vqf", pcm, 4096).ReportedComplete());
+  const Bytes file = Load("odd_header.vqf");
+  const std::vector<std::string> ids = HeaderIds(file);
+  ASSERT_FALSE(ids.empty());
+  EXPECT_EQ(ids.front(), "COMM");
+  EXPECT_EQ(ids.back(), "SCND");
+  EXPECT_GE(file.size(), size_t{1} << 20) << "the large raw file is in the header";
+
+  // The directory a plain file: the header has COMM only.
+  SetCurrentDirectoryA(dir.c_str());
+  const std::string fileDir = WorkFile("header_cwd2");
+  CreateDirectoryA(fileDir.c_str(), nullptr);
+  SetCurrentDirectoryA(fileDir.c_str());
+  WriteBytes("header_info", everyByte);
+  ASSERT_TRUE(Export(p, "vqf", "plain_header.vqf", pcm, 4096).ReportedComplete());
+  EXPECT_EQ(HeaderIds(Load("plain_header.vqf")), std::vector<std::string>{"COMM"});
+  SetCurrentDirectoryA(previous);
+}
