@@ -63,7 +63,7 @@ class Event {
 };
 
 enum : int { kIdle, kRequested, kFilling, kClosed };
-constexpr auto kSilentReaderLimit = 20ms;
+constexpr auto kSilentReaderLimit = 5ms;
 
 struct Context {
   Event ready, request, stop;
