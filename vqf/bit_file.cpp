@@ -29,6 +29,10 @@ BitFile* OpenBitFile(const char* path, const char* mode) {
   }
   FILE* stream = std::fopen(path, mode);
   if (!stream) return nullptr;
+  // The bit buffer already gathers whole 1024-byte writes; without a second buffer in the
+  // stream each of them reaches the file at once, so a full disk shows in the very write
+  // call that met it instead of in a close that nobody can report to.
+  std::setvbuf(stream, nullptr, _IONBF, 0);
   slotInUse[slot] = true;
   BitFile* file = &bitFiles[slot];
   file->bitCount = 0;

@@ -117,7 +117,9 @@ TEST(BitFile, FailedWritesAreRemembered) {
   EXPECT_FALSE(CloseBitFile(file));
 
   file = OpenBitFile("/dev/full", "wb");
-  for (int i = 0; i < 16 * 8192 / 32; ++i) PutBits(i, 32, file);
+  for (int i = 0; i < 8192 / 32 - 1; ++i) PutBits(i, 32, file);
+  EXPECT_FALSE(BitFileWriteFailed(file));
+  PutBits(1, 32, file);  // the buffer's first 1024-byte write fails, and says so at once
   EXPECT_TRUE(BitFileWriteFailed(file));
   EXPECT_FALSE(CloseBitFile(file));
 }
