@@ -3,6 +3,7 @@
 // goes silent and a reference the SDK keeps after the close.
 #include "campaign_env.h"
 
+#include <algorithm>
 #include <functional>
 
 using namespace campaign;
@@ -219,3 +220,45 @@ TEST(WmaUnload, PluginUnloadedWhileTheSdkStillHoldsTheContext) {
            GetModuleHandleA("vell_wma.flt") ? "still loaded" : "unloaded");
   }
 }
+
+// Random imports one after another: SDK block sizes, host request sizes, statuses and the
+// point of the close all drawn at random (a fixed seed, so a failure repeats). Each read
+// must deliver the stream's next bytes and come back; the thread race between the host's
+// reads and the SDK's deliveries gets many chances to go wrong.
+void Soak(int imports, uint32_t seed) {
+  const std::string path = WorkFile("soak.wma");
+  const Bytes pcm = MakeWmaFile(path, 8000);  // 32000 bytes
+  uint32_t x = seed;
+  auto next = [&x](uint32_t n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 8) % n;
+  };
+  for (int i = 0; i < imports; ++i) {
+    const std::string block = std::to_string(1 + next(next(2) ? 300 : 20000));
+    const int status = next(4) == 0 ? static_cast<int>(next(9)) : -1;
+    SdkSwitches sdk({{next(3) ? "VELL_WMA_BLOCK" : "VELL_WMA_BLOCK_GROW", block}});
+    if (status >= 0) SetEnvironmentVariableA("VELL_WMA_STATUS", (std::to_string(status) + "@" + std::to_string(next(6))).c_str());
+    const long request = static_cast<long>(next(2) ? 1 + next(64) : 1 + next(40000));
+    const size_t closeAfter = next(3) ? SIZE_MAX : next(40);
+    Bytes got;
+    const auto texts = MessagesDuring([&] {
+      FilterHandle h = OpenInput(path);
+      ASSERT_NE(h, nullptr);
+      Bytes buffer(static_cast<size_t>(request));
+      for (size_t call = 0; call < closeAfter; ++call) {
+        const DWORD start = GetTickCount();
+        const long n = Wma().readInput(h, buffer.data(), request);
+        ASSERT_LT(GetTickCount() - start, 10000u) << "a read took more than 10 s";
+        ASSERT_GE(n, 0);
+        got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+        if (n < request) break;
+      }
+      Wma().closeInput(h);
+    }, status == 0 || status == 7 ? 1 : 0);
+    ASSERT_LE(got.size(), pcm.size()) << "import " << i;
+    ASSERT_TRUE(std::equal(got.begin(), got.end(), pcm.begin())) << "import " << i << ": bytes out of order";
+    if (status < 0 && closeAfter == SIZE_MAX) ASSERT_EQ(got.size(), pcm.size()) << "import " << i;
+  }
+}
+TEST(WmaSwitches, RandomImportsOneAfterAnother) { Soak(60, 1); }
+TEST(WmaSwitchesLong, RandomImportsOneAfterAnother) { Soak(2000, 2); }
