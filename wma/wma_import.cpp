@@ -10,16 +10,31 @@
 // stopped delivering without saying so, which would otherwise hang the host for ever.
 constexpr DWORD kSilentReaderLimitMs = 30000;
 
-// Who holds the hand-off buffer. The events pace the two threads; this word settles the
-// races they leave open: a request that lapses (silent reader, end of stream reported
-// from another thread) is withdrawn only if the delivery thread has not yet taken it,
-// and the buffer is freed only when no copy into it is running.
+// Who holds the hand-off buffer, and which side sleeps. The low bits say whose turn it
+// is; they also settle the races the events leave open: a request that lapses (silent
+// reader, end of stream reported from another thread) is withdrawn only if the delivery
+// thread has not yet taken it, and the buffer is freed only when no copy into it runs.
+// The flag bits let a hand-over skip the event (a wineserver round trip under wine) when
+// the other side is still awake: a side announces, in the same atomic step in which it
+// finds the turn not yet its own, that it is about to wait on its event; the side that
+// hands the turn over clears that announcement in its own atomic step and then sets the
+// event. Either the waiter sees the turn, or the hand-over sees the announcement.
 enum HandoffState : LONG {
   kHandoffIdle = 0,       // no request outstanding; the host's side owns the buffer
   kHandoffRequested = 1,  // the host asked for a block; OnSample may take the buffer
   kHandoffFilling = 2,    // OnSample is storing a block into the buffer
   kHandoffClosed = 3,     // the context is closing; no block is taken any more
 };
+constexpr LONG kHandoffStateMask = 3;
+constexpr LONG kHostAsleep = 4;      // the host waits on readyEvent: a hand-back sets it
+constexpr LONG kDeliveryAsleep = 8;  // OnSample waits on requestEvent: a request sets it
+constexpr LONG kHandoffStopping = 16;  // close has begun: OnSample takes no more blocks
+
+// How long a side polls the word before it sleeps on its event. The other side usually
+// answers within microseconds; the machine may have two cores only, so the poll gives
+// the processor away early rather than keep the other thread from running.
+constexpr int kSpinPolls = 200;
+constexpr int kYieldPolls = 20;
 
 struct WmaInputContext {
   WmaReaderCallback callback;  // first word: the table the reader calls through
@@ -126,19 +141,54 @@ struct DeliveryPort {
   }
 };
 
+static LONG TurnOf(LONG word) { return word & kHandoffStateMask; }
+
+// Replaces the turn and clears the given flag in one atomic step; returns the word before.
+static LONG HandOver(WmaInputContext* c, LONG state, LONG clear) {
+  for (;;) {
+    const LONG word = c->handoff;
+    const LONG next = (word & ~(kHandoffStateMask | clear)) | state;
+    if (InterlockedCompareExchange(&c->handoff, next, word) == word) return word;
+  }
+}
+
+// One step of a bounded wait for the other side: a short pause first, then giving the
+// processor away. False once the poll is over and the caller should sleep on its event.
+static bool PollAgain(int& polls) {
+  if (polls >= kSpinPolls + kYieldPolls) return false;
+  if (polls++ < kSpinPolls)
+    YieldProcessor();
+  else
+    SwitchToThread();
+  return true;
+}
+
 // Waits until the host asks for a block, then takes the buffer. False when the context
 // is closing or the stream has ended; the block is then dropped.
 static bool TakeRequest(WmaInputContext* c) {
   // Stop first: with both signalled the wait reports the lower index, so stop wins.
   HANDLE waits[] = {c->stopEvent, c->requestEvent};
+  int polls = 0;
   for (;;) {
+    const LONG word = c->handoff;
+    if (word & kHandoffStopping) return false;
     if (c->endOfStream) return false;  // nobody will ask again
+    const LONG state = TurnOf(word);
+    if (state == kHandoffClosed) return false;
+    if (state == kHandoffRequested) {
+      const LONG filling = (word & ~kHandoffStateMask) | kHandoffFilling;
+      if (InterlockedCompareExchange(&c->handoff, filling, word) == word) return true;
+      continue;  // the word changed under us (withdrawn, stopping, host asleep): look again
+    }
+    if (PollAgain(polls)) continue;
+    // Announce the sleep in the same step that finds no request, so a request made after
+    // it sees the announcement and sets the event.
+    if (!(word & kDeliveryAsleep) &&
+        InterlockedCompareExchange(&c->handoff, word | kDeliveryAsleep, word) != word)
+      continue;
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return false;
-    if (InterlockedCompareExchange(&c->handoff, kHandoffFilling, kHandoffRequested) ==
-        kHandoffRequested)
-      return true;
-    // The host withdrew the request just now and is resetting its event; look again.
-    Sleep(1);
+    // Woken by a request (or by one withdrawn since): clear the event and look again.
+    ResetEvent(c->requestEvent);
   }
 }
 
@@ -146,7 +196,6 @@ static HRESULT WINAPI ContextOnSample(WmaReaderCallback* self, const void* data,
                                       DWORD) {
   WmaInputContext* c = FromCallback(self);
   if (!TakeRequest(c)) return 0;
-  ResetEvent(c->requestEvent);
   const DWORD n = data ? bytes : 0;
   DeliveryPort port{c};
   if (StoreHandoffBlock(port, data, n)) {
@@ -157,8 +206,8 @@ static HRESULT WINAPI ContextOnSample(WmaReaderCallback* self, const void* data,
     c->endOfStream = 1;
   }
   c->readPos = 0;
-  InterlockedExchange(&c->handoff, kHandoffIdle);
-  SetEvent(c->readyEvent);
+  // The turn back to the host; the event only if the host has gone to sleep on it.
+  if (HandOver(c, kHandoffIdle, kHostAsleep) & kHostAsleep) SetEvent(c->readyEvent);
   return 0;
 }
 
@@ -193,29 +242,49 @@ static const WmaReaderCallbackOps kContextOps = {
 // it is already closed. Returns the state it found.
 static LONG SettleHandoff(WmaInputContext* c, LONG next) {
   for (;;) {
-    const LONG state = c->handoff;
+    const LONG word = c->handoff;
+    const LONG state = TurnOf(word);
     if (state == kHandoffFilling) {
       Sleep(1);  // a copy of one block is under way; it ends shortly
       continue;
     }
     if (state == kHandoffClosed) return state;
-    if (InterlockedCompareExchange(&c->handoff, next, state) == state) return state;
+    const LONG settled = (word & ~(kHandoffStateMask | kHostAsleep)) | next;
+    if (InterlockedCompareExchange(&c->handoff, settled, word) == word) return state;
+  }
+}
+
+// Waits until the delivery thread hands the turn back or the stream ends. False when the
+// reader has stayed silent for kSilentReaderLimitMs.
+static bool AwaitTurnBack(WmaInputContext* c) {
+  const DWORD start = GetTickCount();
+  int polls = 0;
+  for (;;) {
+    const LONG word = c->handoff;
+    if (TurnOf(word) == kHandoffIdle || c->endOfStream) return true;
+    if (PollAgain(polls)) continue;
+    if (!(word & kHostAsleep) &&
+        InterlockedCompareExchange(&c->handoff, word | kHostAsleep, word) != word)
+      continue;
+    const DWORD waited = GetTickCount() - start;
+    if (waited >= kSilentReaderLimitMs) return false;
+    if (WaitForSingleObject(c->readyEvent, kSilentReaderLimitMs - waited) != WAIT_OBJECT_0)
+      return false;
+    // A block, the end, or a wake-up left over from an earlier turn: look again.
+    ResetEvent(c->readyEvent);
   }
 }
 
 // Asks the delivery thread for the next block and waits until it is in the buffer or the
 // stream has ended (reported, or the reader gone silent for kSilentReaderLimitMs).
 static void AwaitBlock(WmaInputContext* c) {
-  InterlockedExchange(&c->handoff, kHandoffRequested);
-  SetEvent(c->requestEvent);
-  const DWORD waited = WaitForSingleObject(c->readyEvent, kSilentReaderLimitMs);
-  ResetEvent(c->readyEvent);
+  if (HandOver(c, kHandoffRequested, kDeliveryAsleep) & kDeliveryAsleep)
+    SetEvent(c->requestEvent);
+  const bool answered = AwaitTurnBack(c);
   // A request still outstanding was not taken: withdraw it so no block lands after the
   // host has gone on. A block being stored right now is waited for and used.
-  if (SettleHandoff(c, kHandoffIdle) == kHandoffRequested) {
-    ResetEvent(c->requestEvent);
-    if (waited != WAIT_OBJECT_0) c->endOfStream = 1;  // silent reader: give up on it
-  }
+  if (SettleHandoff(c, kHandoffIdle) == kHandoffRequested && !answered)
+    c->endOfStream = 1;  // silent reader: give up on it
 }
 
 struct HostPort {
@@ -285,7 +354,11 @@ void WINAPI CloseFilterInput(FilterHandle input) {
   auto* c = static_cast<WmaInputContext*>(input);
   if (!c) return;
   if (c->reader) {
-    // Stop first wakes a delivery thread waiting in OnSample, so the reader can stop.
+    // Stop first wakes a delivery thread waiting or polling in OnSample, so the reader
+    // can stop.
+    for (LONG word = c->handoff;
+         InterlockedCompareExchange(&c->handoff, word | kHandoffStopping, word) != word;)
+      word = c->handoff;
     SetEvent(c->stopEvent);
     c->reader->ops->Stop(c->reader);
     c->reader->ops->Release(c->reader);
