@@ -19,10 +19,25 @@ eval "$(bash scripts/wine-session.sh start)"
 trap 'bash scripts/wine-session.sh stop' EXIT
 
 status=0
+passed=0
+failed=0
+logs=$(mktemp -d)
 for p in "${presets[@]}"; do
   echo "== tests: $p"
-  ctest --preset "$p" -j2 || status=1
+  # Into a file rather than a pipe: wine's helper processes may hold a pipe open.
+  ctest --preset "$p" -j2 >"$logs/$p.log" 2>&1 || status=1
+  cat "$logs/$p.log"
+  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$logs/$p.log" | tail -n 1 || true)
+  if [ -n "$summary" ]; then
+    f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+    t=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$summary")
+    passed=$((passed + t - f))
+    failed=$((failed + f))
+  else
+    status=1
+  fi
 done
+rm -rf "$logs"
 
 # Every fuzz target briefly on its seed corpus, so that a regression in a reader shows;
 # only in the full run. VELL_FUZZ_SECONDS sets the time per target.
@@ -30,4 +45,5 @@ if [ $# -eq 0 ]; then
   echo "== fuzz"
   bash scripts/fuzz.sh --time "${VELL_FUZZ_SECONDS:-60}" || status=1
 fi
+echo "ctest: $passed passed, $failed failed"
 exit $status
