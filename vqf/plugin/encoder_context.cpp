@@ -1,6 +1,8 @@
 #include "encoder_context.h"
 
+#include <cstdio>
 #include <new>
+#include <string>
 
 #include "bit_file.h"
 #include "encoder_library.h"
@@ -18,6 +20,7 @@ struct EncoderContext {
   BitFile* bitFile;
   uint32_t frameSamples;  // frameSize x channels
   PlanarFrame frame;      // bitsPerSample, channels, frameSize, samples, filled
+  std::string path;       // the file's name, to remove a file the close could not finish
 };
 
 namespace {
@@ -73,6 +76,7 @@ EncoderContext* OpenEncoderContext(const char* fileName, uint32_t channels, uint
   auto* context = new (std::nothrow) EncoderContext();  // zero-filled
   if (!context) return nullptr;
   context->frame.bitsPerSample = bitsPerSample;
+  context->path = fileName;
   if (!InitializeEncoder(*context, channels, sampleRate, kbpsPerChannel)) {
     delete context;
     return nullptr;
@@ -94,6 +98,7 @@ bool FeedEncoderContext(EncoderContext* context, const void* data, size_t bytes)
 }
 
 void FinishEncoderContext(EncoderContext* context) {
+  const bool failureReported = BitFileWriteFailed(context->bitFile);
   if (context->frame.filled != 0) {
     SilenceFrom(context->frame, context->frame.filled);
     EncodeAndWriteFrame(*context);
@@ -103,8 +108,10 @@ void FinishEncoderContext(EncoderContext* context) {
   EncodeAndWriteFrame(*context);
   EncodeAndWriteFrame(*context);
   Library().TvqEncTerminate(&context->index);
-  // A failed write was reported by the write call that met it; the close has no result.
-  CloseBitFile(context->bitFile);
+  // A failed write was reported by the write call that met it. The close writes the last
+  // piece and the tail frames and has no result to report with: when those writes fail,
+  // it removes the file rather than leave one cut short that the host takes for complete.
+  if (!CloseBitFile(context->bitFile) && !failureReported) std::remove(context->path.c_str());
   delete[] context->frame.samples;
   delete context;
 }

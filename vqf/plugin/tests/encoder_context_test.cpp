@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#if defined(__linux__)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <string>
@@ -83,3 +87,26 @@ TEST_F(EncoderContextTest, FailedOpensLeaveNothingBehind) {
   EXPECT_EQ(OpenEncoderContext((Path("no such dir") + "/x.vqf").c_str(), 1, 8000, 16, 8), nullptr);
   EXPECT_EQ(terminateCalls, 1);
 }
+
+#if defined(__linux__)
+// The close writes the file's last piece and its tail frames and cannot report a failure:
+// when the disk is full there, it removes the file rather than leave it cut short.
+TEST_F(EncoderContextTest, FullDiskWhileClosingLeavesNoFileCutShort) {
+  const std::string path = Path("closing.vqf");
+  EncoderContext* context = OpenEncoderContext(path.c_str(), 1, 11025, 16, 8);
+  ASSERT_NE(context, nullptr);
+  const std::vector<int16_t> pcm(4000, 1000);  // about 500 bytes of file: all still buffered
+  ASSERT_TRUE(FeedEncoderContext(context, pcm.data(), pcm.size() * 2));
+  ASSERT_EQ(FileSize(path), 0);
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit limited = saved;
+  limited.rlim_cur = 100;  // the header fits, the rest does not
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  FinishEncoderContext(context);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_EQ(FileSize(path), -1) << "the close left a file cut short";
+}
+#endif
