@@ -79,3 +79,13 @@ WmaPcmFields MakeWmaPcmFields(uint32_t sampleRate, uint16_t bitsPerSample, uint1
   f.extraSize = 0;
   return f;
 }
+
+uint32_t WmaPcmByteCount(uint32_t durationMs, uint16_t channels, uint32_t sampleRate) {
+  const uint64_t most = 0x7FFFFFFFu;
+  const uint64_t milliseconds = uint64_t{durationMs} + 1;                 // up to 2^32
+  const uint64_t bytesPerSecond = uint64_t{channels} * sampleRate * 2u;  // below 2^49
+  // milliseconds x bytesPerSecond / 1000 must stay below `most` + 1/2; decided before the
+  // product, which could overflow 64 bits.
+  if (bytesPerSecond != 0 && milliseconds > (most * 1000 + 499) / bytesPerSecond) return most;
+  return static_cast<uint32_t>((milliseconds * bytesPerSecond + 500) / 1000);
+}

@@ -55,6 +55,11 @@ struct WmaPcmFields {
 };
 WmaPcmFields MakeWmaPcmFields(uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels);
 
+// The byte count of 16-bit PCM for durationMs + 1 milliseconds of the stream, rounded to
+// the nearest (halves up), as the host's signed 32-bit count: held at 0x7FFFFFFF where it
+// would not fit, so a long stream never reads as negative or empty.
+uint32_t WmaPcmByteCount(uint32_t durationMs, uint16_t channels, uint32_t sampleRate);
+
 // The host's side of the one-block hand-off. The port owns the block and the waiting:
 //   uint32_t Filled(), ReadPos(); void SetReadPos(uint32_t);
 //   bool Ended()            the stream has ended, no more blocks will come

@@ -370,15 +370,21 @@ void WINAPI CloseFilterInput(FilterHandle input) {
     c->handoffBuffer = nullptr;
     c->readPos = c->capacity = c->filled = 0;
   }
-  ContextRelease(&c->callback);  // the host's reference; the reader may still hold its own
+  // The host's reference. When the reader still holds its own, the SDK will release the
+  // context later from its thread, through code in this module: keep the module loaded for
+  // good, or a host that unloads the plug-in after this close would crash that thread.
+  if (ContextRelease(&c->callback) != 0) {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&ContextRelease), &self);
+  }
 }
 
 long WINAPI FilterGetFileSize(FilterHandle input) {
   auto* c = static_cast<WmaInputContext*>(input);
   if (!c) return 0;
   // 16-bit PCM for duration + 1 ms, whatever the stream's sample width.
-  const int bytesPerSecond = static_cast<int>(StreamChannels(c) * StreamSampleRate(c) * 2u);
-  return MulDiv(static_cast<int>(c->duration + 1), bytesPerSecond, 1000);
+  return static_cast<long>(WmaPcmByteCount(c->duration, StreamChannels(c), StreamSampleRate(c)));
 }
 
 DWORD WINAPI FilterOptions(FilterHandle input) {

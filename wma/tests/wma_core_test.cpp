@@ -218,3 +218,17 @@ TEST(StoreHandoffBlock, CopiesNothingWhenTheMemoryCannotBeHad) {
   EXPECT_FALSE(StoreHandoffBlock(small, block.data(), 500));
   EXPECT_EQ(small.Capacity(), 10u);  // the old block stays as it was
 }
+
+TEST(WmaPcmByteCount, RoundsLikeMulDivAndHoldsLongStreamsAtTheLargestCount) {
+  EXPECT_EQ(WmaPcmByteCount(1000, 2, 44100), 176576u);  // 1001 x 176400 / 1000 = 176576.4
+  EXPECT_EQ(WmaPcmByteCount(0, 2, 44100), 176u);
+  EXPECT_EQ(WmaPcmByteCount(4, 1, 8000), 80u);
+  EXPECT_EQ(WmaPcmByteCount(0, 1, 11025), 22u);           // 22.05 rounds down
+  EXPECT_EQ(WmaPcmByteCount(1000, 0, 44100), 0u);
+  // 3 h 20 min at 48 kHz stereo is more than the host's count holds: not -1 but the most.
+  EXPECT_EQ(WmaPcmByteCount(12000000, 2, 48000), 0x7FFFFFFFu);
+  EXPECT_EQ(WmaPcmByteCount(0xFFFFFFFFu, 2, 44100), 0x7FFFFFFFu);  // not 0 after wrapping
+  EXPECT_EQ(WmaPcmByteCount(1000, 0xFFFF, 0xFFFFFFFFu), 0x7FFFFFFFu);
+  EXPECT_EQ(WmaPcmByteCount(11184810, 2, 48000), 0x7FFFFFFFu);  // 2147483712 would not fit
+  EXPECT_EQ(WmaPcmByteCount(11184809, 2, 48000), 2147483520u);  // the last that fits
+}

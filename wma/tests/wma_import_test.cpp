@@ -172,6 +172,21 @@ TEST_F(WmaImport, ContextOutlivesCloseWhileTheSdkHoldsAReference) {
   EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }
 
+// A host may unload the plug-in right after the close while the SDK still holds the
+// context: the SDK's late release must not run into code that is gone.
+TEST_F(WmaImport, HostMayUnloadThePluginWhileTheSdkStillHoldsTheContext) {
+  WriteContainer(path, {}, Pattern(100000));
+  std::vector<uint8_t> block(5000);
+  SdkSwitches late{{"VELL_WMA_EXTRA_REF_MS", "300"}};
+  FilterHandle in = Open();
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(plugin.readInput(in, block.data(), 5000), 5000);
+  Close(in);
+  FreeLibrary(plugin.module);  // nothing else in this program holds the plug-in
+  plugin.module = nullptr;
+  Sleep(800);  // the SDK releases its reference from its own thread meanwhile
+}
+
 // Status 0 and 7 show their message and end the stream with what was delivered.
 TEST_F(WmaImport, ErrorStatusShowsItsMessageAndEndsTheStream) {
   const std::vector<uint8_t> pcm = Pattern(10000);
