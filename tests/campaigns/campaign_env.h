@@ -1,15 +1,12 @@
-// Per-process scratch directory, stand-in SDK switches and resource counts for the
-// campaign tests.
+// Per-process scratch directory, the message-box watcher and resource counts for the
+// campaign tests; the stand-in SDK's switches and files come from the WMA plug-in's tests.
 #pragma once
 
 #include "campaign_support.h"
 #include "message_box_watcher.h"
+#include "wma_test_support.h"  // SdkSwitches, WriteContainer, OpenHandleCount
 
 #include <gtest/gtest.h>
-#include <psapi.h>
-
-#include <initializer_list>
-#include <utility>
 
 namespace campaign {
 
@@ -24,26 +21,6 @@ inline const std::string& WorkDirectory() {
 }
 inline std::string WorkFile(const std::string& name) { return WorkDirectory() + name; }
 
-// The stand-in SDK's switches for a scope; all of them cleared on entry and exit.
-class SdkSwitches {
- public:
-  SdkSwitches(std::initializer_list<std::pair<const char*, std::string>> values = {}) {
-    Clear();
-    for (const auto& v : values) SetEnvironmentVariableA(v.first, v.second.c_str());
-  }
-  ~SdkSwitches() { Clear(); }
-  SdkSwitches(const SdkSwitches&) = delete;
-  SdkSwitches& operator=(const SdkSwitches&) = delete;
-
- private:
-  static void Clear() {
-    for (const char* name : {"VELL_WMA_FAIL_CREATE", "VELL_WMA_REFUSE_OUTPUT", "VELL_WMA_REFUSE_INPUT",
-                             "VELL_WMA_REFUSE_WRITE", "VELL_WMA_BLOCK", "VELL_WMA_BLOCK_GROW",
-                             "VELL_WMA_STATUS", "VELL_WMA_SILENT_AFTER", "VELL_WMA_EXTRA_REF_MS"})
-      SetEnvironmentVariableA(name, nullptr);
-  }
-};
-
 // The one message-box watcher of the program (its thread runs for the whole run).
 inline MessageBoxWatcher& Watcher() {
   static MessageBoxWatcher watcher;
@@ -53,25 +30,12 @@ inline MessageBoxWatcher& Watcher() {
 // Handles and heap bytes in use by the process.
 struct ResourceCount {
   DWORD handles = 0;
-  size_t heapBytes = 0;     // busy blocks of every process heap
-  size_t privateBytes = 0;  // the process's private commit
+  size_t heapBytes = 0;  // busy blocks of every process heap
 };
-
-// Open handles of the process. Wine reports no count through GetProcessHandleCount, so
-// the handle values are tried one by one where it answers 0.
-inline DWORD CountHandles() {
-  DWORD count = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) return count;
-  for (uintptr_t value = 4; value < 0x20000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-  }
-  return count;
-}
 
 inline ResourceCount CountResources() {
   ResourceCount c;
-  c.handles = CountHandles();
+  c.handles = OpenHandleCount();
   HANDLE heaps[64];
   const DWORD n = GetProcessHeaps(64, heaps);
   for (DWORD i = 0; i < n && i < 64; ++i) {
@@ -81,10 +45,6 @@ inline ResourceCount CountResources() {
       if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) c.heapBytes += entry.cbData;
     HeapUnlock(heaps[i]);
   }
-  PROCESS_MEMORY_COUNTERS_EX m = {};
-  m.cb = sizeof m;
-  if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m))
-    c.privateBytes = m.PrivateUsage;
   return c;
 }
 

@@ -190,38 +190,6 @@ TEST(Lifecycle, RefusedOpensLeaveNoFileAndNoLibrary) {
   EXPECT_FALSE(EncoderLibraryLoaded());
 }
 
-namespace {
-
-void Put32(Bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Put16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-// A finished, empty file of the stand-in SDK's container with the stream fields given.
-Bytes EmptyWmaContainer(uint32_t durationMs, uint16_t channels, uint32_t rate) {
-  Bytes b = {'V', 'W', 'M', 'A'};
-  Put32(b, 48);
-  Put32(b, 96000);
-  Put32(b, 44100);
-  Put32(b, 2);
-  Put16(b, 1);
-  Put16(b, channels);
-  Put32(b, rate);
-  Put32(b, rate * channels * 2);
-  Put16(b, channels * 2);
-  Put16(b, 16);
-  Put16(b, 0);
-  Put16(b, 0);
-  Put32(b, 0);  // PCM bytes
-  Put32(b, durationMs);
-  return b;
-}
-
-}  // namespace
-
 // Stream fields a file may carry, however large: the byte count the host is told is never
 // negative.
 TEST(Lifecycle, WmaFileSizeIsNeverNegative) {
@@ -231,8 +199,11 @@ TEST(Lifecycle, WmaFileSizeIsNeverNegative) {
   for (const Case& c : {Case{0, 2, 44100}, Case{1000, 2, 44100}, Case{12000000, 2, 48000}, Case{0x7FFFFFFE, 2, 44100},
                         Case{0x7FFFFFFF, 2, 44100}, Case{0xFFFFFFFE, 2, 44100}, Case{0xFFFFFFFF, 2, 44100},
                         Case{1000, 0xFFFF, 0xFFFFFFFF}, Case{1000, 2, 0x80000000u}}) {
-    const Bytes file = EmptyWmaContainer(c.duration, c.channels, c.rate);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    StreamFormat stream;
+    stream.sampleRate = c.rate;
+    stream.channels = c.channels;
+    stream.durationMs = c.duration;
+    WriteContainer(path, stream, {});
     long rate = 0, transfer = 0;
     WORD bits = 0, channels = 0;
     FilterHandle h = p.openInput(path.c_str(), &rate, &bits, &channels, 0, &transfer);
