@@ -126,7 +126,7 @@ TEST(Paths, ImportOfMissingDirectoryLockedOrForeignFilesGivesNull) {
 
 // 259 characters is the longest name the 8-bit file functions take; 260 and 1000 are
 // refused or, where the plug-in manages them, written whole.
-TEST(Paths, LongNamesAreWrittenWholeOrRefused) {
+TEST(Paths, NamesOf259To1000CharactersAreWrittenWholeOrRefused) {
   for (size_t length : {259u, 260u, 1000u}) {
     for (const char* plugin : kExporters) {
       const std::string path = PathOfLength(length, plugin);
