@@ -1,0 +1,83 @@
+// Window type codes and the transient detector.
+#include "block_switch.h"
+
+#include <algorithm>
+
+namespace tvqenc {
+
+namespace {
+
+// Per type code: the frame's kind and the kind of its start overlap.
+constexpr FrameKind kCodeKind[9] = {kLong, kLong, kShort, kLong, kMedium, kLong, kLong, kMedium, kMedium};
+constexpr FrameKind kCodeStart[9] = {kLong, kLong, kShort, kShort, kShort, kMedium, kLong, kMedium, kMedium};
+
+// Energy ratios (after a floor for quiet passages) that count as attacks.
+constexpr double kSharpRise = 30.0;
+constexpr double kModerateRise = 8.0;
+constexpr double kQuietMeanSquare = 1.0e4;  // an amplitude of 100 in 16-bit units
+
+}  // namespace
+
+int32_t WindowTypeCode(FrameKind previous, FrameKind current) {
+  const FrameKind start = std::min(previous, current);  // the narrower of the two edges
+  switch (current) {
+    case kShort: return 2;
+    case kMedium: return start == kShort ? 4 : 8;
+    case kLong: return start == kShort ? 3 : start == kMedium ? 5 : 0;
+  }
+  return 0;
+}
+
+bool DecodeWindowType(int32_t code, FrameKind* kind, FrameKind* startOverlap) {
+  if (code < 0 || code > 8) return false;
+  *kind = kCodeKind[code];
+  *startOverlap = kCodeStart[code];
+  return true;
+}
+
+bool TransitionAllowed(FrameKind previous, int32_t code) {
+  FrameKind kind, start;
+  if (!DecodeWindowType(code, &kind, &start)) return false;
+  return start <= previous;  // the start overlap may not be wider than the frame before allows
+}
+
+int32_t StartOverlap(const BlockSizes& sizes, FrameKind previous, FrameKind current) {
+  return sizes.EdgeOverlap(std::min(previous, current));
+}
+
+FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, int32_t channels) {
+  const int32_t n = sizes.frame;
+  const int32_t segment = std::max<int32_t>(sizes.Block(kShort) / 2, 8);
+  const int32_t count = 2 * n / segment;
+  double energy[512];  // 2N / segment: at most 2 * 2048 / 8
+  for (int32_t i = 0; i < count && i < 512; ++i) {
+    double sum = 0.0;
+    for (int32_t c = 0; c < channels; ++c) {
+      const float* x = spans[c] + i * segment;
+      for (int32_t j = 0; j < segment; ++j) {
+        const double v = x[j];
+        sum += v == v ? std::min(v * v, 1.0e12) : 0.0;  // no NaN or infinity gets through
+      }
+    }
+    energy[i] = sum / (segment * channels) + kQuietMeanSquare;
+  }
+  bool sharpInside = false, sharpOutside = false, moderate = false;
+  for (int32_t i = 1; i < count; ++i) {
+    double before = 0.0;
+    const int32_t from = std::max<int32_t>(0, i - 4);
+    for (int32_t j = from; j < i; ++j) before += energy[j];
+    const double ratio = energy[i] * (i - from) / before;
+    const int32_t position = i * segment;
+    const bool inside = position >= n / 2 && position < 3 * n / 2;
+    if (ratio > kSharpRise) {
+      (inside ? sharpInside : sharpOutside) = true;
+    } else if (ratio > kModerateRise) {
+      moderate = true;
+    }
+  }
+  if (sharpInside) return kShort;
+  if (sharpOutside || moderate) return kMedium;
+  return kLong;
+}
+
+}  // namespace tvqenc

@@ -1,0 +1,32 @@
+// Linear prediction of a spectral envelope and its line spectral frequencies.
+//
+// The decoder's envelope at frequency w is 0.5 / (P(w) + Q(w)) with
+//   P(w) = 4 cos^2(w/2) prod_{even i} (2cos w_i - 2cos w)^2,
+//   Q(w) = 4 sin^2(w/2) prod_{odd i}  (2cos w_i - 2cos w)^2,
+// w_0 < w_1 < ... the LSFs: 1/(8 |A(e^jw)|^2) for the predictor A whose LSFs they are.
+#pragma once
+
+#include <cstdint>
+
+namespace tvqenc {
+
+constexpr int32_t kMaxLpcOrder = 20;
+
+// Autocorrelation r[0..order] of a power spectrum given on bins k = 0..bins-1 at
+// frequencies (k + 1/2) pi / bins.
+void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, double* r);
+
+// Levinson-Durbin: predictor a[0..order] (a[0] = 1) of A(z) = sum a_i z^-i from r, after
+// a Gaussian lag window and a small white-noise floor; then bandwidth expansion by gamma.
+// False if r[0] is not positive (silence); a is then the flat predictor.
+bool LpcFromAutocorrelation(const double* r, int32_t order, double lagWindowWidth,
+                            double gamma, double* a);
+
+// The LSFs (radians, ascending, in (0, pi)) of A; false if not all were found (a is then
+// not minimum phase), in which case lsf holds evenly spaced values.
+bool LpcToLsf(const double* a, int32_t order, double* lsf);
+
+// The decoder's envelope value 0.5 / (P + Q) at frequency w for the given LSFs.
+double LsfEnvelope(const double* lsf, int32_t order, double w);
+
+}  // namespace tvqenc

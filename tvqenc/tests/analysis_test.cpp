@@ -1,0 +1,155 @@
+// The encoder's analysis units: MDCT and windows, block switching, LPC and LSFs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "block_switch.h"
+#include "lpc.h"
+#include "mdct.h"
+
+namespace tvqenc {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// The orthonormal MDCT and its inverse straight from the definition.
+double DirectCoefficient(const std::vector<float>& x, int32_t m, int32_t k) {
+  double sum = 0.0;
+  for (int32_t n = 0; n < 2 * m; ++n) sum += x[n] * std::cos(kPi / m * (n + 0.5 + m / 2.0) * (k + 0.5));
+  return std::sqrt(2.0 / m) * sum;
+}
+
+TEST(Mdct, MatchesTheDefinition) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  for (int32_t m : {4, 16, 128, 2048}) {
+    std::vector<float> x(2 * m), out(m);
+    for (float& v : x) v = u(random);
+    Mdct mdct(m);
+    mdct.Forward(x.data(), out.data());
+    for (int32_t k = 0; k < m; k += (m > 64 ? 37 : 1)) {
+      EXPECT_NEAR(out[k], DirectCoefficient(x, m, k), 1e-3) << "m=" << m << " k=" << k;
+    }
+  }
+}
+
+// Blocks of different sizes and overlaps, analysed with BuildBlockWindow and resynthesised
+// with the direct inverse and the same windows, add up to the input: the windows meet the
+// overlap condition at every edge and the block placement is the decoder's.
+TEST(Mdct, WindowedBlocksReconstructTheInput) {
+  struct Block { int32_t m, left, right; };
+  // A long block, a long block stopping into short ones, four short ones, a medium start.
+  const std::vector<Block> blocks = {{64, 64, 64}, {64, 64, 8}, {16, 8, 8}, {16, 8, 8},
+                                     {16, 8, 8}, {16, 8, 8}, {32, 8, 32}, {32, 32, 32}};
+  int32_t length = 0;
+  for (const Block& b : blocks) length += b.m;
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::vector<float> input(length + 256), output(length + 256, 0.0f);
+  for (float& v : input) v = u(random);
+  int32_t start = 128;  // centre region of the first block
+  for (const Block& b : blocks) {
+    const int32_t origin = start - b.m / 2;
+    std::vector<float> window(2 * b.m), x(2 * b.m), coefficients(b.m);
+    BuildBlockWindow(b.m, b.left, b.right, window.data());
+    for (int32_t n = 0; n < 2 * b.m; ++n) x[n] = input[origin + n] * window[n];
+    Mdct mdct(b.m);
+    mdct.Forward(x.data(), coefficients.data());
+    for (int32_t n = 0; n < 2 * b.m; ++n) {
+      double y = 0.0;
+      for (int32_t k = 0; k < b.m; ++k) {
+        y += coefficients[k] * std::cos(kPi / b.m * (n + 0.5 + b.m / 2.0) * (k + 0.5));
+      }
+      output[origin + n] += static_cast<float>(std::sqrt(2.0 / b.m) * y * window[n]);
+    }
+    start += b.m;
+  }
+  // Between the middle of the first block's right overlap and the last block's left one.
+  for (int32_t n = 128 + 64; n < 128 + length - 64; ++n) {
+    ASSERT_NEAR(output[n], input[n], 1e-4) << n;
+  }
+}
+
+TEST(BlockSwitch, TypeCodesAndTransitions) {
+  struct Case { FrameKind previous, current; int32_t code; };
+  const Case cases[] = {
+      {kLong, kLong, 0},   {kLong, kMedium, 8},  {kLong, kShort, 2},
+      {kMedium, kLong, 5}, {kMedium, kMedium, 8}, {kMedium, kShort, 2},
+      {kShort, kLong, 3},  {kShort, kMedium, 4},  {kShort, kShort, 2},
+  };
+  for (const Case& c : cases) {
+    const int32_t code = WindowTypeCode(c.previous, c.current);
+    EXPECT_EQ(code, c.code);
+    EXPECT_TRUE(TransitionAllowed(c.previous, code));
+    FrameKind kind, start;
+    ASSERT_TRUE(DecodeWindowType(code, &kind, &start));
+    EXPECT_EQ(kind, c.current);
+  }
+  // The decoder's limits: after a short frame only 2, 3, 4; after a medium one 2-5, 7, 8.
+  for (int32_t code = 0; code <= 8; ++code) {
+    EXPECT_EQ(TransitionAllowed(kShort, code), code >= 2 && code <= 4) << code;
+    EXPECT_EQ(TransitionAllowed(kMedium, code), code >= 2 && code != 6 && code != 0 && code != 1) << code;
+    EXPECT_TRUE(TransitionAllowed(kLong, code));
+  }
+  EXPECT_FALSE(TransitionAllowed(kLong, 9));
+}
+
+TEST(BlockSwitch, DetectorFollowsAttacks) {
+  const BlockSizes sizes{512, {8, 2, 1}};
+  struct Case { const char* name; int32_t clickAt; double toneLevel; FrameKind expected; };
+  const Case cases[] = {
+      {"silence", -1, 0.0, kLong},
+      {"steady tone", -1, 10000.0, kLong},
+      {"click in the middle", 600, 0.0, kShort},
+      {"click in the last quarter", 900, 0.0, kMedium},
+      {"click in the first quarter", 100, 0.0, kMedium},
+  };
+  for (const Case& c : cases) {
+    std::vector<float> span(1024);
+    for (int32_t n = 0; n < 1024; ++n) span[n] = static_cast<float>(c.toneLevel * std::sin(0.05 * n));
+    if (c.clickAt >= 0) {
+      for (int32_t n = c.clickAt; n < c.clickAt + 20; ++n) span[n] = 30000.0f;
+    }
+    const float* spans[] = {span.data()};
+    EXPECT_EQ(ChooseFrameKind(sizes, spans, 1), c.expected) << c.name;
+  }
+}
+
+TEST(Lpc, LsfEnvelopeIsTheAllPoleSpectrum) {
+  // Power spectrum of a resonant all-pole filter; its LPC and LSFs must give the same shape.
+  const int32_t bins = 256, order = 16;
+  std::vector<double> power(bins);
+  for (int32_t k = 0; k < bins; ++k) {
+    const double w = (k + 0.5) * kPi / bins;
+    const double r1 = 0.9, r2 = 0.8;
+    const double a = std::abs(std::polar(1.0, 0.0) - std::polar(r1, 0.7 - w)) *
+                     std::abs(std::polar(1.0, 0.0) - std::polar(r1, -0.7 - w)) *
+                     std::abs(std::polar(1.0, 0.0) - std::polar(r2, 2.0 - w)) *
+                     std::abs(std::polar(1.0, 0.0) - std::polar(r2, -2.0 - w));
+    power[k] = 1.0 / (a * a);
+  }
+  double r[order + 1], a[order + 1], lsf[order];
+  AutocorrelationFromPower(power.data(), bins, order, r);
+  ASSERT_TRUE(LpcFromAutocorrelation(r, order, 0.0, 1.0, a));
+  ASSERT_TRUE(LpcToLsf(a, order, lsf));
+  for (int32_t i = 1; i < order; ++i) EXPECT_LT(lsf[i - 1], lsf[i]);
+  // Envelope / power is one constant over the band (within 3%).
+  double ratio0 = 0.0;
+  for (int32_t k = 0; k < bins; k += 5) {
+    const double ratio = LsfEnvelope(lsf, order, (k + 0.5) * kPi / bins) / power[k];
+    if (k == 0) ratio0 = ratio;
+    EXPECT_NEAR(ratio / ratio0, 1.0, 0.03) << k;
+  }
+}
+
+TEST(Lpc, SilenceGivesTheFlatPredictor) {
+  double r[13] = {0.0}, a[13], lsf[12];
+  EXPECT_FALSE(LpcFromAutocorrelation(r, 12, 0.01, 0.99, a));
+  EXPECT_TRUE(LpcToLsf(a, 12, lsf));
+  for (int32_t i = 0; i < 12; ++i) EXPECT_NEAR(lsf[i], kPi * (i + 1) / 13, 1e-6);
+}
+
+}  // namespace
+}  // namespace tvqenc

@@ -1,0 +1,35 @@
+// Weighted search of one interleaved vector over the decoder's two codebooks:
+// the decoded vector is s0 * cb0[i0] + s1 * cb1[i1] (first `length` values of each entry),
+// where a 7-bit field carries a sign (top bit set: minus) and a 6-bit index, and a
+// narrower field only an index. The search minimises sum_j w_j (t_j - decoded_j)^2.
+#pragma once
+
+#include <cstdint>
+
+namespace tvqenc {
+
+struct Codebook {
+  const int16_t* values;  // entries of `stride` values each
+  int32_t stride;
+  int32_t bits;           // field width: 7 = sign + 6-bit index; otherwise an index
+  int32_t Entries() const { return bits >= 7 ? 1 << (bits - 1) : 1 << bits; }
+  bool Signed() const { return bits >= 7; }
+};
+
+struct VqChoice {
+  int32_t field0, field1;  // the two field values, sign bit included
+  double error;            // weighted squared error of the choice
+};
+
+constexpr int32_t kMaxVectorLength = 64;
+
+// Decoded vector of a choice: length values into out.
+void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t field1,
+              int32_t length, float* out);
+
+// preselect = 0: every pair of entries; otherwise the `preselect` best entries of each book
+// on their own (each with its best sign) and every pair among them.
+VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
+                  const float* weight, int32_t length, int32_t preselect);
+
+}  // namespace tvqenc
