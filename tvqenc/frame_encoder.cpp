@@ -1,0 +1,533 @@
+// The frame loop of the encoder and its quantisers.
+#include "frame_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "lpc.h"
+#include "vq_search.h"
+
+namespace tvqenc {
+
+namespace {
+
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr float kInputLimit = 65536.0f;  // twice full scale; beyond it input is clipped
+// LPC analysis: Gaussian lag window (radians per lag) and bandwidth expansion.
+constexpr double kLagWindow = 0.0;
+constexpr double kBandwidthExpansion = 1.0;
+constexpr int32_t kLspFirstCandidates = 4;
+// Gain scan: scale factors 2^(i kScanStep) tried on the level-matched gains, with a quick VQ.
+constexpr int32_t kGainScanFrom = -8, kGainScanTo = 2;
+constexpr double kScanStep = 0.5;
+constexpr int32_t kScanPreselect = 4;
+constexpr int32_t kFinalPreselect = 12;
+
+float CleanSample(float v) {
+  if (!(v == v)) return 0.0f;
+  return std::min(std::max(v, -kInputLimit), kInputLimit);
+}
+
+double SafeLog(double v) { return std::log(std::max(std::fabs(v), 1.0e-30)); }
+
+}  // namespace
+
+FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
+    : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()) {
+  sizes_.frame = n_;
+  for (int32_t k = 0; k < 3; ++k) {
+    sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
+    mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
+  }
+  window_.resize(2 * n_);
+  for (int32_t c = 0; c < 2; ++c) {
+    input_[c].assign(3 * n_, 0.0f);
+    lpcEnvelope_[c].assign(n_, 1.0f);
+  }
+  spectrum_.assign(2 * n_, 0.0f);
+  barkShape_.assign(2 * n_, 1.0f);
+  amplitude_.assign(2 * n_, 1.0f);
+  peaks_.assign(2 * n_, 0.0f);
+  target_.assign(2 * n_, 0.0f);
+  weight_.assign(2 * n_, 0.0f);
+  scratch_.assign(2 * n_, 0.0f);
+
+  // The decoder's starting state: histories at zero but for three short-block bark values.
+  std::memset(barkHistory_, 0, sizeof barkHistory_);
+  for (int32_t i = 0; i < 3; ++i) barkHistory_[kShort][0][i] = 0.1f;
+  std::memset(lspHistory_, 0, sizeof lspHistory_);
+
+  // Gain levels as the decoder computes them.
+  twinvq::FrameValues probe;
+  float gains[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
+  probe.windowType = 0;
+  for (int32_t q = 0; q < 256; ++q) {
+    probe.gain[0] = q;
+    twinvq::DecodeGains(setup, probe, gains);
+    levelGain_[q] = gains[0][0];
+  }
+  probe.windowType = 2;
+  probe.gain[0] = 255;
+  for (int32_t r = 0; r < 32; ++r) {
+    probe.subGain[0][0] = r;
+    twinvq::DecodeGains(setup, probe, gains);
+    subGain_[r] = static_cast<float>(gains[0][0] / (levelGain_[255] / 1024.0));
+  }
+  // RMS of a decoded main vector value (signs make the two books' values uncorrelated).
+  for (int32_t k = 0; k < 3; ++k) {
+    const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));
+    double sum = 0.0;
+    for (int32_t b = 0; b < 2; ++b) {
+      double s = 0.0;
+      for (int32_t i = 0; i < 64 * p.codebookStride; ++i) s += double(p.codebook[b][i]) * p.codebook[b][i];
+      sum += s / (64 * p.codebookStride);
+    }
+    codebookRms_[k] = std::sqrt(sum);
+  }
+}
+
+void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastOverlap) {
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  const int32_t inner = sizes_.InnerOverlap(kind);
+  std::vector<float>& x = scratch_;
+  for (int32_t c = 0; c < channels_; ++c) {
+    for (int32_t s = 0; s < sub; ++s) {
+      const int32_t left = s == 0 ? firstOverlap : inner;
+      const int32_t right = s == sub - 1 ? lastOverlap : inner;
+      BuildBlockWindow(bs, left, right, window_.data());
+      const float* span = input_[c].data() + n_ / 2 + s * bs - bs / 2;
+      for (int32_t i = 0; i < 2 * bs; ++i) x[i] = span[i] * window_[i];
+      float* out = spectrum_.data() + c * n_ + s * bs;
+      mdct_[kind]->Forward(x.data(), out);
+      for (int32_t i = 0; i < bs; ++i) out[i] = -out[i];
+    }
+  }
+}
+
+void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values) {
+  const twinvq::RateMode& m = setup_.mode();
+  const int32_t order = m.lspOrder, bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  const auto bkind = static_cast<twinvq::BlockKind>(kind);
+
+  // Power spectrum over the frame's sub-blocks, with a floor far below its mean.
+  std::vector<double> power(bs, 0.0);
+  double mean = 0.0;
+  for (int32_t s = 0; s < sub; ++s) {
+    const float* x = spectrum_.data() + ch * n_ + s * bs;
+    for (int32_t k = 0; k < bs; ++k) power[k] += double(x[k]) * x[k] / sub;
+  }
+  for (double p : power) mean += p / bs;
+  for (double& p : power) p += 1.0e-9 * mean + 1.0e-3;
+  double r[kMaxLpcOrder + 1], a[kMaxLpcOrder + 1], lsf[kMaxLpcOrder];
+  AutocorrelationFromPower(power.data(), bs, order, r);
+  LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
+  LpcToLsf(a, order, lsf);
+
+  // The wanted envelope's shape on a coarse grid, in the log domain.
+  const int32_t gridStep = std::max<int32_t>(1, bs / 128);
+  std::vector<double> wanted;
+  for (int32_t k = gridStep / 2; k < bs; k += gridStep) {
+    wanted.push_back(SafeLog(LsfEnvelope(lsf, order, (k + 0.5) * kPi / bs)));
+  }
+
+  const int32_t firstCount = 1 << m.lsp1Bits, secondCount = 1 << m.lsp2Bits;
+  const int16_t* first = m.lspCodebook;
+  const int16_t* second = first + firstCount * order;
+  const int16_t* weights = second + secondCount * order;
+  const bool fourSplits = m.lspSplits == 4;
+  const int32_t endOffset[4] = {-2, fourSplits ? -2 : 1, fourSplits ? -2 : 1, 0};
+
+  double bestScore = HUGE_VAL;
+  int32_t bestHistory = 0, bestFirst = 0, bestSecond[twinvq::kMaxLspSplits] = {0};
+  std::vector<float> envelope(bs);
+  for (int32_t h = 0; h < (1 << m.lsp0Bits); ++h) {
+    // The vector before history blending that would give the wanted LSFs.
+    double goal[kMaxLpcOrder];
+    for (int32_t i = 0; i < order; ++i) {
+      const double w = weights[h * order + i] / 10000.0;
+      goal[i] = (lsf[i] - w * lspHistory_[ch][i]) / std::max(1.0 - w, 1.0e-3);
+    }
+    std::vector<std::pair<double, int32_t>> ranked(firstCount);
+    for (int32_t e = 0; e < firstCount; ++e) {
+      double d = 0.0;
+      for (int32_t i = 0; i < order; ++i) {
+        const double diff = goal[i] - first[e * order + i] / 10000.0;
+        d += diff * diff;
+      }
+      ranked[e] = {d, e};
+    }
+    std::partial_sort(ranked.begin(), ranked.begin() + kLspFirstCandidates, ranked.end());
+    for (int32_t c = 0; c < kLspFirstCandidates; ++c) {
+      const int32_t e = ranked[c].second;
+      int32_t split[twinvq::kMaxLspSplits];
+      int32_t j = 0;
+      for (int32_t s = 0; s < m.lspSplits; ++s) {
+        const int32_t end = ((s + 1) * order + endOffset[s]) / m.lspSplits;
+        double best = HUGE_VAL;
+        split[s] = 0;
+        for (int32_t q = 0; q < secondCount; ++q) {
+          double d = 0.0;
+          for (int32_t i = j; i < end; ++i) {
+            const double diff = goal[i] - (first[e * order + i] + second[q * order + i]) / 10000.0;
+            d += diff * diff;
+          }
+          if (d < best) {
+            best = d;
+            split[s] = q;
+          }
+        }
+        j = end;
+      }
+      // Score by the decoded envelope's shape against the wanted one.
+      float history[twinvq::kMaxLspOrder], decoded[twinvq::kMaxLspOrder];
+      std::memcpy(history, lspHistory_[ch], sizeof history);
+      twinvq::DecodeLsp(setup_, h, e, split, history, decoded);
+      twinvq::LpcEnvelope(setup_, bkind, decoded, envelope.data());
+      double sum = 0.0, sum2 = 0.0;
+      int32_t count = 0;
+      for (int32_t k = gridStep / 2; k < bs; k += gridStep, ++count) {
+        const double d = SafeLog(envelope[k]) - wanted[count];
+        sum += d;
+        sum2 += d * d;
+      }
+      const double score = sum2 - sum * sum / count;
+      if (score < bestScore) {
+        bestScore = score;
+        bestHistory = h;
+        bestFirst = e;
+        std::copy(split, split + m.lspSplits, bestSecond);
+      }
+    }
+  }
+  values->lspHistory[ch] = bestHistory;
+  values->lspFirst[ch] = bestFirst;
+  std::copy(bestSecond, bestSecond + m.lspSplits, values->lspSecond[ch]);
+  float decoded[twinvq::kMaxLspOrder];
+  twinvq::DecodeLsp(setup_, bestHistory, bestFirst, bestSecond, lspHistory_[ch], decoded);
+  twinvq::LpcEnvelope(setup_, bkind, decoded, lpcEnvelope_[ch].data());
+}
+
+void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values) {
+  static const double kBlend[3] = {0.4, 0.35, 0.28};
+  const auto bkind = static_cast<twinvq::BlockKind>(kind);
+  const twinvq::BlockTables& b = setup_.mode().block[kind];
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  const int32_t rows = b.bandCount / b.barkValues, entries = 1 << b.barkBits;
+  const double blend = kBlend[kind];
+  const float* envelope = lpcEnvelope_[ch].data();
+  for (int32_t s = 0; s < sub; ++s) {
+    const float* x = spectrum_.data() + ch * n_ + s * bs;
+    // Band levels of the flattened spectrum relative to the whole sub-block's.
+    double bandLog[twinvq::kMaxBands], total = 0.0;
+    int32_t start = 0;
+    for (int32_t band = 0; band < b.bandCount; ++band) {
+      double e = 0.0;
+      for (int32_t i = start; i < start + b.bandWidths[band]; ++i) {
+        const double y = x[i] / envelope[i];
+        e += y * y;
+      }
+      total += e;
+      bandLog[band] = e / std::max<int32_t>(b.bandWidths[band], 1);
+      start += b.bandWidths[band];
+    }
+    const double level = total / bs + 1.0e-30;
+    for (int32_t band = 0; band < b.bandCount; ++band) {
+      bandLog[band] = 0.5 * std::log(std::max(bandLog[band] / level, 1.0e-6));
+    }
+    double bestError = HUGE_VAL;
+    int32_t bestIndices[twinvq::kMaxBarkValues] = {0}, bestUse = 0;
+    for (int32_t use = 0; use < 2; ++use) {
+      double error = 0.0;
+      int32_t indices[twinvq::kMaxBarkValues];
+      for (int32_t j = 0; j < b.barkValues; ++j) {
+        double best = HUGE_VAL;
+        indices[j] = 0;
+        for (int32_t q = 0; q < entries; ++q) {
+          double e = 0.0;
+          for (int32_t r = 0; r < rows; ++r) {
+            const int32_t band = r * b.barkValues + j;
+            const double c = b.barkCodebook[rows * q + r] / 4096.0;
+            double st = use ? (1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0 : c + 1.0;
+            if (st < -1.0) st = 1.0;
+            const double d = SafeLog(std::max(std::fabs(st), 1.0e-3)) - bandLog[band];
+            e += b.bandWidths[band] * d * d;
+          }
+          if (e < best) {
+            best = e;
+            indices[j] = q;
+          }
+        }
+        error += best;
+      }
+      if (error < bestError) {
+        bestError = error;
+        bestUse = use;
+        std::copy(indices, indices + b.barkValues, bestIndices);
+      }
+    }
+    std::copy(bestIndices, bestIndices + b.barkValues, values->bark[ch][s]);
+    values->barkHistory[ch][s] = bestUse;
+    twinvq::BarkEnvelope(setup_, bkind, bestIndices, bestUse != 0, 1.0f, barkHistory_[kind][ch],
+                         barkShape_.data() + ch * n_ + s * bs);
+  }
+}
+
+void FrameEncoder::QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values) {
+  const int32_t sub = sizes_.subBlocks[kind];
+  for (int32_t ch = 0; ch < channels_; ++ch) {
+    if (kind == kLong) {
+      const double want = SafeLog(scale * wantedGain_[ch][0]);
+      int32_t best = 0;
+      for (int32_t q = 1; q < 256; ++q) {
+        if (std::fabs(SafeLog(levelGain_[q]) - want) < std::fabs(SafeLog(levelGain_[best]) - want)) best = q;
+      }
+      values->gain[ch] = best;
+      continue;
+    }
+    // The frame gain reaches the loudest sub-block with the largest sub-block factor; each
+    // sub-block then takes the factor nearest its own level (quiet ones the smallest).
+    double loudest = 0.0;
+    for (int32_t s = 0; s < sub; ++s) loudest = std::max(loudest, scale * wantedGain_[ch][s]);
+    int32_t q = 0;
+    while (q < 255 && levelGain_[q] / 1024.0 * subGain_[31] < loudest) ++q;
+    values->gain[ch] = q;
+    const double base = SafeLog(levelGain_[q] / 1024.0);
+    for (int32_t s = 0; s < sub; ++s) {
+      const double want = SafeLog(scale * wantedGain_[ch][s]);
+      int32_t chosen = 0;
+      for (int32_t r = 1; r < 32; ++r) {
+        if (std::fabs(base + SafeLog(subGain_[r]) - want) <
+            std::fabs(base + SafeLog(subGain_[chosen]) - want)) {
+          chosen = r;
+        }
+      }
+      values->subGain[ch][s] = chosen;
+    }
+  }
+}
+
+// The bin each value of a channel's peak shape lands on (-1: outside the spectrum), in the
+// order the decoder spends the shape: half a peak at bin 0, then whole peaks around the
+// multiples of the period. Returns the shape length.
+int32_t FrameEncoder::PeakBins(int32_t periodIndex, int32_t* bins) const {
+  const int32_t length = setup_.mode().peakShapeLength;
+  const int32_t period = setup_.PeakPeriod(periodIndex);
+  const int32_t width = setup_.PeakWidth(period);
+  int32_t m = 0;
+  auto put = [&](int32_t bin) {
+    if (m < length) bins[m++] = bin >= 0 && bin < n_ ? bin : -1;
+  };
+  if (width <= 0) {
+    while (m < length) put(-1);
+    return length;
+  }
+  for (int32_t i = 0; i < width / 2; ++i) put(i);
+  const int32_t peaks = (length + width / 2) / width;
+  int32_t k = 1;
+  for (; k < peaks; ++k) {
+    const int32_t centre = twinvq::PeakCentre(period, k);
+    for (int32_t j = -width / 2; j < (width + 1) / 2; ++j) put(centre + j);
+  }
+  const int32_t centre = twinvq::PeakCentre(period, k);
+  for (int32_t j = -width / 2; j < (width + 1) / 2 && m < length; ++j) put(centre + j);
+  while (m < length) put(-1);
+  return length;
+}
+
+// Peak component of a long frame: per channel the period whose comb catches most of the
+// flattened spectrum's energy, a gain matched to the caught values, then the shape by the
+// weighted VQ over both channels' values (the decoder interleaves them).
+void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
+  const int32_t length = setup_.mode().peakShapeLength;
+  const int32_t periods = 1 << setup_.mode().peakPeriodBits;
+  const int32_t gains = 1 << setup_.mode().peakGainBits;
+  std::vector<int32_t> bins(length);
+  std::vector<float> shapeTarget(2 * length, 0.0f), shapeWeight(2 * length, 0.0f);
+  const twinvq::VectorPart& p = setup_.part(twinvq::kPeakPart);
+  double shapeRms = 0.0;
+  for (int32_t b = 0; b < 2; ++b) {
+    double s = 0.0;
+    for (int32_t i = 0; i < 64 * p.codebookStride; ++i) s += double(p.codebook[b][i]) * p.codebook[b][i];
+    shapeRms += s / (64 * p.codebookStride);
+  }
+  shapeRms = std::sqrt(shapeRms);
+  for (int32_t ch = 0; ch < channels_; ++ch) {
+    const float* x = spectrum_.data() + ch * n_;
+    const float* e = lpcEnvelope_[ch].data();
+    int32_t bestPeriod = 0;
+    double bestCaught = -1.0;
+    for (int32_t q = 0; q < periods; ++q) {
+      PeakBins(q, bins.data());
+      double caught = 0.0;
+      for (int32_t m = 0; m < length; ++m) {
+        if (bins[m] >= 0) caught += double(x[bins[m]]) * x[bins[m]];
+      }
+      if (caught > bestCaught) {
+        bestCaught = caught;
+        bestPeriod = q;
+      }
+    }
+    PeakBins(bestPeriod, bins.data());
+    double sum = 0.0;
+    for (int32_t m = 0; m < length; ++m) {
+      const double f = bins[m] >= 0 ? x[bins[m]] / e[bins[m]] : 0.0;
+      shapeTarget[ch * length + m] = static_cast<float>(f);
+      shapeWeight[ch * length + m] = bins[m] >= 0 ? e[bins[m]] * e[bins[m]] : 0.0f;
+      sum += f * f;
+    }
+    // The gain index whose level best matches the caught values' RMS over the codebook's.
+    const double want = std::sqrt(sum / length) / shapeRms;
+    int32_t gain = 0;
+    for (int32_t q = 1; q < gains; ++q) {
+      if (std::fabs(SafeLog(twinvq::PeakGain(setup_, q)) - SafeLog(want)) <
+          std::fabs(SafeLog(twinvq::PeakGain(setup_, gain)) - SafeLog(want))) {
+        gain = q;
+      }
+    }
+    values->peakPeriod[ch] = bestPeriod;
+    values->peakGain[ch] = gain;
+    const float pg = twinvq::PeakGain(setup_, gain);
+    for (int32_t m = 0; m < length; ++m) {
+      shapeTarget[ch * length + m] /= pg;
+      shapeWeight[ch * length + m] *= pg * pg;
+    }
+  }
+  int32_t offset = 0;
+  float t[kMaxVectorLength], w[kMaxVectorLength];
+  for (int32_t i = 0; i < p.pairs; ++i) {
+    const int32_t vectorLength = p.VectorLength(i);
+    for (int32_t j = 0; j < vectorLength; ++j) {
+      const int32_t slot = p.destination[offset + j];
+      t[j] = shapeTarget[slot];
+      w[j] = shapeWeight[slot];
+    }
+    offset += vectorLength;
+    const Codebook cb0{p.codebook[0], p.codebookStride, p.FirstBits(i)};
+    const Codebook cb1{p.codebook[1], p.codebookStride, p.SecondBits(i)};
+    const VqChoice choice = SearchVq(cb0, cb1, t, w, vectorLength, 0);
+    values->peak[i][0] = choice.field0;
+    values->peak[i][1] = choice.field1;
+  }
+}
+
+void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values) {
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  float gains[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
+  twinvq::DecodeGains(setup_, values, gains);
+  for (int32_t ch = 0; ch < channels_; ++ch) {
+    for (int32_t s = 0; s < sub; ++s) {
+      for (int32_t k = 0; k < bs; ++k) {
+        const int32_t at = ch * n_ + s * bs + k;
+        const float shaped = barkShape_[at] * gains[ch][s];
+        amplitude_[at] = shaped * lpcEnvelope_[ch][k];
+        const float a = amplitude_[at];
+        const float wanted = spectrum_[at] - peaks_[at] * lpcEnvelope_[ch][k];
+        const bool usable = std::fabs(a) > 1.0e-30f && std::isfinite(a);
+        target_[at] = usable ? wanted / a : 0.0f;
+        weight_[at] = usable ? a * a : 0.0f;
+      }
+    }
+  }
+}
+
+double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& values,
+                                  int32_t preselect, twinvq::FrameValues* out) {
+  BuildAmplitudes(kind, values);
+  const twinvq::VectorPart& p = setup_.part(static_cast<twinvq::BlockKind>(kind));
+  double total = 0.0;
+  int32_t offset = 0;
+  float t[kMaxVectorLength], w[kMaxVectorLength];
+  for (int32_t i = 0; i < p.pairs; ++i) {
+    const int32_t length = p.VectorLength(i);
+    for (int32_t j = 0; j < length; ++j) {
+      const int32_t slot = p.destination[offset + j];
+      t[j] = target_[slot];
+      w[j] = weight_[slot];
+    }
+    offset += length;
+    const Codebook cb0{p.codebook[0], p.codebookStride, p.FirstBits(i)};
+    const Codebook cb1{p.codebook[1], p.codebookStride, p.SecondBits(i)};
+    const VqChoice choice = SearchVq(cb0, cb1, t, w, length, preselect);
+    out->main[i][0] = choice.field0;
+    out->main[i][1] = choice.field1;
+    total += choice.error;
+  }
+  return total;
+}
+
+void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
+  // Append the new frame (coded channels) behind the two kept ones.
+  for (int32_t c = 0; c < channels_; ++c) {
+    std::copy(input_[c].begin() + n_, input_[c].end(), input_[c].begin());
+  }
+  const double half = std::sqrt(0.5);
+  for (int32_t i = 0; i < n_; ++i) {
+    if (channels_ == 2) {
+      const double l = CleanSample(samples[i]), r = CleanSample(samples[n_ + i]);
+      input_[0][2 * n_ + i] = static_cast<float>((l + r) * half);
+      input_[1][2 * n_ + i] = static_cast<float>((l - r) * half);
+    } else {
+      input_[0][2 * n_ + i] = CleanSample(samples[i]);
+    }
+  }
+  const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
+  const FrameKind next = ChooseFrameKind(sizes_, spans, channels_);
+  const FrameKind kind = currentKind_;
+  *values = twinvq::FrameValues{};
+  values->windowType = WindowTypeCode(previousKind_, kind);
+  Transform(kind, StartOverlap(sizes_, previousKind_, kind), StartOverlap(sizes_, kind, next));
+
+  for (int32_t ch = 0; ch < channels_; ++ch) {
+    QuantizeLsp(ch, kind, values);
+    QuantizeBark(ch, kind, values);
+  }
+
+  // Peak component of long frames; the main VQ codes what it leaves.
+  std::fill(peaks_.begin(), peaks_.end(), 0.0f);
+  if (kind == kLong) {
+    QuantizePeaks(values);
+    float shape[twinvq::kMaxChannels * 64];
+    twinvq::DequantizePart(setup_, twinvq::kPeakPart, values->peak, shape);
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      twinvq::AddPeaks(setup_, values->peakPeriod[ch], values->peakGain[ch],
+                       shape + ch * setup_.mode().peakShapeLength, peaks_.data() + ch * n_);
+    }
+  }
+
+  // Level-matched gains: the flattened spectrum's RMS over the codebook's.
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  for (int32_t ch = 0; ch < channels_; ++ch) {
+    for (int32_t s = 0; s < sub; ++s) {
+      double e = 0.0;
+      for (int32_t k = 0; k < bs; ++k) {
+        const int32_t at = ch * n_ + s * bs + k;
+        const double a = double(barkShape_[at]) * lpcEnvelope_[ch][k];
+        const double rest = spectrum_[at] - double(peaks_[at]) * lpcEnvelope_[ch][k];
+        const double y = std::fabs(a) > 1.0e-30 ? rest / a : 0.0;
+        e += y * y;
+      }
+      wantedGain_[ch][s] = std::sqrt(e / bs) / codebookRms_[kind] + 1.0e-30;
+    }
+  }
+  double bestError = HUGE_VAL;
+  double bestScale = 1.0;
+  twinvq::FrameValues trial = *values;
+  for (int32_t i = kGainScanFrom; i <= kGainScanTo; ++i) {
+    const double scale = std::pow(2.0, i * kScanStep);
+    QuantizeGains(kind, scale, &trial);
+    const double error = QuantizeMain(kind, trial, kScanPreselect, &trial);
+    if (error < bestError) {
+      bestError = error;
+      bestScale = scale;
+    }
+  }
+  QuantizeGains(kind, bestScale, values);
+  QuantizeMain(kind, *values, kFinalPreselect, values);
+
+  previousKind_ = kind;
+  currentKind_ = next;
+}
+
+}  // namespace tvqenc

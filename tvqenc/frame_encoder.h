@@ -1,0 +1,77 @@
+// The TwinVQ encoder of one stream: consumes a frame of samples per call and chooses every
+// quantiser index by predicting what the decoder reconstructs from it.
+//
+// Timing: call k hands in input samples [kN, (k+1)N). Block k of the decoder spans input
+// [(k-2)N, kN) (its central N samples [(k-1.5)N, (k-0.5)N)); the decoder drops the first two
+// frames, so its output sample i is input sample i. The last N samples handed in are the
+// look-ahead that decides the next frame's block size, which fixes this frame's last window.
+//
+// Per frame and coded channel (mono, or (L+R)/sqrt2 and (L-R)/sqrt2):
+//   X = -MDCT(windowed samples)                        the spectrum the decoder rebuilds
+//   LSP envelope E: LPC of the frame's power spectrum, quantised with both history choices,
+//     each scored by the decoded envelope's fit
+//   bark envelope st per sub-block: codebook entries closest in the log domain, with and
+//     without history
+//   gains g: level matching, then a scan of scale factors scored by the VQ's error
+//   main VQ: target (X/E - peaks)/(st g), weights (E st g)^2, two codebooks per vector
+// Portable: no Windows code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "block_switch.h"
+#include "decoder_model.h"
+#include "frame_values.h"
+#include "mdct.h"
+#include "stream_setup.h"
+
+namespace tvqenc {
+
+class FrameEncoder {
+ public:
+  explicit FrameEncoder(const twinvq::StreamSetup& setup);
+
+  // samples: frameSize values per channel, channel after channel, in 16-bit units.
+  void Encode(const float* samples, twinvq::FrameValues* values);
+
+  // The spectrum the last Encode quantised: channels x frameSize, as the decoder's
+  // Synthesize takes it (for tests of the analysis against the decoder's synthesis).
+  const float* LastSpectrum() const { return spectrum_.data(); }
+
+ private:
+
+  void Transform(FrameKind kind, int32_t firstOverlap, int32_t lastOverlap);
+  void QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
+  void QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
+  void QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values);
+  double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
+                      twinvq::FrameValues* out);
+  void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
+  void QuantizePeaks(twinvq::FrameValues* values);
+  int32_t PeakBins(int32_t periodIndex, int32_t* bins) const;
+
+  const twinvq::StreamSetup& setup_;
+  BlockSizes sizes_;
+  int32_t channels_, n_;
+  std::unique_ptr<Mdct> mdct_[3];
+  std::vector<float> window_;            // 2 * block size of the largest kind
+  std::vector<float> input_[2];          // per channel: 3N samples, [(k-2)N, (k+1)N)
+  std::vector<float> spectrum_;          // channels x N
+  std::vector<float> lpcEnvelope_[2];    // per channel, block size values
+  std::vector<float> barkShape_;         // channels x N: st without gain
+  std::vector<float> amplitude_;         // channels x N: E st g
+  std::vector<float> peaks_;             // channels x N: peak component before E
+  std::vector<float> target_, weight_;   // slots of the main VQ
+  std::vector<float> scratch_;
+  float barkHistory_[3][2][twinvq::kMaxBands];
+  float lspHistory_[2][twinvq::kMaxLspOrder];
+  float levelGain_[256];                 // long-frame gain per 8-bit index
+  float subGain_[32];                    // short/medium sub-block factor per 5-bit index
+  double codebookRms_[3];
+  double wantedGain_[2][twinvq::kMaxSubBlocks];
+  FrameKind previousKind_ = kLong, currentKind_ = kLong;
+};
+
+}  // namespace tvqenc
