@@ -1,0 +1,122 @@
+// The eight entry points of TVQENC.DLL. Each stream's encoder instance is found through
+// FrameIndex.libraryPrivate; the layout queries answer for the mode initialised last (the
+// plug-in asks right after initialising). Layouts live as long as the library, so they stay
+// valid after the instance that chose them is gone.
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "encoder_instance.h"
+#include "tvqenc_api.h"
+#include "twinvq_layout.h"
+
+namespace {
+
+struct AllLayouts {
+  TwinVqLayout layouts[kTwinVqModeCount][2];
+  AllLayouts() {
+    for (int32_t row = 0; row < kTwinVqModeCount; ++row) {
+      for (int32_t channelMode = 0; channelMode < 2; ++channelMode) {
+        const TwinVqMode& m = kTwinVqModes[row];
+        ComputeTwinVqLayout(channelMode, m.kbpsPerChannel * (channelMode + 1), m.kHzCode,
+                            &layouts[row][channelMode]);
+      }
+    }
+  }
+};
+
+const AllLayouts& Layouts() {
+  static const AllLayouts all;  // built once, on first use
+  return all;
+}
+
+std::atomic<const TwinVqLayout*> currentLayout{nullptr};
+
+static_assert(sizeof(FrameIndex::libraryPrivate) >= sizeof(tvqenc::EncoderInstance*),
+              "room for the stream's encoder");
+
+tvqenc::EncoderInstance* InstanceOf(const FrameIndex* index) {
+  tvqenc::EncoderInstance* instance = nullptr;
+  std::memcpy(&instance, index->libraryPrivate, sizeof instance);
+  return instance;
+}
+
+void SetInstanceOf(FrameIndex* index, tvqenc::EncoderInstance* instance) {
+  std::memcpy(index->libraryPrivate, &instance, sizeof instance);
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t TVQ_API TvqGetVersionID(int32_t, char* versionId) {
+  if (!versionId) return -1;
+  std::memcpy(versionId, TVQ_VERSION_ID, sizeof TVQ_VERSION_ID);
+  return 0;
+}
+
+int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex* index, int32_t) {
+  if (!header || !index) return -1;
+  const TwinVqMode* mode = FindTwinVqMode(header->channelMode, header->bitRate, header->samplingRate);
+  if (!mode) return -1;
+  std::unique_ptr<tvqenc::EncoderInstance> instance = tvqenc::EncoderInstance::Create(*header);
+  if (!instance) return -1;
+  instance->Attach(index);
+  SetInstanceOf(index, instance.release());
+  currentLayout = &Layouts().layouts[mode - kTwinVqModes][header->channelMode];
+  return 0;
+}
+
+int32_t TVQ_API TvqEncGetConfInfo(EncoderConfig* config) {
+  const TwinVqLayout* layout = currentLayout;
+  if (!config || !layout) return -1;
+  *config = layout->config;
+  return 0;
+}
+
+int32_t TVQ_API TvqEncGetVectorInfo(int32_t** widths0, int32_t** widths1) {
+  const TwinVqLayout* layout = currentLayout;
+  if (!widths0 || !widths1 || !layout) return -1;
+  for (int entry = 0; entry < 4; ++entry) {
+    // The plug-in only reads them; the layout table itself stays constant.
+    widths0[entry] = const_cast<int32_t*>(layout->widths0[entry]);
+    widths1[entry] = const_cast<int32_t*>(layout->widths1[entry]);
+  }
+  return 0;
+}
+
+int32_t TVQ_API TvqEncGetFrameSize(void) {
+  const TwinVqLayout* layout = currentLayout;
+  return layout ? layout->mode->frameSize : 0;
+}
+
+int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
+  if (!samples || !index) return -1;
+  tvqenc::EncoderInstance* instance = InstanceOf(index);
+  if (!instance) return -1;
+  instance->EncodeFrame(samples, index);
+  return 0;
+}
+
+// Long blocks keep one layout in every mode: restate it for the mode initialised last.
+int32_t TVQ_API TvqEncUpdateVectorInfo(int32_t, int32_t* shapeCount, int32_t* widths0,
+                                       int32_t* widths1) {
+  const TwinVqLayout* layout = currentLayout;
+  if (!shapeCount || !widths0 || !widths1 || !layout) return -1;
+  constexpr int32_t kLong = 2;
+  const int32_t pairs = layout->config.blockTypes[kLong].shapeCount;
+  *shapeCount = pairs;
+  const size_t bytes = sizeof(int32_t) * static_cast<size_t>(pairs);
+  std::memmove(widths0, layout->widths0[kLong], bytes);
+  std::memmove(widths1, layout->widths1[kLong], bytes);
+  return 0;
+}
+
+int32_t TVQ_API TvqEncTerminate(FrameIndex* index) {
+  if (!index) return -1;
+  delete InstanceOf(index);
+  SetInstanceOf(index, nullptr);
+  return 0;
+}
+
+}  // extern "C"
