@@ -23,6 +23,7 @@ constexpr int32_t kLspFirstCandidates = 4;
 constexpr int32_t kGainScanFrom = -8, kGainScanTo = 2;
 constexpr double kScanStep = 0.5;
 constexpr int32_t kScanPreselect = 4;
+constexpr int32_t kScanSample = 1;
 constexpr int32_t kFinalPreselect = 12;
 
 float CleanSample(float v) {
@@ -41,7 +42,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
   }
-  window_.resize(2 * n_);
+  windows_.reserve(32);  // at most 3 sizes x 3 x 3 edge combinations
   for (int32_t c = 0; c < 2; ++c) {
     input_[c].assign(3 * n_, 0.0f);
     lpcEnvelope_[c].assign(n_, 1.0f);
@@ -75,6 +76,10 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     twinvq::DecodeGains(setup, probe, gains);
     subGain_[r] = static_cast<float>(gains[0][0] / (levelGain_[255] / 1024.0));
   }
+  for (int32_t k = 0; k < 4; ++k) {
+    const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));
+    for (int32_t b = 0; b < 2; ++b) books_[k][b].assign(p.codebook[b], p.codebook[b] + 64 * p.codebookStride);
+  }
   // RMS of a decoded main vector value (signs make the two books' values uncorrelated).
   for (int32_t k = 0; k < 3; ++k) {
     const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));
@@ -88,6 +93,15 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
   }
 }
 
+const float* FrameEncoder::Window(int32_t bs, int32_t left, int32_t right) {
+  for (const CachedWindow& w : windows_) {
+    if (w.size == bs && w.left == left && w.right == right) return w.values.data();
+  }
+  windows_.push_back(CachedWindow{bs, left, right, std::vector<float>(2 * bs)});
+  BuildBlockWindow(bs, left, right, windows_.back().values.data());
+  return windows_.back().values.data();
+}
+
 void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastOverlap) {
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   const int32_t inner = sizes_.InnerOverlap(kind);
@@ -96,12 +110,11 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
     for (int32_t s = 0; s < sub; ++s) {
       const int32_t left = s == 0 ? firstOverlap : inner;
       const int32_t right = s == sub - 1 ? lastOverlap : inner;
-      BuildBlockWindow(bs, left, right, window_.data());
+      const float* window = Window(bs, left, right);
       const float* span = input_[c].data() + n_ / 2 + s * bs - bs / 2;
-      for (int32_t i = 0; i < 2 * bs; ++i) x[i] = span[i] * window_[i];
+      for (int32_t i = 0; i < 2 * bs; ++i) x[i] = span[i] * window[i];
       float* out = spectrum_.data() + c * n_ + s * bs;
       mdct_[kind]->Forward(x.data(), out);
-      for (int32_t i = 0; i < bs; ++i) out[i] = -out[i];
     }
   }
 }
@@ -127,9 +140,12 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
 
   // The wanted envelope's shape on a coarse grid, in the log domain.
   const int32_t gridStep = std::max<int32_t>(1, bs / 128);
+  double twoCos[kMaxLpcOrder];
+  for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
   std::vector<double> wanted;
   for (int32_t k = gridStep / 2; k < bs; k += gridStep) {
-    wanted.push_back(SafeLog(LsfEnvelope(lsf, order, (k + 0.5) * kPi / bs)));
+    const double c = 2.0 * std::cos((k + 0.5) * kPi / bs);
+    wanted.push_back(SafeLog(LsfEnvelopeFromCosines(twoCos, order, c)));
   }
 
   const int32_t firstCount = 1 << m.lsp1Bits, secondCount = 1 << m.lsp2Bits;
@@ -404,8 +420,8 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
       w[j] = shapeWeight[slot];
     }
     offset += vectorLength;
-    const Codebook cb0{p.codebook[0], p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{p.codebook[1], p.codebookStride, p.SecondBits(i)};
+    const Codebook cb0{books_[twinvq::kPeakPart][0].data(), p.codebookStride, p.FirstBits(i)};
+    const Codebook cb1{books_[twinvq::kPeakPart][1].data(), p.codebookStride, p.SecondBits(i)};
     const VqChoice choice = SearchVq(cb0, cb1, t, w, vectorLength, 0);
     values->peak[i][0] = choice.field0;
     values->peak[i][1] = choice.field1;
@@ -433,7 +449,7 @@ void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& va
 }
 
 double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& values,
-                                  int32_t preselect, twinvq::FrameValues* out) {
+                                  int32_t preselect, int32_t step, twinvq::FrameValues* out) {
   BuildAmplitudes(kind, values);
   const twinvq::VectorPart& p = setup_.part(static_cast<twinvq::BlockKind>(kind));
   double total = 0.0;
@@ -441,14 +457,16 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
   float t[kMaxVectorLength], w[kMaxVectorLength];
   for (int32_t i = 0; i < p.pairs; ++i) {
     const int32_t length = p.VectorLength(i);
+    const int32_t start = offset;
+    offset += length;
+    if (i % step != 0) continue;
     for (int32_t j = 0; j < length; ++j) {
-      const int32_t slot = p.destination[offset + j];
+      const int32_t slot = p.destination[start + j];
       t[j] = target_[slot];
       w[j] = weight_[slot];
     }
-    offset += length;
-    const Codebook cb0{p.codebook[0], p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{p.codebook[1], p.codebookStride, p.SecondBits(i)};
+    const Codebook cb0{books_[kind][0].data(), p.codebookStride, p.FirstBits(i)};
+    const Codebook cb1{books_[kind][1].data(), p.codebookStride, p.SecondBits(i)};
     const VqChoice choice = SearchVq(cb0, cb1, t, w, length, preselect);
     out->main[i][0] = choice.field0;
     out->main[i][1] = choice.field1;
@@ -511,20 +529,32 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
       wantedGain_[ch][s] = std::sqrt(e / bs) / codebookRms_[kind] + 1.0e-30;
     }
   }
-  double bestError = HUGE_VAL;
-  double bestScale = 1.0;
+  // Coarse scan over every other step, then the two steps beside the best; each trial's
+  // error is sampled on every other vector.
   twinvq::FrameValues trial = *values;
-  for (int32_t i = kGainScanFrom; i <= kGainScanTo; ++i) {
-    const double scale = std::pow(2.0, i * kScanStep);
-    QuantizeGains(kind, scale, &trial);
-    const double error = QuantizeMain(kind, trial, kScanPreselect, &trial);
+  auto errorAt = [&](int32_t i) {
+    QuantizeGains(kind, std::pow(2.0, i * kScanStep), &trial);
+    return QuantizeMain(kind, trial, kScanPreselect, kScanSample, &trial);
+  };
+  int32_t best = kGainScanFrom;
+  double bestError = HUGE_VAL;
+  for (int32_t i = kGainScanFrom; i <= kGainScanTo; i += 2) {
+    const double error = errorAt(i);
     if (error < bestError) {
       bestError = error;
-      bestScale = scale;
+      best = i;
     }
   }
-  QuantizeGains(kind, bestScale, values);
-  QuantizeMain(kind, *values, kFinalPreselect, values);
+  const int32_t centre = best;
+  for (int32_t i : {centre - 1, centre + 1}) {
+    const double error = errorAt(i);
+    if (error < bestError) {
+      bestError = error;
+      best = i;
+    }
+  }
+  QuantizeGains(kind, std::pow(2.0, best * kScanStep), values);
+  QuantizeMain(kind, *values, kFinalPreselect, 1, values);
 
   previousKind_ = kind;
   currentKind_ = next;

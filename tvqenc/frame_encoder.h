@@ -7,7 +7,7 @@
 // look-ahead that decides the next frame's block size, which fixes this frame's last window.
 //
 // Per frame and coded channel (mono, or (L+R)/sqrt2 and (L-R)/sqrt2):
-//   X = -MDCT(windowed samples)                        the spectrum the decoder rebuilds
+//   X = MDCT(windowed samples)                         the spectrum the decoder rebuilds
 //   LSP envelope E: LPC of the frame's power spectrum, quantised with both history choices,
 //     each scored by the decoded envelope's fit
 //   bark envelope st per sub-block: codebook entries closest in the log domain, with and
@@ -43,11 +43,13 @@ class FrameEncoder {
  private:
 
   void Transform(FrameKind kind, int32_t firstOverlap, int32_t lastOverlap);
+  const float* Window(int32_t blockSize, int32_t left, int32_t right);
   void QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values);
+  // Every `step`-th pair only when step > 1 (a sample of the error for the gain scan).
   double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
-                      twinvq::FrameValues* out);
+                      int32_t step, twinvq::FrameValues* out);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
   int32_t PeakBins(int32_t periodIndex, int32_t* bins) const;
@@ -56,7 +58,11 @@ class FrameEncoder {
   BlockSizes sizes_;
   int32_t channels_, n_;
   std::unique_ptr<Mdct> mdct_[3];
-  std::vector<float> window_;            // 2 * block size of the largest kind
+  struct CachedWindow {
+    int32_t size, left, right;
+    std::vector<float> values;
+  };
+  std::vector<CachedWindow> windows_;    // analysis windows met so far
   std::vector<float> input_[2];          // per channel: 3N samples, [(k-2)N, (k+1)N)
   std::vector<float> spectrum_;          // channels x N
   std::vector<float> lpcEnvelope_[2];    // per channel, block size values
@@ -65,6 +71,7 @@ class FrameEncoder {
   std::vector<float> peaks_;             // channels x N: peak component before E
   std::vector<float> target_, weight_;   // slots of the main VQ
   std::vector<float> scratch_;
+  std::vector<float> books_[4][2];       // the parts' codebooks as floats (kPeakPart = 3)
   float barkHistory_[3][2][twinvq::kMaxBands];
   float lspHistory_[2][twinvq::kMaxLspOrder];
   float levelGain_[256];                 // long-frame gain per 8-bit index

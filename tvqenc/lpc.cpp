@@ -30,11 +30,20 @@ double DifferencePolynomial(const double* d, int32_t degree, double w) {
 }  // namespace
 
 void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, double* r) {
-  for (int32_t m = 0; m <= order; ++m) {
-    double sum = 0.0;
-    for (int32_t k = 0; k < bins; ++k) sum += power[k] * std::cos((k + 0.5) * kPi / bins * m);
-    r[m] = sum / bins;
+  // cos(m w) by the recurrence cos(m w) = 2 cos w cos((m-1) w) - cos((m-2) w).
+  for (int32_t m = 0; m <= order; ++m) r[m] = 0.0;
+  for (int32_t k = 0; k < bins; ++k) {
+    const double c = std::cos((k + 0.5) * kPi / bins);
+    double previous = 1.0, current = c;
+    r[0] += power[k];
+    for (int32_t m = 1; m <= order; ++m) {
+      r[m] += power[k] * current;
+      const double next = 2.0 * c * current - previous;
+      previous = current;
+      current = next;
+    }
   }
+  for (int32_t m = 0; m <= order; ++m) r[m] /= bins;
 }
 
 bool LpcFromAutocorrelation(const double* rIn, int32_t order, double lagWindowWidth,
@@ -117,10 +126,15 @@ bool LpcToLsf(const double* a, int32_t order, double* lsf) {
 }
 
 double LsfEnvelope(const double* lsf, int32_t order, double w) {
-  const double c = 2.0 * std::cos(w);
+  double twoCos[kMaxLpcOrder];
+  for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
+  return LsfEnvelopeFromCosines(twoCos, order, 2.0 * std::cos(w));
+}
+
+double LsfEnvelopeFromCosines(const double* twoCos, int32_t order, double c) {
   double p = 0.5, q = 0.5;
   for (int32_t i = 0; i < order; ++i) {
-    const double f = 2.0 * std::cos(lsf[i]) - c;
+    const double f = twoCos[i] - c;
     if (i % 2 == 0) q *= f; else p *= f;
   }
   p *= p * (2.0 - c);

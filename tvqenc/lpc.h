@@ -28,5 +28,7 @@ bool LpcToLsf(const double* a, int32_t order, double* lsf);
 
 // The decoder's envelope value 0.5 / (P + Q) at frequency w for the given LSFs.
 double LsfEnvelope(const double* lsf, int32_t order, double w);
+// The same from 2cos of each LSF and 2cos w.
+double LsfEnvelopeFromCosines(const double* twoCos, int32_t order, double twoCosW);
 
 }  // namespace tvqenc

@@ -2,8 +2,9 @@
 // A block of size M (bs) takes 2M windowed input samples and gives M coefficients
 //   X[k] = sqrt(2/M) * sum_n x[n] cos(pi/M (n + 1/2 + M/2)(k + 1/2)),
 // the orthonormal MDCT with the decoder's phase. The decoder's inverse carries the factor
-// -sqrt(norm/M)/2^15, so the encoder codes -Forward(samples in 16-bit units) (mono) and
-// the same of (L +- R)/sqrt(2) (stereo). Portable, no allocation after construction.
+// sqrt(norm/M)/2^15 (norm 2 mono, 1 stereo), so the encoder codes Forward(samples in 16-bit
+// units) (mono) and the same of (L +- R)/sqrt(2) (stereo). Portable, no allocation after
+// construction.
 #pragma once
 
 #include <complex>

@@ -16,14 +16,15 @@ struct BookStats {
   double c[kMaxEntries], e[kMaxEntries];
 };
 
-void Stats(const Codebook& cb, const float* t, const float* w, int32_t length, BookStats* s) {
+// Float sums over a vector (at most 64 values) are exact enough for ranking and let the
+// compiler vectorise; the final error is recomputed in double by the caller's decode.
+void Stats(const Codebook& cb, const float* wt, const float* w, int32_t length, BookStats* s) {
   for (int32_t i = 0; i < cb.Entries(); ++i) {
-    const int16_t* v = cb.values + i * cb.stride;
-    double c = 0.0, e = 0.0;
+    const float* v = cb.values + i * cb.stride;
+    float c = 0.0f, e = 0.0f;
     for (int32_t j = 0; j < length; ++j) {
-      const double wv = w[j] * v[j];
-      c += wv * t[j];
-      e += wv * v[j];
+      c += wt[j] * v[j];
+      e += w[j] * v[j] * v[j];
     }
     s->c[i] = c;
     s->e[i] = e;
@@ -42,15 +43,21 @@ int32_t Preselect(const Codebook& cb, const BookStats& s, int32_t count, int32_t
     for (int32_t i = 0; i < entries; ++i) chosen[i] = i;
     return entries;
   }
-  double score[kMaxEntries];
-  int32_t order[kMaxEntries];
+  // Insertion into a short sorted list: the `count` lowest errors, earlier entries first.
+  double best[kMaxEntries];
+  int32_t filled = 0;
   for (int32_t i = 0; i < entries; ++i) {
-    score[i] = AloneError(cb, s, i);
-    order[i] = i;
+    const double score = AloneError(cb, s, i);
+    if (filled == count && score >= best[count - 1]) continue;
+    int32_t at = filled < count ? filled++ : count - 1;
+    while (at > 0 && best[at - 1] > score) {
+      best[at] = best[at - 1];
+      chosen[at] = chosen[at - 1];
+      --at;
+    }
+    best[at] = score;
+    chosen[at] = i;
   }
-  std::partial_sort(order, order + count, order + entries,
-                    [&](int32_t a, int32_t b) { return score[a] < score[b] || (score[a] == score[b] && a < b); });
-  std::copy(order, order + count, chosen);
   return count;
 }
 
@@ -61,18 +68,22 @@ void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t 
   const int32_t mask0 = cb0.Entries() - 1, mask1 = cb1.Entries() - 1;
   const int32_t s0 = cb0.Signed() && (field0 >> 6) ? -1 : 1;
   const int32_t s1 = cb1.Signed() && (field1 >> 6) ? -1 : 1;
-  const int16_t* v0 = cb0.values + (field0 & mask0) * cb0.stride;
-  const int16_t* v1 = cb1.values + (field1 & mask1) * cb1.stride;
-  for (int32_t j = 0; j < length; ++j) out[j] = static_cast<float>(s0 * v0[j] + s1 * v1[j]);
+  const float* v0 = cb0.values + (field0 & mask0) * cb0.stride;
+  const float* v1 = cb1.values + (field1 & mask1) * cb1.stride;
+  for (int32_t j = 0; j < length; ++j) out[j] = s0 * v0[j] + s1 * v1[j];
 }
 
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
                   const float* weight, int32_t length, int32_t preselect) {
   BookStats s0, s1;
-  Stats(cb0, target, weight, length, &s0);
-  Stats(cb1, target, weight, length, &s1);
+  float wt[kMaxVectorLength];
   double total = 0.0;
-  for (int32_t j = 0; j < length; ++j) total += weight[j] * target[j] * target[j];
+  for (int32_t j = 0; j < length; ++j) {
+    wt[j] = weight[j] * target[j];
+    total += double(wt[j]) * target[j];
+  }
+  Stats(cb0, wt, weight, length, &s0);
+  Stats(cb1, wt, weight, length, &s1);
 
   int32_t list0[kMaxEntries], list1[kMaxEntries];
   const int32_t n0 = Preselect(cb0, s0, preselect, list0);
@@ -82,12 +93,12 @@ VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
   VqChoice best{0, 0, HUGE_VAL};
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    const int16_t* v0 = cb0.values + i0 * cb0.stride;
+    const float* v0 = cb0.values + i0 * cb0.stride;
     for (int32_t b = 0; b < n1; ++b) {
       const int32_t i1 = list1[b];
-      const int16_t* v1 = cb1.values + i1 * cb1.stride;
-      double x = 0.0;
-      for (int32_t j = 0; j < length; ++j) x += static_cast<double>(weight[j]) * v0[j] * v1[j];
+      const float* v1 = cb1.values + i1 * cb1.stride;
+      float x = 0.0f;
+      for (int32_t j = 0; j < length; ++j) x += weight[j] * v0[j] * v1[j];
       for (int32_t g0 = 0; g0 < signs0; ++g0) {
         const double sign0 = g0 ? -1.0 : 1.0;
         for (int32_t g1 = 0; g1 < signs1; ++g1) {

@@ -9,7 +9,7 @@
 namespace tvqenc {
 
 struct Codebook {
-  const int16_t* values;  // entries of `stride` values each
+  const float* values;    // entries of `stride` values each (the decoder's int16 values)
   int32_t stride;
   int32_t bits;           // field width: 7 = sign + 6-bit index; otherwise an index
   int32_t Entries() const { return bits >= 7 ? 1 << (bits - 1) : 1 << bits; }
