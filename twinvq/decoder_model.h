@@ -53,6 +53,8 @@ void DecodeLsp(const StreamSetup& setup, int32_t historyIndex, int32_t firstInde
 // The LPC envelope of a block kind from LSP frequencies: blockSize values.
 void LpcEnvelope(const StreamSetup& setup, BlockKind kind, const float* lsp, float* out);
 
+// The decoder's state for one stream. It refers to its StreamSetup, which must outlive it;
+// it is copyable, so an encoder can try a frame on a copy and keep the copy it chooses.
 class DecoderModel {
  public:
   explicit DecoderModel(const StreamSetup& setup);
