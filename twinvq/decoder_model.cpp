@@ -154,7 +154,8 @@ void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkI
   int32_t band = 0;
   for (int32_t r = 0; r < rows; ++r) {
     for (int32_t j = 0; j < b.barkValues; ++j, ++band) {
-      const float c = static_cast<float>(b.barkCodebook[rows * (barkIndices[j] & 63) + r] * (1.0 / 4096));
+      const int32_t entry = barkIndices[j] & ((1 << b.barkBits) - 1);
+      const float c = static_cast<float>(b.barkCodebook[rows * entry + r] * (1.0 / 4096));
       float level = useHistory
                         ? static_cast<float>((1.0 - blend) * c + (blend * history[band]) + 1.0)
                         : static_cast<float>(c + 1.0);
@@ -186,6 +187,8 @@ int32_t PeakCentre(int32_t period, int32_t k) {
 
 void AddPeaks(const StreamSetup& setup, int32_t periodIndex, int32_t gainIndex,
               const float* shape, float* spectrum) {
+  periodIndex &= (1 << setup.mode().peakPeriodBits) - 1;
+  gainIndex &= (1 << setup.mode().peakGainBits) - 1;
   const int32_t period = setup.PeakPeriod(periodIndex);
   const int32_t width = setup.PeakWidth(period);
   const float gain = PeakGain(setup, gainIndex);
@@ -213,6 +216,9 @@ void DecodeLsp(const StreamSetup& setup, int32_t historyIndex, int32_t firstInde
                const int32_t* splitIndices, float* history, float* lsp) {
   const RateMode& m = setup.mode();
   const int32_t n = m.lspOrder;
+  historyIndex &= (1 << m.lsp0Bits) - 1;
+  firstIndex &= (1 << m.lsp1Bits) - 1;
+  const int32_t splitMask = (1 << m.lsp2Bits) - 1;
   const int32_t second = (1 << m.lsp1Bits) * n;
   const int32_t weights = second + (1 << m.lsp2Bits) * n;
   const int32_t fourSplits = m.lspSplits == 4;
@@ -222,7 +228,7 @@ void DecodeLsp(const StreamSetup& setup, int32_t historyIndex, int32_t firstInde
     const int32_t end = ((s + 1) * n + endOffset[s]) / m.lspSplits;
     for (; j < end; ++j) {
       lsp[j] = LspCodebookValue(m, firstIndex * n + j) +
-               LspCodebookValue(m, second + splitIndices[s] * n + j);
+               LspCodebookValue(m, second + (splitIndices[s] & splitMask) * n + j);
     }
   }
   SpreadLsp(lsp, n, 0.0001f);
@@ -324,6 +330,7 @@ void DecoderModel::Synthesize(int32_t windowType, const float* spectrum, float* 
   // Overlap length at the start of each window type: the frame, a medium block or half a
   // short block.
   static const int32_t kOverlapClass[kWindowTypeCount] = {0, 0, 2, 2, 2, 1, 0, 1, 1};
+  if (windowType < 0 || windowType >= kWindowTypeCount) windowType = 0;
   const BlockKind kind = BlockKindOfWindowType(windowType);
   const int32_t n = setup_.frameSize();
   const int32_t sub = setup_.subBlocks(kind);
@@ -369,10 +376,12 @@ void DecoderModel::Synthesize(int32_t windowType, const float* spectrum, float* 
   outputStart_ = newStart;
 }
 
-void DecoderModel::DecodeFrame(const FrameValues& values, float* out) {
+bool DecoderModel::DecodeFrame(const FrameValues& values, float* out) {
+  if (!ValuesFitFields(setup_, values)) return false;
   std::vector<float> spectrum(size_t(setup_.frameSize()) * setup_.channels());
   DecodeSpectrum(values, spectrum.data());
   Synthesize(values.windowType, spectrum.data(), out);
+  return true;
 }
 
 }  // namespace twinvq

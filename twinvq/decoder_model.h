@@ -62,13 +62,15 @@ class DecoderModel {
   void Reset();
 
   // The spectrum of a frame: channels x frameSize values, channel-major; updates the bark
-  // and LSP histories.
+  // and LSP histories. Values should pass ValuesFitFields; wider ones are cut to their
+  // fields' widths (never read outside a table), and a window type outside 0..8 counts as 0.
   void DecodeSpectrum(const FrameValues& values, float* spectrum);
   // Transforms and overlaps a decoded spectrum: frameSize samples per channel into out,
   // interleaved by channel. An independent decoder drops the first two frames' output.
   void Synthesize(int32_t windowType, const float* spectrum, float* out);
-  // DecodeSpectrum then Synthesize.
-  void DecodeFrame(const FrameValues& values, float* out);
+  // DecodeSpectrum then Synthesize. False, with nothing decoded and the state unchanged,
+  // when a value does not fit its field (ValuesFitFields).
+  bool DecodeFrame(const FrameValues& values, float* out);
 
   const StreamSetup& setup() const { return setup_; }
 

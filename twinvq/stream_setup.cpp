@@ -28,7 +28,7 @@ BlockKind BlockKindOfWindowType(int32_t windowType) {
   static const BlockKind kKinds[kWindowTypeCount] = {
       kLongBlock, kLongBlock, kShortBlock, kLongBlock, kMediumBlock,
       kLongBlock, kLongBlock, kMediumBlock, kMediumBlock};
-  return kKinds[windowType];
+  return windowType >= 0 && windowType < kWindowTypeCount ? kKinds[windowType] : kLongBlock;
 }
 
 int32_t VectorPart::TotalBits() const {

@@ -27,7 +27,7 @@ constexpr int32_t kGainBits = 8;
 constexpr int32_t kSubGainBits = 5;
 constexpr int32_t kWindowTypeCount = 9;  // 0..8; 9..15 are invalid
 
-// Block kind of each window type.
+// Block kind of each window type (long for the invalid types 9..15 and beyond).
 BlockKind BlockKindOfWindowType(int32_t windowType);
 
 // One codebook part (main spectrum of a block kind, or the peak shape): how its bits split
