@@ -12,6 +12,7 @@ packages=(
   ffmpeg
   clang-14 libclang-rt-14-dev
   python3
+  espeak-ng
 )
 
 missing=()

@@ -76,9 +76,18 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     twinvq::DecodeGains(setup, probe, gains);
     subGain_[r] = static_cast<float>(gains[0][0] / (levelGain_[255] / 1024.0));
   }
+  for (int32_t q = 0; q < 256; ++q) logLevelGain_[q] = SafeLog(levelGain_[q]);
+  for (int32_t r = 0; r < 32; ++r) logSubGain_[r] = SafeLog(subGain_[r]);
+  for (int32_t q = 0; q < (1 << setup.mode().peakGainBits) && q < 256; ++q) {
+    logPeakGain_[q] = SafeLog(twinvq::PeakGain(setup, q));
+  }
   for (int32_t k = 0; k < 4; ++k) {
     const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));
-    for (int32_t b = 0; b < 2; ++b) books_[k][b].assign(p.codebook[b], p.codebook[b] + 64 * p.codebookStride);
+    for (int32_t b = 0; b < 2; ++b) {
+      books_[k][b].assign(p.codebook[b], p.codebook[b] + 64 * p.codebookStride);
+      columns_[k][b].resize(books_[k][b].size());
+      TransposeBook(books_[k][b].data(), p.codebookStride, columns_[k][b].data());
+    }
   }
   // RMS of a decoded main vector value (signs make the two books' values uncorrelated).
   for (int32_t k = 0; k < 3; ++k) {
@@ -297,7 +306,7 @@ void FrameEncoder::QuantizeGains(FrameKind kind, double scale, twinvq::FrameValu
       const double want = SafeLog(scale * wantedGain_[ch][0]);
       int32_t best = 0;
       for (int32_t q = 1; q < 256; ++q) {
-        if (std::fabs(SafeLog(levelGain_[q]) - want) < std::fabs(SafeLog(levelGain_[best]) - want)) best = q;
+        if (std::fabs(logLevelGain_[q] - want) < std::fabs(logLevelGain_[best] - want)) best = q;
       }
       values->gain[ch] = best;
       continue;
@@ -309,13 +318,12 @@ void FrameEncoder::QuantizeGains(FrameKind kind, double scale, twinvq::FrameValu
     int32_t q = 0;
     while (q < 255 && levelGain_[q] / 1024.0 * subGain_[31] < loudest) ++q;
     values->gain[ch] = q;
-    const double base = SafeLog(levelGain_[q] / 1024.0);
+    const double base = logLevelGain_[q] - std::log(1024.0);
     for (int32_t s = 0; s < sub; ++s) {
       const double want = SafeLog(scale * wantedGain_[ch][s]);
       int32_t chosen = 0;
       for (int32_t r = 1; r < 32; ++r) {
-        if (std::fabs(base + SafeLog(subGain_[r]) - want) <
-            std::fabs(base + SafeLog(subGain_[chosen]) - want)) {
+        if (std::fabs(base + logSubGain_[r] - want) < std::fabs(base + logSubGain_[chosen] - want)) {
           chosen = r;
         }
       }
@@ -396,11 +404,9 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
     // The gain index whose level best matches the caught values' RMS over the codebook's.
     const double want = std::sqrt(sum / length) / shapeRms;
     int32_t gain = 0;
+    const double logWant = SafeLog(want);
     for (int32_t q = 1; q < gains; ++q) {
-      if (std::fabs(SafeLog(twinvq::PeakGain(setup_, q)) - SafeLog(want)) <
-          std::fabs(SafeLog(twinvq::PeakGain(setup_, gain)) - SafeLog(want))) {
-        gain = q;
-      }
+      if (std::fabs(logPeakGain_[q] - logWant) < std::fabs(logPeakGain_[gain] - logWant)) gain = q;
     }
     values->peakPeriod[ch] = bestPeriod;
     values->peakGain[ch] = gain;
@@ -420,8 +426,10 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
       w[j] = shapeWeight[slot];
     }
     offset += vectorLength;
-    const Codebook cb0{books_[twinvq::kPeakPart][0].data(), p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{books_[twinvq::kPeakPart][1].data(), p.codebookStride, p.SecondBits(i)};
+    const Codebook cb0{books_[twinvq::kPeakPart][0].data(), columns_[twinvq::kPeakPart][0].data(),
+                       p.codebookStride, p.FirstBits(i)};
+    const Codebook cb1{books_[twinvq::kPeakPart][1].data(), columns_[twinvq::kPeakPart][1].data(),
+                       p.codebookStride, p.SecondBits(i)};
     const VqChoice choice = SearchVq(cb0, cb1, t, w, vectorLength, 0);
     values->peak[i][0] = choice.field0;
     values->peak[i][1] = choice.field1;
@@ -465,8 +473,8 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       t[j] = target_[slot];
       w[j] = weight_[slot];
     }
-    const Codebook cb0{books_[kind][0].data(), p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{books_[kind][1].data(), p.codebookStride, p.SecondBits(i)};
+    const Codebook cb0{books_[kind][0].data(), columns_[kind][0].data(), p.codebookStride, p.FirstBits(i)};
+    const Codebook cb1{books_[kind][1].data(), columns_[kind][1].data(), p.codebookStride, p.SecondBits(i)};
     const VqChoice choice = SearchVq(cb0, cb1, t, w, length, preselect);
     out->main[i][0] = choice.field0;
     out->main[i][1] = choice.field1;

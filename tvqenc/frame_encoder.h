@@ -72,10 +72,12 @@ class FrameEncoder {
   std::vector<float> target_, weight_;   // slots of the main VQ
   std::vector<float> scratch_;
   std::vector<float> books_[4][2];       // the parts' codebooks as floats (kPeakPart = 3)
+  std::vector<float> columns_[4][2];     // the same transposed for the searches
   float barkHistory_[3][2][twinvq::kMaxBands];
   float lspHistory_[2][twinvq::kMaxLspOrder];
   float levelGain_[256];                 // long-frame gain per 8-bit index
   float subGain_[32];                    // short/medium sub-block factor per 5-bit index
+  double logLevelGain_[256], logSubGain_[32], logPeakGain_[256];  // their logarithms
   double codebookRms_[3];
   double wantedGain_[2][twinvq::kMaxSubBlocks];
   FrameKind previousKind_ = kLong, currentKind_ = kLong;

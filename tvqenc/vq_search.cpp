@@ -13,22 +13,23 @@ namespace {
 constexpr int32_t kMaxEntries = 64;
 
 struct BookStats {
-  double c[kMaxEntries], e[kMaxEntries];
+  float c[kMaxEntries], e[kMaxEntries];
 };
 
-// Float sums over a vector (at most 64 values) are exact enough for ranking and let the
-// compiler vectorise; the final error is recomputed in double by the caller's decode.
+// Correlations of every entry at once, one vector value at a time: 64-wide loops the
+// compiler vectorises. Float sums rank the entries; the caller's error is recomputed exactly.
 void Stats(const Codebook& cb, const float* wt, const float* w, int32_t length, BookStats* s) {
-  for (int32_t i = 0; i < cb.Entries(); ++i) {
-    const float* v = cb.values + i * cb.stride;
-    float c = 0.0f, e = 0.0f;
-    for (int32_t j = 0; j < length; ++j) {
-      c += wt[j] * v[j];
-      e += w[j] * v[j] * v[j];
+  float c[kBookEntries] = {0.0f}, e[kBookEntries] = {0.0f};
+  for (int32_t j = 0; j < length; ++j) {
+    const float* column = cb.columns + j * kBookEntries;
+    const float a = wt[j], b = w[j];
+    for (int32_t i = 0; i < kBookEntries; ++i) {
+      c[i] += a * column[i];
+      e[i] += b * column[i] * column[i];
     }
-    s->c[i] = c;
-    s->e[i] = e;
   }
+  std::copy(c, c + kBookEntries, s->c);
+  std::copy(e, e + kBookEntries, s->e);
 }
 
 // Best error of one entry on its own, and its sign.
@@ -62,6 +63,12 @@ int32_t Preselect(const Codebook& cb, const BookStats& s, int32_t count, int32_t
 }
 
 }  // namespace
+
+void TransposeBook(const float* values, int32_t stride, float* columns) {
+  for (int32_t e = 0; e < kBookEntries; ++e) {
+    for (int32_t j = 0; j < stride; ++j) columns[j * kBookEntries + e] = values[e * stride + j];
+  }
+}
 
 void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t field1,
               int32_t length, float* out) {

@@ -10,6 +10,7 @@ namespace tvqenc {
 
 struct Codebook {
   const float* values;    // entries of `stride` values each (the decoder's int16 values)
+  const float* columns;   // the same transposed: value j of entry e at [j * 64 + e]
   int32_t stride;
   int32_t bits;           // field width: 7 = sign + 6-bit index; otherwise an index
   int32_t Entries() const { return bits >= 7 ? 1 << (bits - 1) : 1 << bits; }
@@ -22,6 +23,10 @@ struct VqChoice {
 };
 
 constexpr int32_t kMaxVectorLength = 64;
+constexpr int32_t kBookEntries = 64;  // entries per book (a 7-bit field adds only a sign)
+
+// The transposed copy SearchVq reads: stride rows of 64 values.
+void TransposeBook(const float* values, int32_t stride, float* columns);
 
 // Decoded vector of a choice: length values into out.
 void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t field1,

@@ -26,8 +26,12 @@ TEST(VqSearch, FindsTheBestPairAndPreselectionNeverBeatsIt) {
   std::vector<float> book0(64 * stride), book1(64 * stride);
   for (float& v : book0) v = static_cast<float>(value(random));
   for (float& v : book1) v = static_cast<float>(value(random));
+  std::vector<float> columns0(64 * stride), columns1(64 * stride);
+  TransposeBook(book0.data(), stride, columns0.data());
+  TransposeBook(book1.data(), stride, columns1.data());
   for (int32_t bits1 : {7, 6}) {
-    const Codebook cb0{book0.data(), stride, 7}, cb1{book1.data(), stride, bits1};
+    const Codebook cb0{book0.data(), columns0.data(), stride, 7};
+    const Codebook cb1{book1.data(), columns1.data(), stride, bits1};
     // An exact combination (minus, plus) is found with zero error.
     std::vector<float> t(length), w(length);
     for (int32_t j = 0; j < length; ++j) {
