@@ -90,16 +90,17 @@ section_vqf() {
   local wav=$demo/signal-44100-stereo.wav vqf=$demo/signal.vqf decoded=$demo/signal-from-vqf.wav
   say "VQF: 5 seconds of 44100 Hz stereo -> $(basename "$vqf") at 48 kbps per channel (options 8)"
   make_signal "$wav" 5 44100 2
-  echo "-- export through the plug-in (the stand-in TVQENC.DLL lies beside flthost.exe):"
+  echo "-- export through the plug-in (our TwinVQ encoder TVQENC.DLL lies beside flthost.exe):"
   flthost export "$bin/vell_vqf.flt" "$wav" "$vqf" --options 8 --time
   echo "-- ffprobe's view of the VQF file:"
   ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of default=nw=1 "$vqf" |
     sed 's/^/   /'
-  # The stand-in encoder is not a real one: the file is well formed, but it does not sound
-  # like the input. ffmpeg drops the first two frames; the plug-in adds two silent ones.
+  # ffmpeg decodes whole frames; its sample i is input sample i.
   ffmpeg -nostdin -v quiet -y -i "$vqf" -c:a pcm_s16le "$decoded" || true
   echo "   WAV $(bytes "$wav") bytes -> VQF $(bytes "$vqf") bytes;" \
     "samples in $(frames "$wav"), ffmpeg decodes $(frames "$decoded") (whole 2048-sample frames)"
+  echo "-- round trip through ffmpeg's decoder:"
+  echo "   $(python3 "$root/tests/wavtools.py" snr "$wav" "$decoded") (signal-to-noise ratio of the round trip)"
 }
 
 section_wma() {

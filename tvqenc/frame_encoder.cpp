@@ -20,11 +20,10 @@ constexpr double kLagWindow = 0.0;
 constexpr double kBandwidthExpansion = 1.0;
 constexpr int32_t kLspFirstCandidates = 4;
 // Gain scan: scale factors 2^(i kScanStep) tried on the level-matched gains, with a quick VQ.
-constexpr int32_t kGainScanFrom = -8, kGainScanTo = 2;
-constexpr double kScanStep = 0.5;
-constexpr int32_t kScanPreselect = 4;
-constexpr int32_t kScanSample = 1;
-constexpr int32_t kFinalPreselect = 12;
+constexpr int32_t kGainScanFrom = -16, kGainScanTo = 4;
+constexpr double kScanStep = 0.25;
+constexpr int32_t kScanPreselect = 8;
+constexpr int32_t kFinalPreselect = 24;
 
 float CleanSample(float v) {
   if (!(v == v)) return 0.0f;
@@ -457,7 +456,7 @@ void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& va
 }
 
 double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& values,
-                                  int32_t preselect, int32_t step, twinvq::FrameValues* out) {
+                                  int32_t preselect, twinvq::FrameValues* out) {
   BuildAmplitudes(kind, values);
   const twinvq::VectorPart& p = setup_.part(static_cast<twinvq::BlockKind>(kind));
   double total = 0.0;
@@ -467,7 +466,6 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
     const int32_t length = p.VectorLength(i);
     const int32_t start = offset;
     offset += length;
-    if (i % step != 0) continue;
     for (int32_t j = 0; j < length; ++j) {
       const int32_t slot = p.destination[start + j];
       t[j] = target_[slot];
@@ -537,32 +535,33 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
       wantedGain_[ch][s] = std::sqrt(e / bs) / codebookRms_[kind] + 1.0e-30;
     }
   }
-  // Coarse scan over every other step, then the two steps beside the best; each trial's
-  // error is sampled on every other vector.
+  // Coarse scan in steps of 4, then halving the step around the best twice.
   twinvq::FrameValues trial = *values;
   auto errorAt = [&](int32_t i) {
     QuantizeGains(kind, std::pow(2.0, i * kScanStep), &trial);
-    return QuantizeMain(kind, trial, kScanPreselect, kScanSample, &trial);
+    return QuantizeMain(kind, trial, kScanPreselect, &trial);
   };
   int32_t best = kGainScanFrom;
   double bestError = HUGE_VAL;
-  for (int32_t i = kGainScanFrom; i <= kGainScanTo; i += 2) {
+  for (int32_t i = kGainScanFrom; i <= kGainScanTo; i += 4) {
     const double error = errorAt(i);
     if (error < bestError) {
       bestError = error;
       best = i;
     }
   }
-  const int32_t centre = best;
-  for (int32_t i : {centre - 1, centre + 1}) {
-    const double error = errorAt(i);
-    if (error < bestError) {
-      bestError = error;
-      best = i;
+  for (int32_t step : {2, 1}) {
+    const int32_t centre = best;
+    for (int32_t i : {centre - step, centre + step}) {
+      const double error = errorAt(i);
+      if (error < bestError) {
+        bestError = error;
+        best = i;
+      }
     }
   }
   QuantizeGains(kind, std::pow(2.0, best * kScanStep), values);
-  QuantizeMain(kind, *values, kFinalPreselect, 1, values);
+  QuantizeMain(kind, *values, kFinalPreselect, values);
 
   previousKind_ = kind;
   currentKind_ = next;

