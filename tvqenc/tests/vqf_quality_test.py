@@ -30,7 +30,7 @@ FRAME = {8: 512, 11: 512, 16: 1024, 22: 1024, 44: 2048}  # 22 kHz at 32 kbps: 51
 FLOORS = {"sine": 20.0, "sweep": 15.0, "noise": 1.5, "speech": 10.0}
 # Where the encoder does not reach a floor yet, the figure it does reach, so that the test
 # still catches a step back there: (mode name, signal) -> floor.
-SHORTFALLS = {}
+SHORTFALLS = {("11-8-mono", "speech"): 9.0}  # reaches 9.5 dB
 GAP = 0.25
 # Signal name and length in seconds.
 SIGNALS = [("sine", 1.0), ("sweep", 2.0), ("noise", 1.0), ("speech", 0.0), ("silence", 0.6),
@@ -157,7 +157,8 @@ def run_mode(args, khz, hz, kbps, options, channels):
     if len(y) != expected * channels:
         failures.append("%s: ffmpeg decoded %d samples per channel, expected %d" % (name, len(y) // channels, expected))
     x = [v / 32768.0 for v in pcm]
-    figures = {"encode-s": float(seconds[0].split()[1]) if seconds else 0.0, "audio-s": length / hz}
+    figures = {"encode-s": float(seconds[0].split()[1]) if seconds else 0.0, "audio-s": length / hz,
+               "spans": spans}
 
     def part(kind, ch, trim):
         b, e = spans[kind]
@@ -238,6 +239,7 @@ def main():
             if wanted and "%d/%d/%d" % (khz, kbps, channels) not in wanted:
                 continue
             name, f, fail = run_mode(args, khz, hz, kbps, options, channels)
+            f.pop("spans", None)
             failures += fail
             if f:
                 speed = f["audio-s"] / f["encode-s"] if f["encode-s"] > 0 else 0.0
