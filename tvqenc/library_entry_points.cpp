@@ -25,10 +25,11 @@ struct AllLayouts {
   }
 };
 
-const AllLayouts& Layouts() {
-  static const AllLayouts all;  // built once, on first use
-  return all;
-}
+// Built when the library loads, freed when it unloads. (A function-local static would need a
+// guard, whose lock the runtime never releases on unload: handles would pile up in a host
+// that loads and frees the library for every export.)
+const AllLayouts kLayouts;
+const AllLayouts& Layouts() { return kLayouts; }
 
 std::atomic<const TwinVqLayout*> currentLayout{nullptr};
 
