@@ -17,6 +17,7 @@ struct EncoderContext {
   HeaderInfo header;
   EncoderTuning tuning;
   FrameIndex index;
+  FrameLayout layout;     // this stream's frame layout, fetched at the open
   BitFile* bitFile;
   uint32_t frameSamples;  // frameSize x channels
   PlanarFrame frame;      // bitsPerSample, channels, frameSize, samples, filled
@@ -29,7 +30,7 @@ const EncoderEntryPoints& Library() { return encoderEntryPoints; }
 
 void EncodeAndWriteFrame(EncoderContext& context) {
   Library().TvqEncodeFrame(context.frame.samples, &context.index);
-  WriteFrameRecord(&context.index, context.bitFile);
+  WriteFrameRecord(&context.index, &context.layout, context.bitFile);
 }
 
 // Sets the encoder up for the mode; false when the library refuses it.
@@ -48,7 +49,7 @@ bool InitializeEncoder(EncoderContext& context, uint32_t channels, uint32_t samp
 bool StartFile(EncoderContext& context, const char* fileName, uint32_t channels) {
   context.bitFile = OpenBitFile(fileName, "wb");
   if (!context.bitFile) return false;
-  FetchFrameLayout();
+  FetchFrameLayout(&context.layout);
   const int32_t frameSize = Library().TvqEncGetFrameSize();
   if (frameSize > 0) {
     context.frame.frameSize = static_cast<uint32_t>(frameSize);

@@ -88,7 +88,8 @@ class FrameWriter : public testing::Test {
     encoderEntryPoints.TvqEncGetConfInfo = FakeGetConfInfo;
     encoderEntryPoints.TvqEncGetVectorInfo = FakeGetVectorInfo;
     encoderEntryPoints.TvqEncUpdateVectorInfo = FakeUpdateVectorInfo;
-    FetchFrameLayout();
+    layout = FrameLayout{};
+    FetchFrameLayout(&layout);
 
     // Every value is distinct, so the order read back shows where each one went.
     std::memset(&index, 0, sizeof index);
@@ -121,12 +122,13 @@ class FrameWriter : public testing::Test {
   std::pair<std::vector<uint8_t>, int32_t> Write() {
     ScratchDirectory dir("vqf_frame_writer");
     BitFile* file = OpenBitFile("frame", "wb");
-    WriteFrameRecord(&index, file);
+    WriteFrameRecord(&index, &layout, file);
     const int32_t bits = file->bitCount;
     CloseBitFile(file);
     return {ReadFileBytes("frame"), bits};
   }
 
+  FrameLayout layout;
   FrameIndex index;
   int32_t shape[6], forward[8], forwardAr[4], power[4], lsp0[4], lsp1[4], pitchCodebook[4];
   int32_t pb0[4], pb1[4];
@@ -168,9 +170,9 @@ TEST_F(FrameWriter, OnlyLongBlocksAskForTheirLayoutFirst) {
   auto [bytes, bits] = Write();
   ASSERT_EQ(updateCalls.size(), 1u);
   EXPECT_EQ(updateCalls[0].which, 0);
-  EXPECT_EQ(updateCalls[0].shapeCount, &encoderConfig.blockTypes[2].shapeCount);
-  EXPECT_EQ(updateCalls[0].widths0, codebookWidths.widths0[2]);
-  EXPECT_EQ(updateCalls[0].widths1, codebookWidths.widths1[2]);
+  EXPECT_EQ(updateCalls[0].shapeCount, &layout.config.blockTypes[2].shapeCount);
+  EXPECT_EQ(updateCalls[0].widths0, layout.widths.widths0[2]);
+  EXPECT_EQ(updateCalls[0].widths1, layout.widths.widths1[2]);
   // The record follows the updated layout: two pairs, the first 9 bits wide; the second
   // halves now start at shape[2].
   BitReader reader(bytes);

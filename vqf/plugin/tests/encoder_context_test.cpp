@@ -9,6 +9,8 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -110,3 +112,84 @@ TEST_F(EncoderContextTest, FullDiskWhileClosingLeavesNoFileCutShort) {
   EXPECT_EQ(FileSize(path), -1) << "the close left a file cut short";
 }
 #endif
+
+namespace {
+
+struct Mode {
+  uint32_t rate, channels, kbps, frameSize, samples;
+};
+
+// A tone whose loudness steps every 3000 sample frames, so every block type occurs.
+std::vector<int16_t> TestSignal(const Mode& m) {
+  std::vector<int16_t> pcm(m.samples * m.channels);
+  for (uint32_t i = 0; i < m.samples; ++i)
+    for (uint32_t c = 0; c < m.channels; ++c)
+      pcm[i * m.channels + c] = static_cast<int16_t>(((i / 3000) % 2 ? 20000 : 600) *
+                                                     std::sin(0.05 * (c + 1) * i));
+  return pcm;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (FILE* f = fopen(path.c_str(), "rb")) {
+    for (int c; (c = fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+    fclose(f);
+  }
+  return bytes;
+}
+
+// Samples per channel that ffmpeg decodes from the file, or -1 without ffmpeg.
+long FfmpegSamplesPerChannel(const std::string& path, uint32_t channels) {
+  if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) return -1;
+  const std::string raw = path + ".raw";
+  std::remove(raw.c_str());
+  std::system(("ffmpeg -nostdin -v quiet -i '" + path + "' -f s16le -y '" + raw + "'").c_str());
+  return static_cast<long>(ReadAll(raw).size() / (2 * channels));
+}
+
+}  // namespace
+
+// Two exports of different modes at once: each keeps the frame layout of its own mode, so
+// its file is byte for byte what it would be alone, whatever the order of writes and closes.
+TEST_F(EncoderContextTest, ContextsOfDifferentModesKeepTheirOwnLayouts) {
+  const Mode modes[2] = {{8000, 1, 8, 512, 7000}, {44100, 2, 48, 2048, 20000}};
+  std::vector<int16_t> pcm[2];
+  std::vector<uint8_t> alone[2];
+  for (int m = 0; m < 2; ++m) {
+    pcm[m] = TestSignal(modes[m]);
+    const std::string path = Path("alone.vqf");
+    EncoderContext* context = OpenEncoderContext(path.c_str(), modes[m].channels, modes[m].rate, 16, modes[m].kbps);
+    ASSERT_NE(context, nullptr);
+    ASSERT_TRUE(FeedEncoderContext(context, pcm[m].data(), pcm[m].size() * 2));
+    FinishEncoderContext(context);
+    alone[m] = ReadAll(path);
+  }
+  for (int firstClosed = 0; firstClosed < 2; ++firstClosed) {
+    SCOPED_TRACE(testing::Message() << "context " << firstClosed << " closed first");
+    std::string paths[2] = {Path("together0.vqf"), Path("together1.vqf")};
+    EncoderContext* contexts[2];
+    for (int m = 0; m < 2; ++m) {
+      contexts[m] = OpenEncoderContext(paths[m].c_str(), modes[m].channels, modes[m].rate, 16, modes[m].kbps);
+      ASSERT_NE(contexts[m], nullptr);
+    }
+    // Blocks of 700 sample frames, taking turns until both streams are through.
+    size_t at[2] = {0, 0};
+    while (at[0] < modes[0].samples || at[1] < modes[1].samples) {
+      for (int m = 0; m < 2; ++m) {
+        const size_t frames = std::min<size_t>(700, modes[m].samples - at[m]);
+        if (frames == 0) continue;
+        ASSERT_TRUE(FeedEncoderContext(contexts[m], pcm[m].data() + at[m] * modes[m].channels,
+                                       frames * modes[m].channels * 2));
+        at[m] += frames;
+      }
+    }
+    FinishEncoderContext(contexts[firstClosed]);
+    FinishEncoderContext(contexts[1 - firstClosed]);
+    for (int m = 0; m < 2; ++m) {
+      EXPECT_TRUE(ReadAll(paths[m]) == alone[m]) << "file " << m << " differs from the one written alone";
+      const long decoded = FfmpegSamplesPerChannel(paths[m], modes[m].channels);
+      const long expected = (modes[m].samples + modes[m].frameSize - 1) / modes[m].frameSize * modes[m].frameSize;
+      if (decoded >= 0) EXPECT_EQ(decoded, expected) << "ffmpeg's decode of file " << m;
+    }
+  }
+}
