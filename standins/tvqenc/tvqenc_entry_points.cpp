@@ -68,8 +68,12 @@ int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex*
   if (!header || !index) return -1;
   TwinVqLayout* layout = LayoutFor(*header);
   if (!layout) return -1;
-  StandinEncoder* encoder = new (std::nothrow) StandinEncoder(*layout);
-  if (!encoder) return -1;
+  StandinEncoder* encoder = nullptr;
+  try {  // the encoder's arrays may not be had; no exception leaves the library
+    encoder = new StandinEncoder(*layout);
+  } catch (...) {
+    return -1;
+  }
   encoder->Attach(index);
   SetEncoderOf(index, encoder);
   currentLayout = layout;

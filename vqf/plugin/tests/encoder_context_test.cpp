@@ -9,6 +9,8 @@
 #endif
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -16,6 +18,8 @@
 
 #include "encoder_context.h"
 #include "encoder_library.h"
+#include "failing_allocations.h"
+#include "test_files.h"
 
 using namespace vqf;
 
@@ -26,6 +30,29 @@ int32_t TVQ_API CountingTerminate(FrameIndex* index) {
   ++terminateCalls;
   return TvqEncTerminate(index);
 }
+
+#if defined(__linux__)
+// Runs body with the file-size limit at bytes and SIGXFSZ ignored, so writes past the limit
+// fail as on a full disk.
+template <typename Body>
+void WithFileSizeLimit(rlim_t bytes, Body body) {
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit limited = saved;
+  limited.rlim_cur = bytes;
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  body();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+}
+
+// The process's open file descriptors.
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
+#endif
 
 class EncoderContextTest : public testing::Test {
  protected:
@@ -100,16 +127,70 @@ TEST_F(EncoderContextTest, FullDiskWhileClosingLeavesNoFileCutShort) {
   const std::vector<int16_t> pcm(4000, 1000);  // about 500 bytes of file: all still buffered
   ASSERT_TRUE(FeedEncoderContext(context, pcm.data(), pcm.size() * 2));
   ASSERT_EQ(FileSize(path), 0);
-  rlimit saved;
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit limited = saved;
-  limited.rlim_cur = 100;  // the header fits, the rest does not
-  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &limited);
-  FinishEncoderContext(context);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous);
+  WithFileSizeLimit(100, [&] { FinishEncoderContext(context); });  // the header fits, the rest does not
   EXPECT_EQ(FileSize(path), -1) << "the close left a file cut short";
+}
+
+// A header larger than the first 1024-byte write that the disk does not take whole: the
+// open fails and leaves no file (the library's stream is ended again).
+TEST_F(EncoderContextTest, HeaderThatCannotBeWrittenFailsTheOpen) {
+  ScratchDirectory dir("vqf_context_header");
+  WriteTextFile("header_info/NOTE", std::string(6000, 'n'));
+  EncoderContext* context = reinterpret_cast<EncoderContext*>(1);
+  WithFileSizeLimit(2000, [&] { context = OpenEncoderContext("cut.vqf", 2, 44100, 16, 48); });
+  EXPECT_EQ(context, nullptr);
+  EXPECT_EQ(terminateCalls, 1);
+  EXPECT_EQ(FileSize("cut.vqf"), -1) << "a file with a cut header was left";
+}
+
+// The host's file dialog may change the current directory between open and close: a close
+// that cannot finish the file removes the file it created, not one of the same relative
+// name in the new directory.
+TEST_F(EncoderContextTest, CloseRemovesTheFileOfTheOpenAfterTheDirectoryChanged) {
+  ScratchDirectory dir("vqf_context_cwd");
+  WriteTextFile("other/x.vqf", "keep me");
+  std::filesystem::create_directory("first");
+  std::filesystem::current_path("first");
+  EncoderContext* context = OpenEncoderContext("x.vqf", 1, 11025, 16, 8);
+  ASSERT_NE(context, nullptr);
+  std::filesystem::current_path("../other");
+  WithFileSizeLimit(100, [&] { FinishEncoderContext(context); });
+  EXPECT_EQ(FileSize("../first/x.vqf"), -1) << "the unfinished file stayed";
+  EXPECT_EQ(ReadFileBytes("x.vqf"), Bytes("keep me")) << "another file was removed";
+}
+
+// Every allocation of the open failing in turn (storing the name, the header's chunks
+// while a header_info file is open, the frame buffer): the open fails without an
+// exception, with no file, no open stream and the encoder's stream ended.
+TEST_F(EncoderContextTest, AllocationFailureAnywhereInTheOpenFailsItCleanly) {
+  ScratchDirectory dir("vqf_context_memory");
+  WriteTextFile("header_info/TRAC", "7\n");
+  WriteTextFile("header_info/ALBM", std::string(300, 'a'));
+  WriteTextFile("header_info/SCND/NAME", "second");
+  const size_t descriptors = OpenDescriptors();
+  long failedAt = 0;
+  for (;; ++failedAt) {
+    terminateCalls = 0;
+    FailAllocationsAfter(failedAt);
+    EncoderContext* context = nullptr;
+    bool threw = false;
+    try {
+      context = OpenEncoderContext("memory.vqf", 1, 8000, 16, 8);
+    } catch (...) {
+      threw = true;
+    }
+    AllowAllocations();
+    ASSERT_FALSE(threw) << "allocation " << failedAt;
+    if (context) {
+      FinishEncoderContext(context);
+      break;
+    }
+    // Before the library's stream exists nothing is to end; after it, exactly once.
+    EXPECT_LE(terminateCalls, 1) << "allocation " << failedAt;
+    EXPECT_EQ(FileSize("memory.vqf"), -1) << "allocation " << failedAt;
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "allocation " << failedAt;
+  }
+  EXPECT_GT(failedAt, 20) << "the header's chunks allocate";
 }
 #endif
 
