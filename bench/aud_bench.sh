@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # AUD speed, one hour of generated 22050 Hz mono in one run: ffmpeg's wsaud encode and its
-# decode of that file, against our export and import through flthost (the time inside the
-# plug-in's calls, from open to close), and the codec core natively. Prints figures only.
+# decode of that file to a WAV, against our export and import through flthost, both as whole
+# processes (what a user waits for) and as the time inside the plug-in's calls (from open to
+# close), and the codec core natively. Prints figures only.
 #
 #   bash bench/aud_bench.sh
 #
@@ -57,7 +58,8 @@ for _ in $(seq "$runs"); do
   ff_encode=$(min "$ff_encode" "$(elapsed "$t")")
   t=$(now)
   # (ffmpeg reports the end of a wsaud file as an input/output error; the decode is complete.)
-  ffmpeg -nostdin -v error -i "$work/ffmpeg.aud" -f null - 2>"$work/ffmpeg-decode.err"
+  ffmpeg -nostdin -v error -y -i "$work/ffmpeg.aud" -c:a pcm_s16le "$work/ffmpeg-back.wav" \
+    2>"$work/ffmpeg-decode.err"
   ff_decode=$(min "$ff_decode" "$(elapsed "$t")")
 
   t=$(now)
@@ -74,13 +76,15 @@ done
 native_encode=$(field native-encode-msamples-per-second "$work/native.out")
 native_decode=$(field native-decode-msamples-per-second "$work/native.out")
 
+row() {  # label, ffmpeg's whole run, ours whole, ours inside the plug-in, target
+  printf '%-22s %9.3f %9.3f %8sx   %-6s %9.3f %8sx\n' "$1" "$2" "$3" "$(ratio "$2" "$3")" "$5" "$4" "$(ratio "$2" "$4")"
+}
+echo "                        whole process (s)     speed vs          inside the plug-in"
+echo "                          ffmpeg   flthost    ffmpeg   target   seconds    vs ffmpeg"
+row "export (encode)" "$ff_encode" "$our_export_run" "$our_export" ">= 2x"
+row "import (decode to WAV)" "$ff_decode" "$our_import_run" "$our_import" ">= 1x"
 cat <<REPORT
-                                  seconds   speed vs ffmpeg   target
-ffmpeg encode to wsaud            $(printf '%7.3f' "$ff_encode")
-ffmpeg decode of that file        $(printf '%7.3f' "$ff_decode")
-our export (inside the plug-in)   $(printf '%7.3f' "$our_export")   $(ratio "$ff_encode" "$our_export")x            >= 2x   (whole flthost run ${our_export_run} s)
-our import (inside the plug-in)   $(printf '%7.3f' "$our_import")   $(ratio "$ff_decode" "$our_import")x            >= 1x   (whole flthost run ${our_import_run} s)
-native core encode (CPU time)     $(field native-encode-seconds "$work/native.out")   ${native_encode} M samples/s   >= 200
-native core decode (CPU time)     $(field native-decode-seconds "$work/native.out")   ${native_decode} M samples/s   >= 200
+native core encode (CPU time)     $(field native-encode-seconds "$work/native.out") s   ${native_encode} M samples/s   >= 200
+native core decode (CPU time)     $(field native-decode-seconds "$work/native.out") s   ${native_decode} M samples/s   >= 200
 files: WAV $(stat -c %s "$work/in.wav") bytes, ffmpeg's AUD $(stat -c %s "$work/ffmpeg.aud"), ours $(stat -c %s "$work/ours.aud")
 REPORT

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -19,11 +20,14 @@ struct MemorySink {
   size_t capacity = SIZE_MAX;
   MemorySink() = default;
   MemorySink(const MemorySink&) = delete;
-  AudByteSink sink{this, [](void* self, const uint8_t* data, uint32_t length) -> int {
+  size_t writes = 0;
+  AudByteSink sink{this, [](void* self, const uint8_t* data, uint32_t length) -> uint32_t {
                      auto& s = *static_cast<MemorySink*>(self);
                      const size_t room = s.capacity - std::min(s.capacity, s.bytes.size());
-                     s.bytes.insert(s.bytes.end(), data, data + std::min<size_t>(length, room));
-                     return length <= room;
+                     const size_t n = std::min<size_t>(length, room);
+                     s.bytes.insert(s.bytes.end(), data, data + n);
+                     ++s.writes;
+                     return static_cast<uint32_t>(n);
                    }};
 };
 
@@ -117,6 +121,7 @@ TEST(AudWriteBlock, CutsEachBlockIntoFullChunksAndARest) {
     uint32_t at = 0;
     for (uint32_t bytes : c.blocks) {
       EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data() + at / 2, bytes), bytes);
+      EXPECT_EQ(file.writes, at + bytes ? 1u + (at ? 1u : 0u) : 0u);  // one write per block
       at += bytes;
     }
     EXPECT_EQ(ChunkSampleCounts(file.bytes), c.chunks);
@@ -127,20 +132,29 @@ TEST(AudWriteBlock, CutsEachBlockIntoFullChunksAndARest) {
 }
 
 TEST(AudWriteBlock, AFailedWriteReportsOnlyTheChunksStoredWhole) {
-  const auto signal = Signal(8192, 2);
-  MemorySink file;
-  file.capacity = 2 * 520 + 100;  // room for two full chunks and a piece of the third
-  AudChunkWriter writer{};
-  EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data(), 8192), 4096u);
-  EXPECT_EQ(writer.samplesWritten, 2048u);
-  EXPECT_EQ(writer.bytesWritten, 2u * 520);
-  EXPECT_TRUE(writer.failed);
-  EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data(), 2), 0u);  // nothing after a failure
-
-  MemorySink tiny;
-  tiny.capacity = 8;  // not even the last chunk's codes fit
-  AudChunkWriter second{};
-  EXPECT_EQ(AudWriteBlock(&second, &tiny.sink, signal.data(), 1000), 0u);
+  // The chunks of a block go out in writes of up to 32; a full disk may cut any of them.
+  const auto signal = Signal(40 * 1024, 2);
+  struct Case {
+    uint32_t block;
+    size_t capacity;
+    uint32_t wholeChunks;  // stored whole before the failure
+    size_t writes;
+  };
+  for (const Case& c : {Case{8192, 2 * 520 + 100, 2, 1},     // inside the one write of a small block
+                        Case{81920, 35 * 520 + 3, 35, 2},    // inside the second write of a long block
+                        Case{81920, 32 * 520, 32, 2},        // the first write fills the disk exactly
+                        Case{1000, 8, 0, 1}}) {              // not even the last chunk's codes fit
+    MemorySink file;
+    file.capacity = c.capacity;
+    auto writer = std::make_unique<AudChunkWriter>();
+    EXPECT_EQ(AudWriteBlock(writer.get(), &file.sink, signal.data(), c.block), c.wholeChunks * 2048) << c.block;
+    EXPECT_EQ(writer->samplesWritten, c.wholeChunks * 1024);
+    EXPECT_EQ(writer->bytesWritten, c.wholeChunks * 520);
+    EXPECT_EQ(file.writes, c.writes);
+    EXPECT_TRUE(writer->failed);
+    EXPECT_EQ(AudWriteBlock(writer.get(), &file.sink, signal.data(), 2), 0u);  // nothing after a failure
+    EXPECT_EQ(file.writes, c.writes);
+  }
 }
 
 // Chunks of 1024, 2048 (as other encoders write them), 1, 0 and 777 samples.
