@@ -129,7 +129,7 @@ class FlthostTest(wavtools.HostTestCase):
                                       (22050, 10000 + 4412, 9),
                                       (8000, 10000 + 1600, 0),
                                       (8000, 10000 + 1602, 9),
-                                      (22050, 12000, 9)):
+                                      (22050, 40000, 9)):
             with open(aud, "r+b") as f:  # announce more samples than the chunks hold
                 f.write(struct.pack("<H", rate))
                 f.seek(6)
