@@ -1,6 +1,7 @@
 // Chunk streams over memory: how host blocks become chunks, and how requests of any size
 // are filled from chunks of any size, intact, truncated or foreign.
 #include "aud_header.h"
+#include "aud_reference.h"
 #include "aud_stream.h"
 
 #include <gtest/gtest.h>
@@ -35,12 +36,14 @@ struct MemorySink {
 struct MemorySource {
   std::vector<uint8_t> bytes;
   size_t position = 0;
+  size_t reads = 0;
   MemorySource() = default;
   // A copy reads its own bytes: `source` below is re-made for it, pointing at the copy.
   MemorySource(const MemorySource& other) : bytes(other.bytes), position(other.position) {}
   AudByteSource source{this,
                        [](void* self, uint8_t* data, uint32_t length) -> uint32_t {
                          auto& s = *static_cast<MemorySource*>(self);
+                         ++s.reads;
                          const size_t n = std::min<size_t>(length, s.bytes.size() - std::min(s.position, s.bytes.size()));
                          if (n) std::copy_n(s.bytes.begin() + s.position, n, data);
                          s.position += n;
@@ -230,6 +233,57 @@ TEST(AudReadBlock, BadChunksEndTheDataWithWhatWasDecoded) {
   EXPECT_EQ(samplesRead(file({RawChunk(65535, 2048, padded), good})), 2048u);
   // The same with its codes missing decodes what is there and stops.
   EXPECT_EQ(samplesRead(file({RawChunk(65535, 0xFFFE, codes)})), 1024u);
+}
+
+// Host blocks of random sizes become exactly the reference model's chunks (fuzz/), one sink
+// write for each block of up to 32 chunks; read back through read-aheads of several sizes
+// with requests of random sizes, they give the model's samples, none lost at any boundary.
+TEST(AudStreamReference, RandomBlocksAndRequestsMatchTheReference) {
+  const auto signal = Signal(600000, 77);
+  std::mt19937 random(3);
+  auto writer = std::make_unique<AudChunkWriter>();
+  MemorySink sink;
+  fuzzref::ImaState model;
+  std::vector<uint8_t> expected;
+  for (size_t at = 0; at < signal.size();) {
+    const uint32_t choice = random() % 4;
+    const uint32_t bytes = std::min<uint32_t>(choice == 0 ? 65536 : choice == 1 ? 1 + random() % 4096 : random() % 100000,
+                                              static_cast<uint32_t>(2 * (signal.size() - at)));
+    std::vector<std::vector<uint8_t>> chunks;
+    fuzzref::EncodeAudBlock(model, signal.data() + at, bytes, chunks);
+    for (const auto& chunk : chunks) expected.insert(expected.end(), chunk.begin(), chunk.end());
+    const size_t writesBefore = sink.writes;
+    ASSERT_EQ(AudWriteBlock(writer.get(), &sink.sink, signal.data() + at, bytes), bytes);
+    ASSERT_EQ(sink.writes - writesBefore, (chunks.size() + AUD_GATHER_CHUNKS - 1) / AUD_GATHER_CHUNKS) << bytes;
+    at += bytes / 2;
+  }
+  ASSERT_EQ(sink.bytes, expected);
+
+  std::vector<int16_t> reference;
+  for (const auto& event : fuzzref::DecodeAudChunks(expected.data(), expected.size())) reference.push_back(event.sample);
+  for (uint32_t capacity : {1u, 7u, 520u, 4099u, 32768u}) {
+    MemorySource file;
+    file.bytes = expected;
+    std::vector<uint8_t> buffer(capacity);
+    AudReadAhead ahead;
+    AudReadAheadInit(&ahead, &file.source, buffer.data(), capacity);
+    const AudByteSource source = AudReadAheadSource(&ahead);
+    AudChunkReader reader{};
+    std::vector<int16_t> samples;
+    size_t requests = 1;
+    for (;; ++requests) {
+      const uint32_t bytes = random() % 3 ? 30720 : random() % 70000;
+      std::vector<int16_t> out(bytes / 2 + 1, 0x7E7E);
+      const uint32_t got = AudReadBlock(&reader, &source, out.data(), bytes);
+      ASSERT_EQ(out[bytes / 2], 0x7E7E) << "stored past the request";
+      samples.insert(samples.end(), out.begin(), out.begin() + got / 2);
+      if (got < (bytes & ~1u)) break;
+    }
+    EXPECT_EQ(samples, reference) << "read-ahead of " << capacity;
+    if (capacity >= 520) {
+      EXPECT_LE(file.reads, expected.size() / capacity + requests + 1) << capacity;
+    }
+  }
 }
 
 TEST(AudFileHeader, RoundTripsAndAcceptsOnlyFlags2Type99) {
