@@ -109,11 +109,9 @@ section_wma() {
   echo "-- export through the plug-in (the stand-in wmaudsdk.dll lies beside flthost.exe):"
   flthost export "$bin/vell_wma.flt" "$wav" "$wma" --options 28 --time
   echo "-- import back through the plug-in:"
-  # The plug-in announces the stream's duration plus one millisecond, so flthost warns of a
-  # short read (exit 9) even though every byte arrives.
-  local rc=0
-  flthost import "$bin/vell_wma.flt" "$wma" "$back" --time || rc=$?
-  [ $rc -eq 0 ] || [ $rc -eq 9 ] || return $rc
+  # The plug-in announces the stream's duration plus one millisecond; flthost takes a read
+  # that ends that close to the announced size as a normal end and says how many bytes came.
+  flthost import "$bin/vell_wma.flt" "$wma" "$back" --time || return $?
   echo "-- round trip (the stand-in SDK stores the PCM as it is):"
   echo "   samples in $(frames "$wav"), samples out $(frames "$back");" \
     "$(python3 "$root/tests/wavtools.py" snr "$wav" "$back")"
