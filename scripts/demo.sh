@@ -112,11 +112,9 @@ section_wma() {
   ffprobe -v error -show_entries format=format_name,duration,bit_rate:stream=codec_name,sample_rate,channels,bit_rate \
     -of default=nw=1 "$wma" | sed 's/^/   /'
   echo "-- import back through the plug-in:"
-  # The plug-in announces the stream's duration plus one millisecond, so flthost warns of a
-  # short read (exit 9) even though every byte arrives.
-  local rc=0
-  flthost import "$bin/vell_wma.flt" "$wma" "$back" --time || rc=$?
-  [ $rc -eq 0 ] || [ $rc -eq 9 ] || return $rc
+  # The plug-in announces the stream's duration plus one millisecond; flthost takes a read
+  # that ends that close to the announced size as a normal end and says how many bytes came.
+  flthost import "$bin/vell_wma.flt" "$wma" "$back" --time || return $?
   echo "-- round trip (WMA is lossy: the measure is the signal-to-noise ratio):"
   echo "   WAV $(bytes "$wav") bytes -> WMA $(bytes "$wma") bytes;" \
     "samples in $(frames "$wav"), samples out $(frames "$back");" \

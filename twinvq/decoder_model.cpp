@@ -1,0 +1,401 @@
+// The decoder model. Where the reference arithmetic mixes float and double, the same
+// conversions happen here (noted as "float step" / "double step"), since an encoder that
+// predicts the decoder needs its values, not merely close ones.
+#include "decoder_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace twinvq {
+namespace {
+
+// Inverse mu-law: clip · sign(y) · ((1 + mu)^|y/clip| - 1) / mu, with y/clip limited to ±1.
+float MuLawExpand(float y, float clip, float mu) {
+  float r = y / clip;
+  r = std::min(std::max(r, -1.0f), 1.0f);
+  const double grown = std::exp(std::log(static_cast<double>(1 + mu)) * std::fabs(static_cast<double>(r)));
+  const float signedClip = clip * (r > 0 ? 1 : -1);
+  return static_cast<float>(signedClip * (grown - 1) / mu);
+}
+
+// Pushes neighbours closer than minGap apart around their mean.
+void SpreadLsp(float* lsp, int32_t order, float minGap) {
+  const float half = static_cast<float>(minGap * 0.5);
+  for (int32_t i = 1; i < order; ++i) {
+    if (lsp[i] - lsp[i - 1] < minGap) {
+      const float mean = static_cast<float>((lsp[i] + lsp[i - 1]) * 0.5);
+      lsp[i - 1] = mean - half;
+      lsp[i] = mean + half;
+    }
+  }
+}
+
+// 0.5 / |A(w)|² from the doubled LSP cosines, at a frequency given by its cosine.
+float LpcPowerAt(const float* doubledCosines, float cosine, int32_t order) {
+  const float twoCos = 2.0f * cosine;
+  float even = 0.5f, odd = 0.5f;
+  for (int32_t j = 0; j + 1 < order; j += 4) {
+    even *= doubledCosines[j] - twoCos;
+    odd *= doubledCosines[j + 1] - twoCos;
+    even *= doubledCosines[j + 2] - twoCos;
+    odd *= doubledCosines[j + 3] - twoCos;
+  }
+  odd *= odd * (2.0f - twoCos);
+  even *= even * (2.0f + twoCos);
+  return static_cast<float>(0.5 / (odd + even));
+}
+
+// count values stepping evenly from `from` towards `to` (both excluded).
+void Ramp(float* out, float to, float from, int32_t count) {
+  const float step = (to - from) / (count + 1);
+  for (int32_t i = 0; i < count; ++i) {
+    from += step;
+    out[i] = from;
+  }
+}
+
+// One half of a medium or long envelope: evaluated every `step` bins, in between a straight
+// line, or, where the curve bends (a dip), one more evaluated value at the midpoint.
+void EnvelopeHalf(const float* grid, bool upper, const float* doubledCosines, int32_t order,
+                  float* out, int32_t size, int32_t step) {
+  auto cosineAt = [&](int32_t i) { return upper ? -grid[size - i - 1] : grid[i]; };
+  for (int32_t i = 0; i < size; i += step) out[i] = LpcPowerAt(doubledCosines, cosineAt(i), order);
+  for (int32_t i = step; i <= size - 2 * step; i += step) {
+    const float sides = out[i + step] + out[i - step];  // float step
+    if (sides > 1.95 * out[i] || out[i + step] >= out[i - step]) {
+      Ramp(out + i - step + 1, out[i], out[i - step], step - 1);
+    } else {
+      const int32_t mid = i - step / 2;
+      out[mid] = LpcPowerAt(doubledCosines, cosineAt(mid), order);
+      Ramp(out + i - step + 1, out[mid], out[i - step], step / 2 - 1);
+      Ramp(out + mid + 1, out[i], out[mid], step / 2 - 1);
+    }
+  }
+  Ramp(out + size - 2 * step + 1, out[size - step], out[size - 2 * step], step - 1);
+}
+
+// Sine-window overlap of len·2 samples: the previous block's tail fades out, the new
+// block's head (read backwards) fades in.
+void OverlapBlocks(float* out, const float* tail, const float* head, const float* window,
+                   int32_t len) {
+  for (int32_t k = 0; k < len; ++k) {
+    const float a = tail[k];
+    const float b = head[len - 1 - k];
+    const float rising = window[k];
+    const float falling = window[2 * len - 1 - k];
+    out[k] = a * falling - b * rising;
+    out[2 * len - 1 - k] = a * rising + b * falling;
+  }
+}
+
+int32_t Log2Floor(int32_t v) {
+  int32_t n = 0;
+  while (v > 1) {
+    v >>= 1;
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+float LspCodebookValue(const RateMode& mode, int32_t i) {
+  return static_cast<float>(mode.lspCodebook[i] / 10000.0);
+}
+
+int32_t LspSplitEnd(const RateMode& mode, int32_t split) {
+  // Splits end a little before their even share, the last one at the order.
+  const bool fourSplits = mode.lspSplits == 4;
+  const int32_t endOffset[4] = {-2, fourSplits ? -2 : 1, fourSplits ? -2 : 1, 0};
+  return ((split + 1) * mode.lspOrder + endOffset[split]) / mode.lspSplits;
+}
+
+float LongBlockGain(int32_t gainIndex) {
+  const float step = static_cast<float>(13000.0 / 255);
+  const float level = static_cast<float>(step * 0.5 + step * (gainIndex & 255));  // float step inside
+  return static_cast<float>((1.0 / (1 << 13)) * MuLawExpand(level, 13000.0f, 100.0f));
+}
+
+float SubBlockGain(int32_t gainIndex, int32_t subGainIndex) {
+  const float step = static_cast<float>(13000.0 / 255);
+  const float subStep = static_cast<float>(4500.0 / 31);
+  const float level = static_cast<float>(step * 0.5 + step * (gainIndex & 255));
+  const float base = static_cast<float>((1.0 / (1 << 23)) * MuLawExpand(level, 13000.0f, 100.0f));
+  const float subLevel = static_cast<float>(subStep * 0.5 + subStep * (subGainIndex & 31));
+  return base * MuLawExpand(subLevel, 4500.0f, 100.0f);
+}
+
+void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pairs)[2],
+                    float* out) {
+  const VectorPart& p = setup.part(part);
+  int32_t k = 0;
+  for (int32_t i = 0; i < p.pairs; ++i) {
+    int32_t index[2] = {pairs[i][0], pairs[i][1]};
+    const int32_t bits[2] = {p.FirstBits(i), p.SecondBits(i)};
+    int32_t sign[2] = {1, 1};
+    for (int32_t b = 0; b < 2; ++b) {
+      if (bits[b] == 7 && (index[b] & 0x40)) sign[b] = -1;
+      index[b] &= 0x3F;
+    }
+    const int16_t* first = p.codebook[0] + index[0] * p.codebookStride;
+    const int16_t* second = p.codebook[1] + index[1] * p.codebookStride;
+    const int32_t length = p.VectorLength(i);
+    for (int32_t e = 0; e < length; ++e, ++k) {
+      out[p.destination[k]] = static_cast<float>(sign[0] * first[e] + sign[1] * second[e]);
+    }
+  }
+}
+
+void DecodeGains(const StreamSetup& setup, const FrameValues& v,
+                 float gains[kMaxChannels][kMaxSubBlocks]) {
+  const BlockKind kind = v.kind();
+  for (int32_t ch = 0; ch < setup.channels(); ++ch) {
+    if (kind == kLongBlock) {
+      gains[ch][0] = LongBlockGain(v.gain[ch]);
+      continue;
+    }
+    for (int32_t s = 0; s < setup.subBlocks(kind); ++s) {
+      gains[ch][s] = SubBlockGain(v.gain[ch], v.subGain[ch][s]);
+    }
+  }
+}
+
+void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
+                  bool useHistory, float gain, float* history, float* out) {
+  static const float kBlend[3] = {0.4f, 0.35f, 0.28f};
+  const BlockTables& b = setup.mode().block[kind];
+  const int32_t rows = b.bandCount / b.barkValues;
+  const float blend = kBlend[kind];
+  int32_t band = 0;
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t j = 0; j < b.barkValues; ++j, ++band) {
+      const int32_t entry = barkIndices[j] & ((1 << b.barkBits) - 1);
+      const float c = static_cast<float>(b.barkCodebook[rows * entry + r] * (1.0 / 4096));
+      float level = useHistory
+                        ? static_cast<float>((1.0 - blend) * c + (blend * history[band]) + 1.0)
+                        : static_cast<float>(c + 1.0);
+      history[band] = c;
+      if (level < -1.0f) level = 1.0f;
+      const float value = level * gain;
+      for (int32_t i = 0; i < b.bandWidths[band]; ++i) *out++ = value;
+    }
+  }
+}
+
+float PeakGain(const StreamSetup& setup, int32_t gainIndex) {
+  const float step = static_cast<float>(25000.0 / ((1 << setup.mode().peakGainBits) - 1));
+  const float level = step * gainIndex + step / 2;
+  return static_cast<float>(1.0 / 8192 * MuLawExpand(level, 25000.0f, 200.0f));
+}
+
+int32_t PeakCentre(int32_t period, int32_t k) {
+  int32_t x = period * k + 200;
+  if (x % 400 != 0 || k % 5 != 0) return x / 400;
+  // An exact half bin: the stored rows tell which way the tie goes.
+  x /= 400;
+  if (k / 5 >= 13) return x;
+  const TieRows& rows = kPeakTieRows[k / 5];
+  const int32_t at = rows.width * Log2Floor(2 * (x - 1) / rows.width) + (x - 1) % rows.width;
+  if (at < 0 || at >= rows.width * rows.count) return x;
+  return x - rows.values[at];
+}
+
+void AddPeaks(const StreamSetup& setup, int32_t periodIndex, int32_t gainIndex,
+              const float* shape, float* spectrum) {
+  periodIndex &= (1 << setup.mode().peakPeriodBits) - 1;
+  gainIndex &= (1 << setup.mode().peakGainBits) - 1;
+  const int32_t period = setup.PeakPeriod(periodIndex);
+  const int32_t width = setup.PeakWidth(period);
+  const float gain = PeakGain(setup, gainIndex);
+  const int32_t length = setup.mode().peakShapeLength;
+  const int32_t limit = setup.frameSize();
+  const float* end = shape + length;
+  auto add = [&](int32_t bin) {
+    if (bin >= 0 && bin < limit) spectrum[bin] += gain * *shape;
+    ++shape;
+  };
+  // Half a peak at bin 0, then whole peaks at multiples of the period; the last one takes
+  // what is left of the shape.
+  for (int32_t i = 0; i < width / 2; ++i) add(i);
+  const int32_t peaks = (length + width / 2) / width;
+  int32_t k = 1;
+  for (; k < peaks; ++k) {
+    const int32_t centre = PeakCentre(period, k);
+    for (int32_t j = -width / 2; j < (width + 1) / 2; ++j) add(centre + j);
+  }
+  const int32_t centre = PeakCentre(period, k);
+  for (int32_t j = -width / 2; j < (width + 1) / 2 && shape < end; ++j) add(centre + j);
+}
+
+void DecodeLsp(const StreamSetup& setup, int32_t historyIndex, int32_t firstIndex,
+               const int32_t* splitIndices, float* history, float* lsp) {
+  const RateMode& m = setup.mode();
+  const int32_t n = m.lspOrder;
+  historyIndex &= (1 << m.lsp0Bits) - 1;
+  firstIndex &= (1 << m.lsp1Bits) - 1;
+  const int32_t splitMask = (1 << m.lsp2Bits) - 1;
+  const int32_t second = (1 << m.lsp1Bits) * n;
+  const int32_t weights = second + (1 << m.lsp2Bits) * n;
+  int32_t j = 0;
+  for (int32_t s = 0; s < m.lspSplits; ++s) {
+    const int32_t end = LspSplitEnd(m, s);
+    for (; j < end; ++j) {
+      lsp[j] = LspCodebookValue(m, firstIndex * n + j) +
+               LspCodebookValue(m, second + (splitIndices[s] & splitMask) * n + j);
+    }
+  }
+  SpreadLsp(lsp, n, 0.0001f);
+  for (int32_t i = 0; i < n; ++i) {
+    const float w = LspCodebookValue(m, weights + historyIndex * n + i);
+    const float keep = static_cast<float>(1.0 - w);
+    const float carried = history[i] * w;
+    history[i] = lsp[i];
+    lsp[i] = lsp[i] * keep + carried;
+  }
+  SpreadLsp(lsp, n, 0.0001f);
+  SpreadLsp(lsp, n, 0.000095f);
+  std::sort(lsp, lsp + n);
+}
+
+void LpcEnvelope(const StreamSetup& setup, BlockKind kind, const float* lsp, float* out) {
+  const int32_t order = setup.mode().lspOrder;
+  float doubled[kMaxLspOrder];
+  for (int32_t i = 0; i < order; ++i) {
+    doubled[i] = static_cast<float>(2 * std::cos(static_cast<double>(lsp[i])));
+  }
+  const int32_t size = setup.blockSize(kind);
+  const float* grid = setup.CosineGrid(kind);
+  if (kind == kShortBlock) {
+    for (int32_t i = 0; i < size / 2; ++i) {
+      out[i] = LpcPowerAt(doubled, grid[i], order);
+      out[size - i - 1] = LpcPowerAt(doubled, -grid[i], order);
+    }
+    return;
+  }
+  // Lower half every `step` bins, upper half every 2·step; the seam is bridged and the
+  // top bins hold the last evaluated value.
+  const int32_t step = kind == kLongBlock ? 8 : 2;
+  const int32_t half = size / 2;
+  EnvelopeHalf(grid, false, doubled, order, out, half, step);
+  EnvelopeHalf(grid, true, doubled, order, out + half, half, 2 * step);
+  Ramp(out + half - step + 1, out[half], out[half - step], step);
+  std::fill(out + size - 2 * step + 1, out + size, out[size - 2 * step]);
+}
+
+DecoderModel::DecoderModel(const StreamSetup& setup) : setup_(setup) {
+  // Each block's transform is sqrt(norm / blockSize) / 2^15 times the half-IMDCT of
+  // imdct.h, norm 2 for mono and 1 for stereo (whose channels are sum and difference).
+  const double channelNorm = setup.channels() == 1 ? 2.0 : 1.0;
+  for (int32_t k = 0; k < 3; ++k) {
+    const int32_t bs = setup.blockSize(static_cast<BlockKind>(k));
+    imdct_[k].Init(bs, std::sqrt(channelNorm / bs) / (1 << 15));
+  }
+  const size_t perChannel = 2 * size_t(setup.frameSize());
+  current_.resize(perChannel * setup.channels());
+  previous_.resize(perChannel * setup.channels());
+  blockOutput_.resize(setup.frameSize());
+  scratch_.resize(setup.frameSize());
+  Reset();
+}
+
+void DecoderModel::Reset() {
+  std::memset(barkHistory_, 0, sizeof barkHistory_);
+  // A fresh reference decoder starts with these three short-block values at 0.1.
+  for (int32_t i = 0; i < 3; ++i) barkHistory_[kShortBlock][0][i] = 0.1f;
+  std::memset(lspHistory_, 0, sizeof lspHistory_);
+  std::fill(current_.begin(), current_.end(), 0.0f);
+  std::fill(previous_.begin(), previous_.end(), 0.0f);
+  outputStart_ = 0;
+}
+
+void DecoderModel::DecodeSpectrum(const FrameValues& v, float* spectrum) {
+  const BlockKind kind = v.kind();
+  const int32_t n = setup_.frameSize();
+  const int32_t sub = setup_.subBlocks(kind);
+  const int32_t bs = setup_.blockSize(kind);
+  DequantizePart(setup_, kind, v.main, spectrum);
+  float gains[kMaxChannels][kMaxSubBlocks];
+  DecodeGains(setup_, v, gains);
+  float peakShape[kMaxChannels * 64];
+  if (kind == kLongBlock) DequantizePart(setup_, kPeakPart, v.peak, peakShape);
+  float* envelope = scratch_.data();
+  for (int32_t ch = 0; ch < setup_.channels(); ++ch) {
+    float* channel = spectrum + ch * n;
+    for (int32_t s = 0; s < sub; ++s) {
+      BarkEnvelope(setup_, kind, v.bark[ch][s], v.barkHistory[ch][s] != 0, gains[ch][s],
+                   barkHistory_[kind][ch], envelope);
+      for (int32_t i = 0; i < bs; ++i) channel[s * bs + i] *= envelope[i];
+    }
+    if (kind == kLongBlock) {
+      AddPeaks(setup_, v.peakPeriod[ch], v.peakGain[ch],
+               peakShape + ch * setup_.mode().peakShapeLength, channel);
+    }
+    float lsp[kMaxLspOrder];
+    DecodeLsp(setup_, v.lspHistory[ch], v.lspFirst[ch], v.lspSecond[ch], lspHistory_[ch], lsp);
+    LpcEnvelope(setup_, kind, lsp, envelope);
+    for (int32_t s = 0; s < sub; ++s) {
+      for (int32_t i = 0; i < bs; ++i) channel[s * bs + i] *= envelope[i];
+    }
+  }
+}
+
+void DecoderModel::Synthesize(int32_t windowType, const float* spectrum, float* out) {
+  // Overlap length at the start of each window type: the frame, a medium block or half a
+  // short block.
+  static const int32_t kOverlapClass[kWindowTypeCount] = {0, 0, 2, 2, 2, 1, 0, 1, 1};
+  if (windowType < 0 || windowType >= kWindowTypeCount) windowType = 0;
+  const BlockKind kind = BlockKindOfWindowType(windowType);
+  const int32_t n = setup_.frameSize();
+  const int32_t sub = setup_.subBlocks(kind);
+  const int32_t bs = setup_.blockSize(kind);
+  const int32_t overlaps[3] = {n, setup_.blockSize(kMediumBlock), setup_.blockSize(kShortBlock) / 2};
+  const int32_t firstOverlap = overlaps[kOverlapClass[windowType]];
+  const int32_t channels = setup_.channels();
+
+  for (int32_t ch = 0; ch < channels; ++ch) {
+    const float* tail = previous_.data() + 2 * n * ch + outputStart_ + (n - bs) / 2;
+    float* write = current_.data() + 2 * n * ch;
+    for (int32_t s = 0; s < sub; ++s) {
+      int32_t type = kind == kMediumBlock ? 8 : windowType;
+      if (s == 0 && windowType == 4) type = 4;
+      if (s == sub - 1 && s != 0 && windowType == 7) type = 7;
+      const int32_t overlap = overlaps[kOverlapClass[type]];
+      float* block = blockOutput_.data() + s * bs;
+      imdct_[kind].Run(spectrum + ch * n + s * bs, block);
+      OverlapBlocks(write, tail + (bs - overlap) / 2, block, setup_.Window(overlap), overlap / 2);
+      write += overlap;
+      std::copy(block + overlap / 2, block + bs, write);
+      write += kind == kMediumBlock ? (bs - overlap) / 2 : bs - overlap;
+      tail = block + bs / 2;
+    }
+  }
+
+  const int32_t newStart = (n + firstOverlap) / 2;
+  const int32_t fromPrevious = n - newStart;
+  for (int32_t t = 0; t < n; ++t) {
+    float sample[kMaxChannels];
+    for (int32_t ch = 0; ch < channels; ++ch) {
+      sample[ch] = t < fromPrevious ? previous_[2 * n * ch + outputStart_ + t]
+                                    : current_[2 * n * ch + t - fromPrevious];
+    }
+    if (channels == 2) {
+      out[2 * t] = sample[0] + sample[1];
+      out[2 * t + 1] = sample[0] - sample[1];
+    } else {
+      out[t] = sample[0];
+    }
+  }
+  current_.swap(previous_);
+  outputStart_ = newStart;
+}
+
+bool DecoderModel::DecodeFrame(const FrameValues& values, float* out) {
+  if (!ValuesFitFields(setup_, values)) return false;
+  std::vector<float> spectrum(size_t(setup_.frameSize()) * setup_.channels());
+  DecodeSpectrum(values, spectrum.data());
+  Synthesize(values.windowType, spectrum.data(), out);
+  return true;
+}
+
+}  // namespace twinvq

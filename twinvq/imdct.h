@@ -1,0 +1,41 @@
+// Inverse MDCT of one block, the middle half of the full output: for a block of n
+// coefficients X, out[j] = scale · sum_k X[k] · cos(pi/n · (j + n + 1/2) · (k + 1/2)),
+// j = 0..n-1 (n a power of two). Computed in double precision through a DCT-IV, which is
+// public for encoders (the forward MDCT folds into the same transform).
+// Portable: no Windows code.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+namespace twinvq {
+
+// DCT-IV of size n (a power of two, >= 4): out[m] = sum_k in[k] · cos(pi/n · (m + 1/2)(k + 1/2)).
+class Dct4 {
+ public:
+  void Init(int32_t n);
+  int32_t size() const { return n_; }
+  // in and out may be the same array.
+  void Run(const double* in, double* out) const;
+
+ private:
+  int32_t n_ = 0;
+  std::vector<std::complex<double>> before_, after_, roots_;
+  std::vector<int32_t> bitReversed_;
+  mutable std::vector<std::complex<double>> work_;
+};
+
+class HalfImdct {
+ public:
+  void Init(int32_t n, double scale);
+  int32_t size() const { return dct_.size(); }
+  void Run(const float* in, float* out) const;
+
+ private:
+  Dct4 dct_;
+  double scale_ = 0;
+  mutable std::vector<double> buffer_;
+};
+
+}  // namespace twinvq

@@ -1,0 +1,108 @@
+// The decoder model's own contract: a reset brings back a fresh decoder, refused frames
+// leave the state alone, and values of any size never reach outside a table.
+#include "decoder_model.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "random_frames.h"
+
+namespace {
+
+TEST(TwinVqModel, ResetGivesTheSameOutputAsAFreshModel) {
+  twinvq::StreamSetup setup;
+  ASSERT_TRUE(setup.Init(22, 32, 2));
+  std::mt19937 rng(9);
+  std::vector<twinvq::FrameValues> frames;
+  for (int32_t type : {0, 5, 7, 2, 3, 1}) frames.push_back(twinvq_test::RandomFrame(setup, type, rng));
+  twinvq::DecoderModel model(setup);
+  std::vector<float> first, second, out(setup.frameSize() * 2);
+  for (const auto& f : frames) {
+    ASSERT_TRUE(model.DecodeFrame(f, out.data()));
+    first.insert(first.end(), out.begin(), out.end());
+  }
+  model.Reset();
+  for (const auto& f : frames) {
+    ASSERT_TRUE(model.DecodeFrame(f, out.data()));
+    second.insert(second.end(), out.begin(), out.end());
+  }
+  EXPECT_EQ(first, second);
+}
+
+TEST(TwinVqModel, RefusedFrameLeavesTheStateAlone) {
+  twinvq::StreamSetup setup;
+  ASSERT_TRUE(setup.Init(8, 8, 1));
+  std::mt19937 rng(4);
+  const twinvq::FrameValues a = twinvq_test::RandomFrame(setup, 0, rng);
+  const twinvq::FrameValues b = twinvq_test::RandomFrame(setup, 0, rng);
+  twinvq::FrameValues tooWide = b;
+  tooWide.lspFirst[0] = 1 << 5;
+  twinvq::DecoderModel plain(setup), refused(setup);
+  std::vector<float> x(setup.frameSize()), y(setup.frameSize());
+  ASSERT_TRUE(plain.DecodeFrame(a, x.data()));
+  ASSERT_TRUE(refused.DecodeFrame(a, y.data()));
+  EXPECT_FALSE(refused.DecodeFrame(tooWide, y.data()));
+  ASSERT_TRUE(plain.DecodeFrame(b, x.data()));
+  ASSERT_TRUE(refused.DecodeFrame(b, y.data()));
+  EXPECT_EQ(x, y);
+}
+
+// Arbitrary 32-bit values in every field, straight into the stages (the sanitizers watch).
+TEST(TwinVqModel, StagesStayInsideTheTablesForAnyValues) {
+  std::mt19937 rng(12);
+  for (const twinvq::RateMode& m : twinvq::kRateModes) {
+    twinvq::StreamSetup setup;
+    ASSERT_TRUE(setup.Init(m.kHzCode, m.kbpsPerChannel, 2));
+    twinvq::DecoderModel model(setup);
+    std::vector<float> spectrum(setup.frameSize() * 2), out(setup.frameSize() * 2);
+    for (int32_t type = 0; type < 12; ++type) {
+      twinvq::FrameValues v;
+      auto* raw = reinterpret_cast<int32_t*>(&v);
+      for (size_t i = 0; i < sizeof v / sizeof(int32_t); ++i) raw[i] = static_cast<int32_t>(rng());
+      v.windowType = type;
+      model.DecodeSpectrum(v, spectrum.data());
+      model.Synthesize(v.windowType, spectrum.data(), out.data());
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Gains follow the inverse mu-law of the index's bin centre, C·((1 + mu)^(y/C) - 1)/mu, with
+// y no larger than C (the top index's centre lies beyond it).
+double MuLaw(double y, double clip, double mu) {
+  return clip * (std::pow(1 + mu, std::min(y, clip) / clip) - 1) / mu;
+}
+
+TEST(TwinVqModel, GainsFollowTheirMuLawCurves) {
+  for (int32_t q : {0, 1, 100, 200, 255}) {
+    const double expected = MuLaw(13000.0 * (q + 0.5) / 255, 13000, 100) / 8192;
+    EXPECT_NEAR(twinvq::LongBlockGain(q), expected, expected * 1e-5) << q;
+    for (int32_t s : {0, 17, 31}) {
+      const double sub = MuLaw(13000.0 * (q + 0.5) / 255, 13000, 100) / (1 << 23) *
+                         MuLaw(4500.0 * (s + 0.5) / 31, 4500, 100);
+      EXPECT_NEAR(twinvq::SubBlockGain(q, s), sub, sub * 1e-5) << q << " " << s;
+    }
+  }
+}
+
+TEST(TwinVqModel, LspSplitsEndWhereTheModesPutThem) {
+  const struct {
+    int32_t kHz, kbps;
+    std::vector<int32_t> ends;
+  } cases[] = {{8, 8, {3, 8, 12}}, {16, 16, {4, 11, 16}}, {22, 32, {3, 7, 11, 16}}, {44, 48, {4, 9, 14, 20}}};
+  for (const auto& c : cases) {
+    const twinvq::RateMode* m = twinvq::FindRateMode(c.kHz, c.kbps);
+    ASSERT_NE(m, nullptr);
+    std::vector<int32_t> ends;
+    for (int32_t s = 0; s < m->lspSplits; ++s) ends.push_back(twinvq::LspSplitEnd(*m, s));
+    EXPECT_EQ(ends, c.ends) << c.kHz << "/" << c.kbps;
+  }
+}
+
+}  // namespace
