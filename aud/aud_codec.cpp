@@ -34,7 +34,7 @@ struct DecodeTables {
 };
 
 struct EncodeTables {
-  int32_t threshold[kStates * 8];  // least |difference| that quantises to each magnitude
+  int32_t threshold[kStates * 8];  // least |difference| that quantises to each magnitude, less 1
   int32_t increment[kStates * 8];  // reconstruction difference of magnitude m minus that of m - 1
   uint16_t nextRow[kStates * 8];   // row (8 x step index) after the magnitude
 };
@@ -58,7 +58,7 @@ constexpr EncodeTables MakeEncodeTables() {
   for (int32_t index = 0; index < kStates; ++index) {
     const int32_t step = kAudStepSizes[index];
     for (uint32_t m = 0; m < 8; ++m) {
-      t.threshold[index * 8 + m] = Difference(step, m) - (step >> 3);
+      t.threshold[index * 8 + m] = Difference(step, m) - (step >> 3) - 1;
       t.increment[index * 8 + m] = m ? Difference(step, m) - Difference(step, m - 1) : Difference(step, 0);
       t.nextRow[index * 8 + m] = static_cast<uint16_t>(ClampIndex(index + kAudIndexAdjust[m]) * 8);
     }
@@ -124,33 +124,43 @@ uint32_t AudEncodeSample(AudCodecState* state, int32_t sample) {
 
 uint32_t AudCodeBytesFor(uint32_t samples) { return (samples >> 1) + (samples & 1); }
 
+namespace {
+
+// Quantises one sample against the predictor and the table row of the step index, applies
+// the code to both and returns it.
+inline uint32_t EncodeStep(int32_t& predictor, uint32_t& row, int32_t sample) {
+  const int32_t difference = sample - predictor;
+  const int32_t negative = difference >> 31;  // all ones below the prediction; zero codes as positive
+  const int32_t magnitude = (difference ^ negative) - negative;
+  // The thresholds rise with the magnitude, so the seven comparisons, made side by side, give
+  // a run of all-ones masks: their count is the magnitude, and the increments they select add
+  // up to its reconstruction difference. No comparison waits for another.
+  const int32_t* threshold = kEncode.threshold + row;
+  const int32_t* increment = kEncode.increment + row;
+  const int32_t k1 = (threshold[1] - magnitude) >> 31, k2 = (threshold[2] - magnitude) >> 31;
+  const int32_t k3 = (threshold[3] - magnitude) >> 31, k4 = (threshold[4] - magnitude) >> 31;
+  const int32_t k5 = (threshold[5] - magnitude) >> 31, k6 = (threshold[6] - magnitude) >> 31;
+  const int32_t k7 = (threshold[7] - magnitude) >> 31;
+  const int32_t delta = ((increment[0] + (increment[1] & k1)) + ((increment[2] & k2) + (increment[3] & k3))) +
+                        (((increment[4] & k4) + (increment[5] & k5)) + ((increment[6] & k6) + (increment[7] & k7)));
+  const uint32_t m = static_cast<uint32_t>(-(((k1 + k2) + (k3 + k4)) + ((k5 + k6) + k7)));
+  predictor = ClampSample(predictor + ((delta ^ negative) - negative));
+  row = kEncode.nextRow[row + m];
+  return m | (static_cast<uint32_t>(negative) & 8);
+}
+
+}  // namespace
+
 void AudEncodeCodes(AudCodecState* state, const int16_t* samples, uint32_t count, uint8_t* codes) {
   int32_t predictor = state->predictor;
   uint32_t row = static_cast<uint32_t>(state->stepIndex) * 8;
-  for (uint32_t i = 0; i < count; ++i) {
-    const int32_t difference = samples[i] - predictor;
-    const int32_t negative = difference >> 31;  // all ones below the prediction; zero codes as positive
-    const int32_t magnitude = (difference ^ negative) - negative;
-    // The thresholds rise with the magnitude, so the seven comparisons, made side by side, give
-    // a run of all-ones masks: their count is the magnitude, and the increments they select add
-    // up to its reconstruction difference. No comparison waits for another.
-    const int32_t* threshold = kEncode.threshold + row;
-    const int32_t* increment = kEncode.increment + row;
-    const int32_t k1 = (threshold[1] - 1 - magnitude) >> 31, k2 = (threshold[2] - 1 - magnitude) >> 31;
-    const int32_t k3 = (threshold[3] - 1 - magnitude) >> 31, k4 = (threshold[4] - 1 - magnitude) >> 31;
-    const int32_t k5 = (threshold[5] - 1 - magnitude) >> 31, k6 = (threshold[6] - 1 - magnitude) >> 31;
-    const int32_t k7 = (threshold[7] - 1 - magnitude) >> 31;
-    const int32_t delta = ((increment[0] + (increment[1] & k1)) + ((increment[2] & k2) + (increment[3] & k3))) +
-                          (((increment[4] & k4) + (increment[5] & k5)) + ((increment[6] & k6) + (increment[7] & k7)));
-    const uint32_t m = static_cast<uint32_t>(-(((k1 + k2) + (k3 + k4)) + ((k5 + k6) + k7)));
-    predictor = ClampSample(predictor + ((delta ^ negative) - negative));
-    row = kEncode.nextRow[row + m];
-    const uint32_t code = m | (static_cast<uint32_t>(negative) & 8);
-    if (i & 1)
-      codes[i >> 1] = static_cast<uint8_t>(codes[i >> 1] | (code << 4));
-    else
-      codes[i >> 1] = static_cast<uint8_t>(code);
+  const uint32_t pairs = count / 2;
+  for (uint32_t pair = 0; pair < pairs; ++pair) {  // a byte at a time: earlier sample in the low nibble
+    const uint32_t low = EncodeStep(predictor, row, samples[2 * pair]);
+    const uint32_t high = EncodeStep(predictor, row, samples[2 * pair + 1]);
+    codes[pair] = static_cast<uint8_t>(low | (high << 4));
   }
+  if (count & 1) codes[pairs] = static_cast<uint8_t>(EncodeStep(predictor, row, samples[count - 1]));
   state->predictor = predictor;
   state->stepIndex = static_cast<int32_t>(row / 8);
 }

@@ -14,8 +14,12 @@ void SkipForward(void* file, uint32_t length) {
   SetFilePointer(static_cast<HANDLE>(file), static_cast<LONG>(length), nullptr, FILE_CURRENT);
 }
 
-int WriteAll(void* file, const uint8_t* bytes, uint32_t length) {
-  return WriteExactly(static_cast<HANDLE>(file), bytes, length);
+uint32_t WriteSome(void* file, const uint8_t* bytes, uint32_t length) {
+  // A write that fails counts as storing nothing: the close cuts the file back to the chunks
+  // counted, so bytes it may have left are dropped rather than trusted.
+  DWORD put = 0;
+  if (!WriteFile(static_cast<HANDLE>(file), bytes, length, &put, nullptr)) return 0;
+  return put;
 }
 
 }  // namespace
@@ -38,4 +42,4 @@ int WriteExactly(HANDLE file, const uint8_t* bytes, uint32_t length) {
 
 AudByteSource FileSource(HANDLE file) { return AudByteSource{file, ReadSome, SkipForward}; }
 
-AudByteSink FileSink(HANDLE file) { return AudByteSink{file, WriteAll}; }
+AudByteSink FileSink(HANDLE file) { return AudByteSink{file, WriteSome}; }

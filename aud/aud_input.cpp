@@ -6,11 +6,16 @@
 namespace {
 
 const long kTransferBytes = 30720;  // 15 chunks of 1024 samples per request
+// File bytes per ReadFile: about four requests' worth of full chunks (7800 bytes each).
+const uint32_t kReadAheadBytes = 32768;
 
 struct AudInputContext {
-  HANDLE file;                 // positioned inside the chunk data
+  HANDLE file;                 // positioned inside the chunk data, ahead of the reader
   uint32_t totalSamples;       // the header's uncompressed size / 2
   AudChunkReader reader;
+  AudByteSource fileSource;    // the file, read by the read-ahead only
+  AudReadAhead ahead;          // the reader's source: chunk bytes from large reads of the file
+  uint8_t aheadBytes[kReadAheadBytes];
 };
 
 // Reads the 12-byte header; 0 for a short file or a header of another kind.
@@ -42,6 +47,8 @@ FilterHandle WINAPI OpenFilterInput(const char* fileName, long* sampleRate, WORD
     return nullptr;
   }
   input->totalSamples = header.uncompressedSize >> 1;
+  input->fileSource = FileSource(input->file);
+  AudReadAheadInit(&input->ahead, &input->fileSource, input->aheadBytes, kReadAheadBytes);
   if (sampleRate) *sampleRate = header.sampleRate;
   if (bitsPerSample) *bitsPerSample = 16;
   if (channels) *channels = 1;
@@ -52,7 +59,7 @@ FilterHandle WINAPI OpenFilterInput(const char* fileName, long* sampleRate, WORD
 long WINAPI ReadFilterInput(FilterHandle handle, void* buffer, long bytes) {
   AudInputContext* input = static_cast<AudInputContext*>(handle);
   if (!input || !buffer || bytes <= 0) return 0;
-  const AudByteSource source = FileSource(input->file);
+  const AudByteSource source = AudReadAheadSource(&input->ahead);
   return static_cast<long>(
       AudReadBlock(&input->reader, &source, static_cast<int16_t*>(buffer), static_cast<uint32_t>(bytes)));
 }

@@ -31,28 +31,36 @@ int StartNextChunk(AudChunkReader* reader, const AudByteSource* source) {
 
 }  // namespace
 
-int EncodeChunk(AudChunkWriter* writer, const AudByteSink* sink, const int16_t* input, uint32_t samples) {
-  uint8_t chunk[AUD_CHUNK_HEADER_BYTES + AUD_CHUNK_MAX_CODE_BYTES];
-  const uint32_t length = AudEncodeChunk(&writer->state, input, samples, chunk);
-  if (!sink->write(sink->context, chunk, length)) {
-    writer->failed = 1;
-    return 0;
-  }
-  writer->samplesWritten += samples;
-  writer->bytesWritten += length;
-  return 1;
-}
-
 uint32_t AudWriteBlock(AudChunkWriter* writer, const AudByteSink* sink, const int16_t* samples, uint32_t bytes) {
   if (writer->failed) return 0;
   uint32_t consumed = 0;
-  while (bytes - consumed > kBlockPieceBytes) {
-    if (!EncodeChunk(writer, sink, samples + consumed / 2, AUD_CHUNK_MAX_SAMPLES)) return consumed;
-    consumed += kBlockPieceBytes;
-  }
-  if (bytes > consumed) {
-    if (!EncodeChunk(writer, sink, samples + consumed / 2, (bytes - consumed) / 2)) return consumed;
-    consumed = bytes;
+  while (consumed < bytes) {
+    // Gather up to AUD_GATHER_CHUNKS chunks: full ones while more than one piece is left,
+    // then one for the rest of the block (an odd last byte is consumed with it).
+    uint32_t length = 0, chunks = 0, taken = 0;
+    uint32_t pieceBytes[AUD_GATHER_CHUNKS];
+    while (consumed + taken < bytes && chunks < AUD_GATHER_CHUNKS) {
+      const uint32_t left = bytes - consumed - taken;
+      const uint32_t piece = left > kBlockPieceBytes ? kBlockPieceBytes : left;
+      length += AudEncodeChunk(&writer->state, samples + (consumed + taken) / 2, piece / 2, writer->gathered + length);
+      pieceBytes[chunks++] = piece;
+      taken += piece;
+    }
+    const uint32_t stored = sink->write(sink->context, writer->gathered, length);
+    // Count the chunks that reached the sink whole; a failed write ends the output there.
+    uint32_t counted = 0;
+    for (uint32_t i = 0; i < chunks; ++i) {
+      const uint32_t samplesInChunk = pieceBytes[i] / 2;
+      const uint32_t chunkLength = AUD_CHUNK_HEADER_BYTES + AudCodeBytesFor(samplesInChunk);
+      if (stored < length && counted + chunkLength > stored) {
+        writer->failed = 1;
+        return consumed;
+      }
+      counted += chunkLength;
+      consumed += pieceBytes[i];
+      writer->samplesWritten += samplesInChunk;
+      writer->bytesWritten += chunkLength;
+    }
   }
   return consumed;
 }
@@ -101,3 +109,46 @@ uint32_t AudReadBlock(AudChunkReader* reader, const AudByteSource* source, int16
   }
   return delivered * 2;
 }
+
+namespace {
+
+uint32_t ReadAhead(void* context, uint8_t* bytes, uint32_t length) {
+  AudReadAhead* ahead = static_cast<AudReadAhead*>(context);
+  uint32_t stored = 0;
+  while (stored < length) {
+    if (ahead->next == ahead->end) {
+      ahead->next = ahead->end = 0;
+      const uint32_t got = ahead->source->read(ahead->source->context, ahead->buffer, ahead->capacity);
+      if (got == 0) break;  // the end of the source, or a failed read
+      ahead->end = got;
+    }
+    const uint32_t n = Smaller(length - stored, ahead->end - ahead->next);
+    for (uint32_t i = 0; i < n; ++i) bytes[stored + i] = ahead->buffer[ahead->next + i];
+    ahead->next += n;
+    stored += n;
+  }
+  return stored;
+}
+
+void SkipAhead(void* context, uint32_t length) {
+  AudReadAhead* ahead = static_cast<AudReadAhead*>(context);
+  const uint32_t buffered = ahead->end - ahead->next;
+  if (length <= buffered) {
+    ahead->next += length;
+    return;
+  }
+  ahead->next = ahead->end = 0;
+  ahead->source->skip(ahead->source->context, length - buffered);
+}
+
+}  // namespace
+
+void AudReadAheadInit(AudReadAhead* ahead, const AudByteSource* source, uint8_t* buffer, uint32_t capacity) {
+  ahead->source = source;
+  ahead->buffer = buffer;
+  ahead->capacity = capacity;
+  ahead->next = 0;
+  ahead->end = 0;
+}
+
+AudByteSource AudReadAheadSource(AudReadAhead* ahead) { return AudByteSource{ahead, ReadAhead, SkipAhead}; }

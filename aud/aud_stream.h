@@ -1,7 +1,8 @@
 // Chunk streams: cutting PCM blocks into chunks on the way out, and delivering samples from
 // a run of chunks on the way in, over caller-supplied byte sinks and sources (a file in the
-// plug-in, memory in tests). Portable and freestanding, like the codec; the only buffer is a
-// fixed one on the stack (8-byte header + 512 code bytes).
+// plug-in, memory in tests). Portable and freestanding, like the codec, with fixed buffers
+// only: the chunks of a host block are gathered in the writer and handed to the sink in one
+// write, and a read-ahead fills the reader's small requests from large reads of the source.
 #pragma once
 
 #include "aud_codec.h"
@@ -10,10 +11,11 @@
 extern "C" {
 #endif
 
-// Where chunks go. write returns 1 only when all `length` bytes were stored.
+// Where chunks go. write returns the bytes stored: all `length` of them, or fewer when the
+// write failed (a full disk may take part of it).
 typedef struct AudByteSink {
   void* context;
-  int (*write)(void* context, const uint8_t* bytes, uint32_t length);
+  uint32_t (*write)(void* context, const uint8_t* bytes, uint32_t length);
 } AudByteSink;
 
 // Where chunks come from. read returns the bytes stored (fewer at the end or on failure);
@@ -24,12 +26,18 @@ typedef struct AudByteSource {
   void (*skip)(void* context, uint32_t length);
 } AudByteSource;
 
+// Chunks gathered for one write: a host block of 65536 bytes (the transfer size the plug-in
+// asks for) is 32 full chunks, so it reaches the sink in one piece.
+#define AUD_GATHER_CHUNKS 32u
+#define AUD_GATHER_BYTES (AUD_GATHER_CHUNKS * (AUD_CHUNK_HEADER_BYTES + AUD_CHUNK_MAX_CODE_BYTES))
+
 // Output side. All-zero is the initial state.
 typedef struct AudChunkWriter {
   AudCodecState state;
   uint32_t samplesWritten;  // samples of every chunk stored whole so far
   uint32_t bytesWritten;    // bytes of those chunks, headers included
   uint32_t failed;          // set by the first failed write; nothing is written after it
+  uint8_t gathered[AUD_GATHER_BYTES];
 } AudChunkWriter;
 
 // Input side. All-zero is the initial state (before the first chunk).
@@ -41,13 +49,10 @@ typedef struct AudChunkReader {
   uint32_t pendingCode;
 } AudChunkReader;
 
-// Encodes `samples` (0..1024) samples as one chunk and writes it in one piece.
-// Returns 1 when the whole chunk was stored; a failure marks the writer failed.
-int EncodeChunk(AudChunkWriter* writer, const AudByteSink* sink, const int16_t* input, uint32_t samples);
-
 // Writes a host block of `bytes` PCM bytes as chunks of 1024 samples, the last one holding the
-// rest (an odd trailing byte is consumed, not encoded). Returns the bytes consumed: all of them,
-// or, after a failed write, those of the chunks stored whole before it (0 once failed).
+// rest (an odd trailing byte is consumed, not encoded), in one sink write per AUD_GATHER_CHUNKS
+// chunks. Returns the bytes consumed: all of them, or, after a failed write, those of the
+// chunks stored whole (0 once failed).
 uint32_t AudWriteBlock(AudChunkWriter* writer, const AudByteSink* sink, const int16_t* samples, uint32_t bytes);
 
 // Delivers up to `maxSamples` samples (at most 1024 a call) from the current chunk, starting the
@@ -59,6 +64,24 @@ uint32_t DecodeChunk(AudChunkReader* reader, const AudByteSource* source, int16_
 // Fills a host request of `bytes` bytes with whole samples. Returns the bytes stored: all that
 // fit in `bytes` (rounded down to even) unless the chunks run out or a bad chunk ends the data.
 uint32_t AudReadBlock(AudChunkReader* reader, const AudByteSource* source, int16_t* output, uint32_t bytes);
+
+// A read-ahead over a source: reads of the source are at least `capacity` bytes, the
+// reader's header and code reads are served from `buffer`. Skips within the buffer cost
+// nothing; longer ones skip the source. The source stands ahead of what has been taken by
+// the bytes still buffered.
+typedef struct AudReadAhead {
+  const AudByteSource* source;
+  uint8_t* buffer;
+  uint32_t capacity;
+  uint32_t next;  // buffer[next .. end) not yet taken
+  uint32_t end;
+} AudReadAhead;
+
+// An empty read-ahead over `source` with the caller's buffer of `capacity` (> 0) bytes.
+void AudReadAheadInit(AudReadAhead* ahead, const AudByteSource* source, uint8_t* buffer, uint32_t capacity);
+
+// The read-ahead as a source for DecodeChunk and AudReadBlock.
+AudByteSource AudReadAheadSource(AudReadAhead* ahead);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # AUD speed, one hour of generated 22050 Hz mono in one run: ffmpeg's wsaud encode and its
-# decode of that file, against our export and import through flthost (the time inside the
-# plug-in's calls, from open to close), and the codec core natively. Prints figures only.
+# decode of that file to a WAV, against our export and import through flthost, both as whole
+# processes (what a user waits for) and as the time inside the plug-in's calls (from open to
+# close), and the codec core natively. Prints figures only.
 #
 #   bash bench/aud_bench.sh
 #
@@ -47,26 +48,48 @@ ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:sample_rate=22050:du
   -filter_complex amix=inputs=2 -ac 1 -c:a pcm_s16le "$work/in.wav"
 cat "$work/in.wav" >/dev/null  # into the page cache before anything is timed
 
+# Runs a command and sets `wall` to its wall-clock seconds and `cpu` to the CPU seconds (user
+# and system) of the processes it ran. On a loaded machine the wall clock also counts the wait
+# for a core; the CPU time does not (nor wineserver's share of a wine program's work).
+child_cpu_ms() {  # the CPU time of this shell's finished children so far, in ms
+  times >"$work/times"  # (a builtin, so nothing is started to read it)
+  local user sys u s
+  { read -r _; read -r user sys; } <"$work/times"
+  u=${user#*m} s=${sys#*m}
+  u=${u%s} s=${s%s}
+  children_ms=$(( ${user%%m*} * 60000 + 10#${u/./} + ${sys%%m*} * 60000 + 10#${s/./} ))
+}
+measure() {
+  local start before
+  start=$(now)
+  child_cpu_ms; before=$children_ms
+  "$@"
+  child_cpu_ms
+  cpu=$(awk -v ms=$(( children_ms - before )) 'BEGIN { printf "%.3f", ms / 1000 }')
+  wall=$(elapsed "$start")
+}
+ffmpeg_encode() { ffmpeg -nostdin -v error -y -i "$work/in.wav" -c:a adpcm_ima_ws -f wsaud "$work/ffmpeg.aud"; }
+# (ffmpeg reports the end of a wsaud file as an input/output error; the decode is complete.)
+ffmpeg_decode() {
+  ffmpeg -nostdin -v error -y -i "$work/ffmpeg.aud" -c:a pcm_s16le "$work/ffmpeg-back.wav" 2>"$work/ffmpeg-decode.err"
+}
+
 # The machine is shared, so each figure is the best of several runs, taken in turn so that a
 # change of load touches both sides alike.
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 ff_encode= ff_decode= our_export= our_import= our_export_run= our_import_run=
+ff_encode_cpu= ff_decode_cpu= our_export_cpu= our_import_cpu=
 for _ in $(seq "$runs"); do
-  t=$(now)
-  ffmpeg -nostdin -v error -y -i "$work/in.wav" -c:a adpcm_ima_ws -f wsaud "$work/ffmpeg.aud"
-  ff_encode=$(min "$ff_encode" "$(elapsed "$t")")
-  t=$(now)
-  # (ffmpeg reports the end of a wsaud file as an input/output error; the decode is complete.)
-  ffmpeg -nostdin -v error -i "$work/ffmpeg.aud" -f null - 2>"$work/ffmpeg-decode.err"
-  ff_decode=$(min "$ff_decode" "$(elapsed "$t")")
+  measure ffmpeg_encode
+  ff_encode=$(min "$ff_encode" "$wall") ff_encode_cpu=$(min "$ff_encode_cpu" "$cpu")
+  measure ffmpeg_decode
+  ff_decode=$(min "$ff_decode" "$wall") ff_decode_cpu=$(min "$ff_decode_cpu" "$cpu")
 
-  t=$(now)
-  flthost export "$root/$win64/bin/vell_aud.flt" "$work/in.wav" "$work/ours.aud" --time --quiet
-  our_export_run=$(min "$our_export_run" "$(elapsed "$t")")
+  measure flthost export "$root/$win64/bin/vell_aud.flt" "$work/in.wav" "$work/ours.aud" --time --quiet
+  our_export_run=$(min "$our_export_run" "$wall") our_export_cpu=$(min "$our_export_cpu" "$cpu")
   our_export=$(min "$our_export" "$(field plugin-seconds "$work/flthost.out")")
-  t=$(now)
-  flthost import "$root/$win64/bin/vell_aud.flt" "$work/ours.aud" "$work/back.wav" --time --quiet
-  our_import_run=$(min "$our_import_run" "$(elapsed "$t")")
+  measure flthost import "$root/$win64/bin/vell_aud.flt" "$work/ours.aud" "$work/back.wav" --time --quiet
+  our_import_run=$(min "$our_import_run" "$wall") our_import_cpu=$(min "$our_import_cpu" "$cpu")
   our_import=$(min "$our_import" "$(field plugin-seconds "$work/flthost.out")")
 done
 
@@ -74,13 +97,16 @@ done
 native_encode=$(field native-encode-msamples-per-second "$work/native.out")
 native_decode=$(field native-decode-msamples-per-second "$work/native.out")
 
+row() {  # label, target, then ffmpeg's and our whole run (wall, CPU), our time inside the plug-in
+  printf '%-22s %7.3f %7.3f  %7.3f %7.3f  %6sx %6sx  %-6s %8.3f %7sx\n' "$1" "$3" "$4" "$5" "$6" \
+    "$(ratio "$3" "$5")" "$(ratio "$4" "$6")" "$2" "$7" "$(ratio "$3" "$7")"
+}
+echo "                       whole process, seconds          speed vs ffmpeg           inside the plug-in"
+echo "                        ffmpeg (CPU)    flthost (CPU)   wall    CPU   target    seconds vs ffmpeg"
+row "export (encode)" ">= 2x" "$ff_encode" "$ff_encode_cpu" "$our_export_run" "$our_export_cpu" "$our_export"
+row "import (decode to WAV)" ">= 1x" "$ff_decode" "$ff_decode_cpu" "$our_import_run" "$our_import_cpu" "$our_import"
 cat <<REPORT
-                                  seconds   speed vs ffmpeg   target
-ffmpeg encode to wsaud            $(printf '%7.3f' "$ff_encode")
-ffmpeg decode of that file        $(printf '%7.3f' "$ff_decode")
-our export (inside the plug-in)   $(printf '%7.3f' "$our_export")   $(ratio "$ff_encode" "$our_export")x            >= 2x   (whole flthost run ${our_export_run} s)
-our import (inside the plug-in)   $(printf '%7.3f' "$our_import")   $(ratio "$ff_decode" "$our_import")x            >= 1x   (whole flthost run ${our_import_run} s)
-native core encode (CPU time)     $(field native-encode-seconds "$work/native.out")   ${native_encode} M samples/s   >= 200
-native core decode (CPU time)     $(field native-decode-seconds "$work/native.out")   ${native_decode} M samples/s   >= 200
+native core encode (CPU time)     $(field native-encode-seconds "$work/native.out") s   ${native_encode} M samples/s   >= 200
+native core decode (CPU time)     $(field native-decode-seconds "$work/native.out") s   ${native_decode} M samples/s   >= 200
 files: WAV $(stat -c %s "$work/in.wav") bytes, ffmpeg's AUD $(stat -c %s "$work/ffmpeg.aud"), ours $(stat -c %s "$work/ours.aud")
 REPORT

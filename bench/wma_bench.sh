@@ -19,7 +19,7 @@ seconds=${VELL_BENCH_SECONDS:-3600}
 export DISPLAY=${DISPLAY:-:99}
 
 [ -f "$win64/CMakeCache.txt" ] || cmake --preset win64 -B "$win64" >/dev/null
-cmake --build "$win64" -j2 --target flthost vell_wma wmaudsdk >/dev/null
+cmake --build "$win64" -j2 --target standin_sdk_host >/dev/null
 
 work=$(mktemp -d /tmp/vell-wma-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -54,8 +54,8 @@ echo "WMA import benchmark: $seconds s of 44100 Hz stereo, $bytes bytes of PCM (
 for block in 4096 65536; do
   # Output to files: wine's helper processes may hold a pipe open.
   set +e
-  VELL_WMA_BLOCK=$block "$root/scripts/winerun.sh" "$root/$win64/bin/flthost.exe" import \
-    "$root/$win64/bin/vell_wma.flt" "$work/hour.wma" "$work/back.wav" --time --quiet \
+  VELL_WMA_BLOCK=$block "$root/scripts/winerun.sh" "$root/$win64/bin/standin-sdk/flthost.exe" import \
+    "$root/$win64/bin/standin-sdk/vell_wma.flt" "$work/hour.wma" "$work/back.wav" --time --quiet \
     >"$work/out" 2>"$work/err"
   status=$?
   set -e

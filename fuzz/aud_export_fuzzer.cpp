@@ -22,12 +22,12 @@ struct MemorySink {
   size_t capacity;
 };
 
-int WriteMemory(void* context, const uint8_t* bytes, uint32_t length) {
+uint32_t WriteMemory(void* context, const uint8_t* bytes, uint32_t length) {
   auto* sink = static_cast<MemorySink*>(context);
   const size_t room = sink->capacity - sink->bytes.size();
   const size_t n = length < room ? length : room;  // a full disk may take part of a write
   sink->bytes.insert(sink->bytes.end(), bytes, bytes + n);
-  return n == length;
+  return static_cast<uint32_t>(n);
 }
 
 void Check(bool ok, const char* what) {
@@ -44,12 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool limited = provider.ConsumeBool();
   const size_t capacity = limited ? provider.ConsumeIntegralInRange<size_t>(0, 40000) : SIZE_MAX;
   std::vector<uint32_t> blocks(provider.ConsumeIntegralInRange<size_t>(1, 8));
-  for (uint32_t& b : blocks) b = provider.ConsumeIntegralInRange<uint32_t>(0, 9000);
+  for (uint32_t& b : blocks) {
+    b = provider.ConsumeIntegralInRange<uint32_t>(0, 9000);
+    if (b % 16 == 15) b *= 15;  // one block in 16 up to 66 chunks long: several gathered writes
+  }
   const std::vector<uint8_t> pcm = provider.ConsumeRemainingBytes<uint8_t>();
 
   MemorySink sink = {{}, capacity};
   const AudByteSink byteSink = {&sink, WriteMemory};
-  AudChunkWriter writer;
+  std::unique_ptr<AudChunkWriter> owned(new AudChunkWriter);
+  AudChunkWriter& writer = *owned;
   std::memset(&writer, 0, sizeof writer);
 
   fuzzref::ImaState model;

@@ -1,5 +1,5 @@
 // The AUD import path from the 12-byte header to the last chunk, over any bytes, with host
-// requests of random sizes. Every request must return exactly what an independent decoder
+// requests of random sizes, read straight from the file and through a read-ahead. Every request must return exactly what an independent decoder
 // of the same bytes says: all the samples asked for while the data lasts, in order, none
 // lost at a request boundary, a foreign chunk header ending the request it falls in.
 //
@@ -64,26 +64,19 @@ void CheckFirstChunk(const uint8_t* chunk, size_t size, uint32_t maxSamples) {
   Check(got == n, "chunk decode count");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider provider(data, size);
-  std::vector<uint32_t> requests;
-  const size_t requestCount = size > 64 ? provider.ConsumeIntegralInRange<size_t>(0, 8) : 0;
-  for (size_t i = 0; i < requestCount; ++i) requests.push_back(provider.ConsumeIntegralInRange<uint32_t>(0, 70000));
-  if (requests.empty()) requests.push_back(30720);
-  const std::vector<uint8_t> file = provider.ConsumeRemainingBytes<uint8_t>();
-  if (file.size() < AUD_FILE_HEADER_BYTES) return 0;
-
-  AudFileHeader header;
-  AudReadFileHeader(file.data(), &header);  // the chunks are read whatever the header says
-  CheckFirstChunk(file.data() + 12, file.size() - 12, requests[0] / 2 > 1024 ? 1024 : requests[0] / 2);
-
-  const std::vector<fuzzref::AudEvent> expected = fuzzref::DecodeAudChunks(file.data() + 12, file.size() - 12);
+// Reads the chunk data with the requests in turn, each checked against the reference.
+// `aheadBytes` 0 reads the file directly, else through a read-ahead of that size.
+void ReadInRequests(const std::vector<uint8_t>& file, const std::vector<uint32_t>& requests,
+                    const std::vector<fuzzref::AudEvent>& expected, uint32_t aheadBytes) {
   size_t next = 0;  // the next expected event
-
   MemoryFile memory = {file.data(), file.size(), AUD_FILE_HEADER_BYTES};
-  const AudByteSource source = {&memory, ReadMemory, SkipMemory};
+  const AudByteSource fileSource = {&memory, ReadMemory, SkipMemory};
+  std::vector<uint8_t> aheadBuffer(aheadBytes);
+  AudReadAhead ahead;
+  AudReadAheadInit(&ahead, &fileSource, aheadBuffer.data(), aheadBytes);
+  const AudByteSource source = aheadBytes ? AudReadAheadSource(&ahead) : fileSource;
+  // Where the reader stands in the file: the read-ahead's bytes not yet taken are ahead of it.
+  auto position = [&] { return memory.pos - (aheadBytes ? ahead.end - ahead.next : 0); };
   AudChunkReader reader;
   std::memset(&reader, 0, sizeof reader);
   bool anyProgress = false;
@@ -95,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Exactly the bytes asked for, so a sample stored past the request is caught.
     std::unique_ptr<int16_t[]> buffer(new int16_t[bytes / 2]);
-    const size_t before = memory.pos;
+    const size_t before = position();
     const uint32_t got = AudReadBlock(&reader, &source, buffer.get(), bytes);
     Check(got % 2 == 0 && got <= bytes, "request size");
     Check(reader.state.predictor >= -32768 && reader.state.predictor <= 32767 &&
@@ -113,8 +106,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ++next;
     }
     Check(got == 2 * n, "sample count differs from the reference decoder");
-    if (got != 0 || memory.pos != before) anyProgress = true;
-    if (want != 0 && next >= expected.size() && memory.pos >= memory.size && got == 0) break;
+    if (got != 0 || position() != before) anyProgress = true;
+    if (want != 0 && next >= expected.size() && position() >= memory.size && got == 0) break;
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider provider(data, size);
+  std::vector<uint32_t> requests;
+  const size_t requestCount = size > 64 ? provider.ConsumeIntegralInRange<size_t>(0, 8) : 0;
+  for (size_t i = 0; i < requestCount; ++i) requests.push_back(provider.ConsumeIntegralInRange<uint32_t>(0, 70000));
+  if (requests.empty()) requests.push_back(30720);
+  const std::vector<uint8_t> file = provider.ConsumeRemainingBytes<uint8_t>();
+  if (file.size() < AUD_FILE_HEADER_BYTES) return 0;
+
+  AudFileHeader header;
+  AudReadFileHeader(file.data(), &header);  // the chunks are read whatever the header says
+  CheckFirstChunk(file.data() + 12, file.size() - 12, requests[0] / 2 > 1024 ? 1024 : requests[0] / 2);
+
+  const std::vector<fuzzref::AudEvent> expected = fuzzref::DecodeAudChunks(file.data() + 12, file.size() - 12);
+  // Straight from the file, then through a read-ahead of a size the file's length picks
+  // (as the plug-in reads), which must deliver the same.
+  ReadInRequests(file, requests, expected, 0);
+  ReadInRequests(file, requests, expected, 1 + static_cast<uint32_t>(file.size() % 1500));
   return 0;
 }

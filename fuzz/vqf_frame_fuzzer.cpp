@@ -104,8 +104,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider p(data, size);
-  EncoderConfig& c = encoderConfig;
-  c = EncoderConfig{};
+  FrameLayout layout{};  // the stream's own layout, as a context keeps it
+  EncoderConfig& c = layout.config;
   const int channelChoice = p.ConsumeIntegralInRange<int>(0, 9);
   c.channels = channelChoice < 4 ? 1 : channelChoice < 8 ? 2 : (channelChoice == 8 ? 0 : 3);
   c.typeCodeBits = Width(p);
@@ -142,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   updateWidths1 = Widths(p, Size(updateShapeCount));
   for (auto& w : widths) w[2].resize(std::max(w[2].size(), Size(updateShapeCount)));
   for (int e = 0; e < 4; ++e) {
-    codebookWidths.widths0[e] = widths[0][e].data();
-    codebookWidths.widths1[e] = widths[1][e].data();
+    layout.widths.widths0[e] = widths[0][e].data();
+    layout.widths.widths1[e] = widths[1][e].data();
   }
 
   BitFile* file = OpenBitFile(outPath.c_str(), "wb");
@@ -196,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     index.pitchCodebook = pitchCodebook.empty() ? nullptr : pitchCodebook.data();
 
     updateCalls = 0;
-    WriteFrameRecord(&index, file);
+    WriteFrameRecord(&index, &layout, file);
     Check(updateCalls == (writes && type == 2 ? 1 : 0), "the per-frame update runs for block type 2 only");
     if (!writes) continue;
 

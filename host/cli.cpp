@@ -105,10 +105,17 @@ exit codes:
   6   import: the plug-in does not take the input file
   7   the WAV is malformed, truncated, or not 8/16-bit integer PCM
   8   short write: the plug-in consumed fewer bytes than it was given
-  9   short read: the import delivered fewer bytes than the plug-in announced
-      (a warning; the WAV holds everything that was read)
+  9   short read: the import delivered fewer bytes than the plug-in announced, and
+      more than 100 ms of audio fewer (a shorter shortfall is a normal end); the WAV
+      holds everything that was read
   10  the plug-in answered outside the filter contract
 )";
+}
+
+bool ShortReadIsNormalEnd(uint64_t delivered, uint64_t announced, uint32_t sampleRate, uint32_t frameBytes) {
+  if (delivered >= announced) return true;
+  // shortfall <= rate * frameBytes / 10, kept in integers so that exactly 100 ms passes.
+  return (announced - delivered) * 10 <= uint64_t(sampleRate) * frameBytes;
 }
 
 }  // namespace flthost

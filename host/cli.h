@@ -36,6 +36,12 @@ struct Arguments {
 // Fills `args` from argv; returns an empty string, or a one-line reason the line is wrong.
 std::string ParseArguments(int argc, const char* const* argv, Arguments& args);
 
+// Whether an import that delivered `delivered` of the `announced` bytes ended normally. The
+// announced size is the plug-in's estimate (a WMA import announces its duration plus 1 ms),
+// so a shortfall of at most 100 ms of audio at the file's rate and frame size is an end, not
+// a fault.
+bool ShortReadIsNormalEnd(uint64_t delivered, uint64_t announced, uint32_t sampleRate, uint32_t frameBytes);
+
 // The --help text, exit codes included.
 const char* UsageText();
 

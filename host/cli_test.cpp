@@ -57,4 +57,24 @@ TEST(FlthostArguments, HelpListsEveryExitCode) {
     EXPECT_NE(usage.find("\n  " + std::to_string(code) + " "), std::string::npos) << code;
 }
 
+TEST(FlthostShortRead, UpTo100MillisecondsOfAudioShortIsANormalEnd) {
+  struct Case {
+    uint64_t delivered, announced;
+    uint32_t rate, frameBytes;
+    bool normal;
+  };
+  for (const Case& c : {Case{12000, 12000, 22050, 2, true},         // all of it
+                        Case{12000, 10000, 22050, 2, true},         // more than announced
+                        Case{100000, 104410, 22050, 2, true},       // 2205 frames: exactly 100 ms
+                        Case{100000, 104412, 22050, 2, false},      // one frame more
+                        Case{0, 17640, 44100, 4, true},             // 100 ms of 16-bit stereo
+                        Case{0, 17644, 44100, 4, false},
+                        Case{5000, 5800, 8000, 1, true},            // 800 frames of 8-bit mono
+                        Case{5000, 5801, 8000, 1, false},
+                        Case{0, uint64_t(1) << 40, 48000, 4, false}}) {
+    EXPECT_EQ(flthost::ShortReadIsNormalEnd(c.delivered, c.announced, c.rate, c.frameBytes), c.normal)
+        << c.delivered << " of " << c.announced << " at " << c.rate << " Hz, " << c.frameBytes << " bytes a frame";
+  }
+}
+
 }  // namespace

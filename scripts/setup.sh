@@ -10,6 +10,8 @@ packages=(
   wine64
   xvfb xauth x11-utils
   ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev pkg-config
+  wine64-tools
   clang-14 libclang-rt-14-dev
   python3
   espeak-ng

@@ -121,15 +121,28 @@ class FlthostTest(wavtools.HostTestCase):
                          "export", self.aud, source, self.path("out.aud"), file_limit=5000)
 
     def test_short_read_against_the_announced_size(self):
+        """The announced size is the plug-in's estimate: a read that ends within 100 ms of
+        audio of it is a normal end; a larger shortfall is exit 9. Both keep every sample."""
         source, aud, back = self.wav("in.wav", 5000), self.path("in.aud"), self.path("back.wav")
         self.assertEqual(self.host.run("export", self.aud, source, aud)[0], 0)
-        with open(aud, "r+b") as f:  # announce 1000 samples more than the chunks hold
-            f.seek(6)
-            f.write(struct.pack("<I", 12000))
-        _, err = self.assertFails(9, "short read: the plug-in delivered 10000 of the 12000 bytes",
-                                  "import", self.aud, aud, back)
-        self.assertEqual(len(wavtools.read_wav(back)[2]), 5000)
-
+        for rate, announced, code in ((22050, 10000 + 4410, 0),   # 2205 frames short: 100 ms
+                                      (22050, 10000 + 4412, 9),
+                                      (8000, 10000 + 1600, 0),
+                                      (8000, 10000 + 1602, 9),
+                                      (22050, 40000, 9)):
+            with open(aud, "r+b") as f:  # announce more samples than the chunks hold
+                f.write(struct.pack("<H", rate))
+                f.seek(6)
+                f.write(struct.pack("<I", announced))
+            counts = f"delivered 10000 of the {announced} bytes"
+            if code:
+                self.assertFails(9, f"short read: the plug-in {counts}", "import", self.aud, aud, back)
+            else:
+                rc, out, err = self.host.run("import", self.aud, aud, back)
+                self.assertEqual(rc, 0, out + err)
+                self.assertIn(f"end:    the plug-in {counts} it announced, within 100 ms of audio", out)
+                self.assertEqual(err.strip(), "")
+            self.assertEqual(len(wavtools.read_wav(back)[2]), 5000, (rate, announced))
 
 if __name__ == "__main__":
     wavtools.run_tests()

@@ -19,10 +19,6 @@ float MuLawExpand(float y, float clip, float mu) {
   return static_cast<float>(signedClip * (grown - 1) / mu);
 }
 
-float LspCodebookValue(const RateMode& mode, int32_t i) {
-  return static_cast<float>(mode.lspCodebook[i] / 10000.0);
-}
-
 // Pushes neighbours closer than minGap apart around their mean.
 void SpreadLsp(float* lsp, int32_t order, float minGap) {
   const float half = static_cast<float>(minGap * 0.5);
@@ -104,6 +100,32 @@ int32_t Log2Floor(int32_t v) {
 
 }  // namespace
 
+float LspCodebookValue(const RateMode& mode, int32_t i) {
+  return static_cast<float>(mode.lspCodebook[i] / 10000.0);
+}
+
+int32_t LspSplitEnd(const RateMode& mode, int32_t split) {
+  // Splits end a little before their even share, the last one at the order.
+  const bool fourSplits = mode.lspSplits == 4;
+  const int32_t endOffset[4] = {-2, fourSplits ? -2 : 1, fourSplits ? -2 : 1, 0};
+  return ((split + 1) * mode.lspOrder + endOffset[split]) / mode.lspSplits;
+}
+
+float LongBlockGain(int32_t gainIndex) {
+  const float step = static_cast<float>(13000.0 / 255);
+  const float level = static_cast<float>(step * 0.5 + step * (gainIndex & 255));  // float step inside
+  return static_cast<float>((1.0 / (1 << 13)) * MuLawExpand(level, 13000.0f, 100.0f));
+}
+
+float SubBlockGain(int32_t gainIndex, int32_t subGainIndex) {
+  const float step = static_cast<float>(13000.0 / 255);
+  const float subStep = static_cast<float>(4500.0 / 31);
+  const float level = static_cast<float>(step * 0.5 + step * (gainIndex & 255));
+  const float base = static_cast<float>((1.0 / (1 << 23)) * MuLawExpand(level, 13000.0f, 100.0f));
+  const float subLevel = static_cast<float>(subStep * 0.5 + subStep * (subGainIndex & 31));
+  return base * MuLawExpand(subLevel, 4500.0f, 100.0f);
+}
+
 void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pairs)[2],
                     float* out) {
   const VectorPart& p = setup.part(part);
@@ -127,20 +149,14 @@ void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pa
 
 void DecodeGains(const StreamSetup& setup, const FrameValues& v,
                  float gains[kMaxChannels][kMaxSubBlocks]) {
-  const float step = static_cast<float>(13000.0 / 255);
-  const float subStep = static_cast<float>(4500.0 / 31);
   const BlockKind kind = v.kind();
   for (int32_t ch = 0; ch < setup.channels(); ++ch) {
-    const float level = static_cast<float>(step * 0.5 + step * v.gain[ch]);  // float step inside
-    const float expanded = MuLawExpand(level, 13000.0f, 100.0f);
     if (kind == kLongBlock) {
-      gains[ch][0] = static_cast<float>((1.0 / (1 << 13)) * expanded);
+      gains[ch][0] = LongBlockGain(v.gain[ch]);
       continue;
     }
-    const float base = static_cast<float>((1.0 / (1 << 23)) * expanded);
     for (int32_t s = 0; s < setup.subBlocks(kind); ++s) {
-      const float subLevel = static_cast<float>(subStep * 0.5 + subStep * v.subGain[ch][s]);
-      gains[ch][s] = base * MuLawExpand(subLevel, 4500.0f, 100.0f);
+      gains[ch][s] = SubBlockGain(v.gain[ch], v.subGain[ch][s]);
     }
   }
 }
@@ -221,11 +237,9 @@ void DecodeLsp(const StreamSetup& setup, int32_t historyIndex, int32_t firstInde
   const int32_t splitMask = (1 << m.lsp2Bits) - 1;
   const int32_t second = (1 << m.lsp1Bits) * n;
   const int32_t weights = second + (1 << m.lsp2Bits) * n;
-  const int32_t fourSplits = m.lspSplits == 4;
-  const int32_t endOffset[4] = {-2, fourSplits ? -2 : 1, fourSplits ? -2 : 1, 0};
   int32_t j = 0;
   for (int32_t s = 0; s < m.lspSplits; ++s) {
-    const int32_t end = ((s + 1) * n + endOffset[s]) / m.lspSplits;
+    const int32_t end = LspSplitEnd(m, s);
     for (; j < end; ++j) {
       lsp[j] = LspCodebookValue(m, firstIndex * n + j) +
                LspCodebookValue(m, second + (splitIndices[s] & splitMask) * n + j);

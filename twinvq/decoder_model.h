@@ -29,6 +29,10 @@ constexpr int32_t kMaxBands = 40;
 void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pairs)[2],
                     float* out);
 
+// Gain of a long frame's channel for its 8-bit gain index.
+float LongBlockGain(int32_t gainIndex);
+// Gain of a short or medium sub-block: the channel's 8-bit and the sub-block's 5-bit index.
+float SubBlockGain(int32_t gainIndex, int32_t subGainIndex);
 // Gain of each channel's sub-blocks (one per channel in long frames).
 void DecodeGains(const StreamSetup& setup, const FrameValues& values,
                  float gains[kMaxChannels][kMaxSubBlocks]);
@@ -45,6 +49,11 @@ int32_t PeakCentre(int32_t period, int32_t k);
 // Adds the peak component of one channel (shape: peak shape length values) to its spectrum.
 void AddPeaks(const StreamSetup& setup, int32_t periodIndex, int32_t gainIndex,
               const float* shape, float* spectrum);
+
+// LSP codebook value i (first stage, then second stage, then history weights) as a float.
+float LspCodebookValue(const RateMode& mode, int32_t i);
+// End (exclusive) of LSP split `split`; split s covers [LspSplitEnd(s - 1), LspSplitEnd(s)).
+int32_t LspSplitEnd(const RateMode& mode, int32_t split);
 
 // LSP frequencies (radians, ascending) of one channel; history holds the previous frame's
 // first-stage-plus-split vector and is updated.

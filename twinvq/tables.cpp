@@ -65,6 +65,10 @@ const RateMode* FindRateMode(int32_t kHzCode, int32_t kbpsPerChannel) {
   return nullptr;
 }
 
+// Row sets by peak number / 5, shared between peak numbers as the decoder's tables are.
+static_assert(sizeof kTies5 == 5 * 13 && sizeof kTies15 == 15 * 11 && sizeof kTies25 == 25 * 9 &&
+                  sizeof kTies35 == 35 * 11 && sizeof kTies45 == 45 * 10 && sizeof kTies55 == 55 * 9,
+              "tie tables: width x rows");
 const TieRows kPeakTieRows[13] = {
     {0, 0, nullptr},
     {5, 13, kTies5},   {5, 13, kTies5},   {15, 11, kTies15}, {5, 13, kTies5},

@@ -44,8 +44,9 @@ std::unique_ptr<CChunk> BuildHeader(const HeaderInfo& info, const char* director
     if (ReadHeaderDirectory(SecondHeaderFiles, second, 1, directory) != 0) return nullptr;
     if (!second.Payload().empty()) root->AppendChunk(second);
     return root;
-  } catch (const std::bad_alloc&) {
-    // Out of memory: the open fails instead of letting the exception reach the host.
+  } catch (...) {
+    // Out of memory (or a chunk that cannot be formed): the open fails instead of letting
+    // the exception reach the host.
     return nullptr;
   }
 }
@@ -72,10 +73,10 @@ int ReadHeaderDirectory(const HeaderFileEntry* table, CChunk& target, int32_t in
   if (index < 0 || index >= 2) return 1;
   for (const HeaderFileEntry* entry = table; entry->id; ++entry) {
     const std::string path = std::string(directory) + kDirectoryPrefixes[index] + entry->id;
-    FILE* stream = std::fopen(path.c_str(), "rb");
+    // Closed however the reader ends, also when it throws (out of memory).
+    std::unique_ptr<FILE, int (*)(FILE*)> stream(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!stream) continue;  // a missing file is not an error
-    entry->reader(stream, entry->id, target);
-    std::fclose(stream);
+    entry->reader(stream.get(), entry->id, target);
   }
   return 0;
 }

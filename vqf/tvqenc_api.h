@@ -2,10 +2,16 @@
 // and its eight entry points. The plug-in's binding and our stand-in library both compile
 // this header, so the layouts and the calling convention are declared exactly once.
 //
-// Calling convention: every entry point is __stdcall (WINAPI) on Windows, the convention
-// of the Windows API; TVQ_API expands to it there and to nothing elsewhere, so the same
-// declarations serve native builds where the functions are reached through pointers or
-// linked in directly. On i686 the exports carry plain, undecorated names (.def file).
+// Calling convention: every entry point uses the C calling convention (__cdecl), where
+// the caller pops the arguments. The library's own header declares its functions with no
+// convention at all (exported with __declspec(dllexport) only), so that is how it was
+// built and how every other program that loads it calls it. This differs from the host's
+// entry points into our plug-ins, which are __stdcall (WINAPI) like the Windows API. On
+// i686 a mismatch leaves the stack off by the arguments' size after every call; the
+// 64-bit builds have a single convention and cannot show it. TVQ_API expands to __cdecl
+// on Windows and to nothing elsewhere, so the same declarations serve native builds where
+// the functions are reached through pointers or linked in directly. The exports carry
+// plain, undecorated names (.def file), as cdecl names have no @N suffix.
 //
 // All integers are signed 32-bit little-endian; texts are zero-terminated 8-bit arrays.
 // The offsets asserted below are those of the 32-bit library; FrameIndex and
@@ -16,7 +22,7 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#define TVQ_API __stdcall
+#define TVQ_API __cdecl
 #else
 #define TVQ_API
 #endif
@@ -128,6 +134,18 @@ typedef int32_t (TVQ_API* TvqEncTerminateProc)(FrameIndex*);
 
 #ifdef __cplusplus
 }  // extern "C"
+#endif
+
+#if defined(__cplusplus) && defined(_WIN32) && !defined(_WIN64)
+// On i686 a function type carries its convention: the pointers the plug-in calls through
+// must be the caller-pops kind, not the host's __stdcall.
+#include <type_traits>
+static_assert(std::is_same<TvqEncodeFrameProc, int32_t(__cdecl*)(const float*, FrameIndex*)>::value &&
+                  !std::is_same<TvqEncodeFrameProc, int32_t(__stdcall*)(const float*, FrameIndex*)>::value,
+              "TVQENC.DLL entry points are __cdecl");
+static_assert(std::is_same<TvqEncUpdateVectorInfoProc,
+                           int32_t(__cdecl*)(int32_t, int32_t*, int32_t*, int32_t*)>::value,
+              "TVQENC.DLL entry points are __cdecl");
 #endif
 
 // The version text our files start with.

@@ -32,6 +32,25 @@ AudChunkHeader Header(const std::vector<uint8_t>& chunk) {
   return header;
 }
 
+// The tables of the IMA ADPCM standard (Interactive Multimedia Association, 1992), written
+// out here by row of ten rather than taken from the codec, so that a changed entry shows.
+TEST(AudCodecTables, AreTheImaStepSizesAndIndexAdjustments) {
+  const int16_t imaSteps[89] = {
+      7,     8,     9,     10,    11,    12,    13,    14,    16,    17,     // 0
+      19,    21,    23,    25,    28,    31,    34,    37,    41,    45,     // 10
+      50,    55,    60,    66,    73,    80,    88,    97,    107,   118,    // 20
+      130,   143,   157,   173,   190,   209,   230,   253,   279,   307,    // 30
+      337,   371,   408,   449,   494,   544,   598,   658,   724,   796,    // 40
+      876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,   // 50
+      2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,   // 60
+      5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487, 12635, 13899,  // 70
+      15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};        // 80
+  for (int i = 0; i < 89; ++i) EXPECT_EQ(kAudStepSizes[i], imaSteps[i]) << "step size " << i;
+  // By whole code: the sign bit (8) does not change the adjustment.
+  const int8_t imaAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+  for (int code = 0; code < 16; ++code) EXPECT_EQ(kAudIndexAdjust[code], imaAdjust[code & 7]) << "code " << code;
+}
+
 TEST(AudCodecWorkedExamples, ThousandZerosGiveZeroCodesAndKeepTheState) {
   AudCodecState state{0, 0};
   const auto chunk = Encode(state, std::vector<int16_t>(1024, 0));

@@ -1,6 +1,7 @@
 // Chunk streams over memory: how host blocks become chunks, and how requests of any size
 // are filled from chunks of any size, intact, truncated or foreign.
 #include "aud_header.h"
+#include "aud_reference.h"
 #include "aud_stream.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -19,11 +21,14 @@ struct MemorySink {
   size_t capacity = SIZE_MAX;
   MemorySink() = default;
   MemorySink(const MemorySink&) = delete;
-  AudByteSink sink{this, [](void* self, const uint8_t* data, uint32_t length) -> int {
+  size_t writes = 0;
+  AudByteSink sink{this, [](void* self, const uint8_t* data, uint32_t length) -> uint32_t {
                      auto& s = *static_cast<MemorySink*>(self);
                      const size_t room = s.capacity - std::min(s.capacity, s.bytes.size());
-                     s.bytes.insert(s.bytes.end(), data, data + std::min<size_t>(length, room));
-                     return length <= room;
+                     const size_t n = std::min<size_t>(length, room);
+                     s.bytes.insert(s.bytes.end(), data, data + n);
+                     ++s.writes;
+                     return static_cast<uint32_t>(n);
                    }};
 };
 
@@ -31,12 +36,14 @@ struct MemorySink {
 struct MemorySource {
   std::vector<uint8_t> bytes;
   size_t position = 0;
+  size_t reads = 0;
   MemorySource() = default;
   // A copy reads its own bytes: `source` below is re-made for it, pointing at the copy.
   MemorySource(const MemorySource& other) : bytes(other.bytes), position(other.position) {}
   AudByteSource source{this,
                        [](void* self, uint8_t* data, uint32_t length) -> uint32_t {
                          auto& s = *static_cast<MemorySource*>(self);
+                         ++s.reads;
                          const size_t n = std::min<size_t>(length, s.bytes.size() - std::min(s.position, s.bytes.size()));
                          if (n) std::copy_n(s.bytes.begin() + s.position, n, data);
                          s.position += n;
@@ -117,6 +124,7 @@ TEST(AudWriteBlock, CutsEachBlockIntoFullChunksAndARest) {
     uint32_t at = 0;
     for (uint32_t bytes : c.blocks) {
       EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data() + at / 2, bytes), bytes);
+      EXPECT_EQ(file.writes, at + bytes ? 1u + (at ? 1u : 0u) : 0u);  // one write per block
       at += bytes;
     }
     EXPECT_EQ(ChunkSampleCounts(file.bytes), c.chunks);
@@ -127,20 +135,29 @@ TEST(AudWriteBlock, CutsEachBlockIntoFullChunksAndARest) {
 }
 
 TEST(AudWriteBlock, AFailedWriteReportsOnlyTheChunksStoredWhole) {
-  const auto signal = Signal(8192, 2);
-  MemorySink file;
-  file.capacity = 2 * 520 + 100;  // room for two full chunks and a piece of the third
-  AudChunkWriter writer{};
-  EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data(), 8192), 4096u);
-  EXPECT_EQ(writer.samplesWritten, 2048u);
-  EXPECT_EQ(writer.bytesWritten, 2u * 520);
-  EXPECT_TRUE(writer.failed);
-  EXPECT_EQ(AudWriteBlock(&writer, &file.sink, signal.data(), 2), 0u);  // nothing after a failure
-
-  MemorySink tiny;
-  tiny.capacity = 8;  // not even the last chunk's codes fit
-  AudChunkWriter second{};
-  EXPECT_EQ(AudWriteBlock(&second, &tiny.sink, signal.data(), 1000), 0u);
+  // The chunks of a block go out in writes of up to 32; a full disk may cut any of them.
+  const auto signal = Signal(40 * 1024, 2);
+  struct Case {
+    uint32_t block;
+    size_t capacity;
+    uint32_t wholeChunks;  // stored whole before the failure
+    size_t writes;
+  };
+  for (const Case& c : {Case{8192, 2 * 520 + 100, 2, 1},     // inside the one write of a small block
+                        Case{81920, 35 * 520 + 3, 35, 2},    // inside the second write of a long block
+                        Case{81920, 32 * 520, 32, 2},        // the first write fills the disk exactly
+                        Case{1000, 8, 0, 1}}) {              // not even the last chunk's codes fit
+    MemorySink file;
+    file.capacity = c.capacity;
+    auto writer = std::make_unique<AudChunkWriter>();
+    EXPECT_EQ(AudWriteBlock(writer.get(), &file.sink, signal.data(), c.block), c.wholeChunks * 2048) << c.block;
+    EXPECT_EQ(writer->samplesWritten, c.wholeChunks * 1024);
+    EXPECT_EQ(writer->bytesWritten, c.wholeChunks * 520);
+    EXPECT_EQ(file.writes, c.writes);
+    EXPECT_TRUE(writer->failed);
+    EXPECT_EQ(AudWriteBlock(writer.get(), &file.sink, signal.data(), 2), 0u);  // nothing after a failure
+    EXPECT_EQ(file.writes, c.writes);
+  }
 }
 
 // Chunks of 1024, 2048 (as other encoders write them), 1, 0 and 777 samples.
@@ -216,6 +233,57 @@ TEST(AudReadBlock, BadChunksEndTheDataWithWhatWasDecoded) {
   EXPECT_EQ(samplesRead(file({RawChunk(65535, 2048, padded), good})), 2048u);
   // The same with its codes missing decodes what is there and stops.
   EXPECT_EQ(samplesRead(file({RawChunk(65535, 0xFFFE, codes)})), 1024u);
+}
+
+// Host blocks of random sizes become exactly the reference model's chunks (fuzz/), one sink
+// write for each block of up to 32 chunks; read back through read-aheads of several sizes
+// with requests of random sizes, they give the model's samples, none lost at any boundary.
+TEST(AudStreamReference, RandomBlocksAndRequestsMatchTheReference) {
+  const auto signal = Signal(600000, 77);
+  std::mt19937 random(3);
+  auto writer = std::make_unique<AudChunkWriter>();
+  MemorySink sink;
+  fuzzref::ImaState model;
+  std::vector<uint8_t> expected;
+  for (size_t at = 0; at < signal.size();) {
+    const uint32_t choice = random() % 4;
+    const uint32_t bytes = std::min<uint32_t>(choice == 0 ? 65536 : choice == 1 ? 1 + random() % 4096 : random() % 100000,
+                                              static_cast<uint32_t>(2 * (signal.size() - at)));
+    std::vector<std::vector<uint8_t>> chunks;
+    fuzzref::EncodeAudBlock(model, signal.data() + at, bytes, chunks);
+    for (const auto& chunk : chunks) expected.insert(expected.end(), chunk.begin(), chunk.end());
+    const size_t writesBefore = sink.writes;
+    ASSERT_EQ(AudWriteBlock(writer.get(), &sink.sink, signal.data() + at, bytes), bytes);
+    ASSERT_EQ(sink.writes - writesBefore, (chunks.size() + AUD_GATHER_CHUNKS - 1) / AUD_GATHER_CHUNKS) << bytes;
+    at += bytes / 2;
+  }
+  ASSERT_EQ(sink.bytes, expected);
+
+  std::vector<int16_t> reference;
+  for (const auto& event : fuzzref::DecodeAudChunks(expected.data(), expected.size())) reference.push_back(event.sample);
+  for (uint32_t capacity : {1u, 7u, 520u, 4099u, 32768u}) {
+    MemorySource file;
+    file.bytes = expected;
+    std::vector<uint8_t> buffer(capacity);
+    AudReadAhead ahead;
+    AudReadAheadInit(&ahead, &file.source, buffer.data(), capacity);
+    const AudByteSource source = AudReadAheadSource(&ahead);
+    AudChunkReader reader{};
+    std::vector<int16_t> samples;
+    size_t requests = 1;
+    for (;; ++requests) {
+      const uint32_t bytes = random() % 3 ? 30720 : random() % 70000;
+      std::vector<int16_t> out(bytes / 2 + 1, 0x7E7E);
+      const uint32_t got = AudReadBlock(&reader, &source, out.data(), bytes);
+      ASSERT_EQ(out[bytes / 2], 0x7E7E) << "stored past the request";
+      samples.insert(samples.end(), out.begin(), out.begin() + got / 2);
+      if (got < (bytes & ~1u)) break;
+    }
+    EXPECT_EQ(samples, reference) << "read-ahead of " << capacity;
+    if (capacity >= 520) {
+      EXPECT_LE(file.reads, expected.size() / capacity + requests + 1) << capacity;
+    }
+  }
 }
 
 TEST(AudFileHeader, RoundTripsAndAcceptsOnlyFlags2Type99) {

@@ -399,6 +399,7 @@ TEST(AudDiskFull, AFailedWriteIsReportedWithTheBytesStoredBeforeIt) {
   long transfer = 0;
   FilterHandle out = Plugin().openOutput(path.c_str(), 22050, 16, 1, 65536, &transfer, 0);
   ASSERT_NE(out, nullptr);
+  // The block's 32 chunks go out in one write, which the limit cuts inside the sixth chunk.
   const long wholeChunks = (AUD_TEST_FILE_LIMIT - 12) / 520;
   EXPECT_EQ(Plugin().writeOutput(out, signal.data(), 65536), wholeChunks * 2048);
   EXPECT_EQ(Plugin().writeOutput(out, signal.data(), 2048), 0);

@@ -45,6 +45,15 @@ TwinVqLayout* LayoutFor(const HeaderInfo& header) {
   return &layouts[row][channels];
 }
 
+// The layout whose long-block widths0 array this is, or null.
+const TwinVqLayout* LayoutOwning(const int32_t* widths0) {
+  for (int32_t row = 0; row < kTwinVqModeCount; ++row)
+    for (int32_t channels = 0; channels < 2; ++channels)
+      if (layoutReady[row][channels] && layouts[row][channels].widths0[kLongBlock] == widths0)
+        return &layouts[row][channels];
+  return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -59,8 +68,12 @@ int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex*
   if (!header || !index) return -1;
   TwinVqLayout* layout = LayoutFor(*header);
   if (!layout) return -1;
-  StandinEncoder* encoder = new (std::nothrow) StandinEncoder(*layout);
-  if (!encoder) return -1;
+  StandinEncoder* encoder = nullptr;
+  try {  // the encoder's arrays may not be had; no exception leaves the library
+    encoder = new StandinEncoder(*layout);
+  } catch (...) {
+    return -1;
+  }
   encoder->Attach(index);
   SetEncoderOf(index, encoder);
   currentLayout = layout;
@@ -94,15 +107,20 @@ int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
   return 0;
 }
 
-// Long blocks keep one layout in every mode: restate it for the stream initialised last.
+// Long blocks keep one layout within a mode: restate it. The stream is known by the width
+// arrays it was handed (several streams of different modes may be open at once); arrays of
+// the caller's own get the layout of the stream initialised last.
 int32_t TVQ_API TvqEncUpdateVectorInfo(int32_t, int32_t* shapeCount, int32_t* widths0,
                                        int32_t* widths1) {
-  if (!shapeCount || !widths0 || !widths1 || !currentLayout) return -1;
-  const int32_t pairs = currentLayout->config.blockTypes[kLongBlock].shapeCount;
+  if (!shapeCount || !widths0 || !widths1) return -1;
+  const TwinVqLayout* layout = LayoutOwning(widths0);
+  if (!layout) layout = currentLayout;
+  if (!layout) return -1;
+  const int32_t pairs = layout->config.blockTypes[kLongBlock].shapeCount;
   *shapeCount = pairs;
   const size_t bytes = sizeof(int32_t) * static_cast<size_t>(pairs);
-  std::memmove(widths0, currentLayout->widths0[kLongBlock], bytes);
-  std::memmove(widths1, currentLayout->widths1[kLongBlock], bytes);
+  std::memmove(widths0, layout->widths0[kLongBlock], bytes);
+  std::memmove(widths1, layout->widths1[kLongBlock], bytes);
   return 0;
 }
 

@@ -7,7 +7,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=${1:-$root/build/win64}
-bin=$build/bin
+bin=$build/bin/standin-sdk  # the campaigns run beside the stand-in SDK (its switches)
 export DISPLAY=${DISPLAY:-:99}
 status=0
 

@@ -95,7 +95,8 @@ TEST(TwinVqFrameBits, AgreesWithThePluginFrameRecords) {
       StreamSetup setup;
       ASSERT_TRUE(setup.Init(m.kHzCode, m.kbpsPerChannel, channels));
       boundSetup = &setup;
-      FetchFrameLayout();
+      FrameLayout layout;
+      FetchFrameLayout(&layout);
       BitFile* file = OpenBitFile(path.c_str(), "wb");
       ASSERT_NE(file, nullptr);
       twinvq::BitWriter ours;
@@ -105,7 +106,7 @@ TEST(TwinVqFrameBits, AgreesWithThePluginFrameRecords) {
         FrameIndex index{};
         twinvq::BindFrameIndex(&arrays, &index);
         twinvq::StoreInFrameIndex(setup, values, &index);
-        WriteFrameRecord(&index, file);
+        WriteFrameRecord(&index, &layout, file);
         FrameValues loaded;
         twinvq::LoadFromFrameIndex(setup, index, &loaded);
         EXPECT_TRUE(SameValues(loaded, values));

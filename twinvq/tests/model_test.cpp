@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "random_frames.h"
@@ -64,6 +66,42 @@ TEST(TwinVqModel, StagesStayInsideTheTablesForAnyValues) {
       model.DecodeSpectrum(v, spectrum.data());
       model.Synthesize(v.windowType, spectrum.data(), out.data());
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Gains follow the inverse mu-law of the index's bin centre, C·((1 + mu)^(y/C) - 1)/mu, with
+// y no larger than C (the top index's centre lies beyond it).
+double MuLaw(double y, double clip, double mu) {
+  return clip * (std::pow(1 + mu, std::min(y, clip) / clip) - 1) / mu;
+}
+
+TEST(TwinVqModel, GainsFollowTheirMuLawCurves) {
+  for (int32_t q : {0, 1, 100, 200, 255}) {
+    const double expected = MuLaw(13000.0 * (q + 0.5) / 255, 13000, 100) / 8192;
+    EXPECT_NEAR(twinvq::LongBlockGain(q), expected, expected * 1e-5) << q;
+    for (int32_t s : {0, 17, 31}) {
+      const double sub = MuLaw(13000.0 * (q + 0.5) / 255, 13000, 100) / (1 << 23) *
+                         MuLaw(4500.0 * (s + 0.5) / 31, 4500, 100);
+      EXPECT_NEAR(twinvq::SubBlockGain(q, s), sub, sub * 1e-5) << q << " " << s;
+    }
+  }
+}
+
+TEST(TwinVqModel, LspSplitsEndWhereTheModesPutThem) {
+  const struct {
+    int32_t kHz, kbps;
+    std::vector<int32_t> ends;
+  } cases[] = {{8, 8, {3, 8, 12}}, {16, 16, {4, 11, 16}}, {22, 32, {3, 7, 11, 16}}, {44, 48, {4, 9, 14, 20}}};
+  for (const auto& c : cases) {
+    const twinvq::RateMode* m = twinvq::FindRateMode(c.kHz, c.kbps);
+    ASSERT_NE(m, nullptr);
+    std::vector<int32_t> ends;
+    for (int32_t s = 0; s < m->lspSplits; ++s) ends.push_back(twinvq::LspSplitEnd(*m, s));
+    EXPECT_EQ(ends, c.ends) << c.kHz << "/" << c.kbps;
   }
 }
 

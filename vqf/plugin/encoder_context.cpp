@@ -1,12 +1,14 @@
 #include "encoder_context.h"
 
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "bit_file.h"
 #include "encoder_library.h"
 #include "frame_writer.h"
+#include "full_path.h"
 #include "header_builder.h"
 #include "pcm_framer.h"
 #include "tvqenc_api.h"
@@ -17,10 +19,11 @@ struct EncoderContext {
   HeaderInfo header;
   EncoderTuning tuning;
   FrameIndex index;
+  FrameLayout layout;     // this stream's frame layout, fetched at the open
   BitFile* bitFile;
   uint32_t frameSamples;  // frameSize x channels
   PlanarFrame frame;      // bitsPerSample, channels, frameSize, samples, filled
-  std::string path;       // the file's name, to remove a file the close could not finish
+  std::string path;       // the file's full path at the open, to remove an unfinished file
 };
 
 namespace {
@@ -29,7 +32,7 @@ const EncoderEntryPoints& Library() { return encoderEntryPoints; }
 
 void EncodeAndWriteFrame(EncoderContext& context) {
   Library().TvqEncodeFrame(context.frame.samples, &context.index);
-  WriteFrameRecord(&context.index, context.bitFile);
+  WriteFrameRecord(&context.index, &context.layout, context.bitFile);
 }
 
 // Sets the encoder up for the mode; false when the library refuses it.
@@ -44,11 +47,12 @@ bool InitializeEncoder(EncoderContext& context, uint32_t channels, uint32_t samp
 }
 
 // Opens the file, takes the frame layout and writes the header; false when any step fails
-// (the file, if it was created, is closed again).
+// (the file, if it was created, is closed and removed again: a header that could not be
+// written whole would leave a file that no reader takes).
 bool StartFile(EncoderContext& context, const char* fileName, uint32_t channels) {
   context.bitFile = OpenBitFile(fileName, "wb");
   if (!context.bitFile) return false;
-  FetchFrameLayout();
+  FetchFrameLayout(&context.layout);
   const int32_t frameSize = Library().TvqEncGetFrameSize();
   if (frameSize > 0) {
     context.frame.frameSize = static_cast<uint32_t>(frameSize);
@@ -58,46 +62,47 @@ bool StartFile(EncoderContext& context, const char* fileName, uint32_t channels)
   }
   std::unique_ptr<CChunk> header;
   if (context.frame.samples) header = BuildHeader(context.header, "header_info");
-  if (!header) {
+  if (header) WriteHeader(context.bitFile, *header);
+  if (!header || BitFileWriteFailed(context.bitFile)) {
     delete[] context.frame.samples;
     context.frame.samples = nullptr;
     CloseBitFile(context.bitFile);
+    std::remove(context.path.c_str());
     return false;
   }
-  WriteHeader(context.bitFile, *header);
   return true;
 }
 
 }  // namespace
 
 EncoderContext* OpenEncoderContext(const char* fileName, uint32_t channels, uint32_t sampleRate,
-                                   uint32_t bitsPerSample, uint32_t kbpsPerChannel) {
+                                   uint32_t bitsPerSample, uint32_t kbpsPerChannel) noexcept {
   if ((bitsPerSample != 8 && bitsPerSample != 16) || (channels != 1 && channels != 2)) return nullptr;
-  auto* context = new (std::nothrow) EncoderContext();  // zero-filled
+  std::unique_ptr<EncoderContext> context(new (std::nothrow) EncoderContext());  // zero-filled
   if (!context) return nullptr;
   context->frame.bitsPerSample = bitsPerSample;
-  context->path = fileName;
-  if (!InitializeEncoder(*context, channels, sampleRate, kbpsPerChannel)) {
-    delete context;
+  try {
+    context->path = FullPath(fileName);
+  } catch (...) {  // out of memory: the open fails, nothing may reach the host
     return nullptr;
   }
+  if (!InitializeEncoder(*context, channels, sampleRate, kbpsPerChannel)) return nullptr;
   if (!StartFile(*context, fileName, channels)) {
     // End the encoding that TvqEncInitialize began before the library may be unloaded.
     Library().TvqEncTerminate(&context->index);
-    delete context;
     return nullptr;
   }
-  return context;
+  return context.release();
 }
 
-bool FeedEncoderContext(EncoderContext* context, const void* data, size_t bytes) {
+bool FeedEncoderContext(EncoderContext* context, const void* data, size_t bytes) noexcept {
   if (BitFileWriteFailed(context->bitFile)) return false;  // the file is lost already
   GatherFrames(context->frame, static_cast<const uint8_t*>(data), bytes,
                [context] { EncodeAndWriteFrame(*context); });
   return !BitFileWriteFailed(context->bitFile);
 }
 
-void FinishEncoderContext(EncoderContext* context) {
+void FinishEncoderContext(EncoderContext* context) noexcept {
   const bool failureReported = BitFileWriteFailed(context->bitFile);
   if (context->frame.filled != 0) {
     SilenceFrom(context->frame, context->frame.filled);

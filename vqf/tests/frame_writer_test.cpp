@@ -88,8 +88,13 @@ class FrameWriter : public testing::Test {
     encoderEntryPoints.TvqEncGetConfInfo = FakeGetConfInfo;
     encoderEntryPoints.TvqEncGetVectorInfo = FakeGetVectorInfo;
     encoderEntryPoints.TvqEncUpdateVectorInfo = FakeUpdateVectorInfo;
-    FetchFrameLayout();
+    layout = FrameLayout{};
+    FetchFrameLayout(&layout);
+    FillIndex();
+  }
+  void TearDown() override { encoderEntryPoints = EncoderEntryPoints{}; }
 
+  void FillIndex() {
     // Every value is distinct, so the order read back shows where each one went.
     std::memset(&index, 0, sizeof index);
     index.typeCode = 1;
@@ -115,18 +120,18 @@ class FrameWriter : public testing::Test {
     index.pb[0] = pb0;
     index.pb[1] = pb1;
   }
-  void TearDown() override { encoderEntryPoints = EncoderEntryPoints{}; }
 
   // Writes the record and returns the file's bytes and the record's length in bits.
   std::pair<std::vector<uint8_t>, int32_t> Write() {
     ScratchDirectory dir("vqf_frame_writer");
     BitFile* file = OpenBitFile("frame", "wb");
-    WriteFrameRecord(&index, file);
+    WriteFrameRecord(&index, &layout, file);
     const int32_t bits = file->bitCount;
     CloseBitFile(file);
     return {ReadFileBytes("frame"), bits};
   }
 
+  FrameLayout layout;
   FrameIndex index;
   int32_t shape[6], forward[8], forwardAr[4], power[4], lsp0[4], lsp1[4], pitchCodebook[4];
   int32_t pb0[4], pb1[4];
@@ -168,9 +173,9 @@ TEST_F(FrameWriter, OnlyLongBlocksAskForTheirLayoutFirst) {
   auto [bytes, bits] = Write();
   ASSERT_EQ(updateCalls.size(), 1u);
   EXPECT_EQ(updateCalls[0].which, 0);
-  EXPECT_EQ(updateCalls[0].shapeCount, &encoderConfig.blockTypes[2].shapeCount);
-  EXPECT_EQ(updateCalls[0].widths0, codebookWidths.widths0[2]);
-  EXPECT_EQ(updateCalls[0].widths1, codebookWidths.widths1[2]);
+  EXPECT_EQ(updateCalls[0].shapeCount, &layout.config.blockTypes[2].shapeCount);
+  EXPECT_EQ(updateCalls[0].widths0, layout.widths.widths0[2]);
+  EXPECT_EQ(updateCalls[0].widths1, layout.widths.widths1[2]);
   // The record follows the updated layout: two pairs, the first 9 bits wide; the second
   // halves now start at shape[2].
   BitReader reader(bytes);
@@ -194,20 +199,42 @@ TEST_F(FrameWriter, OnlyLongBlocksAskForTheirLayoutFirst) {
   EXPECT_TRUE(updateCalls.empty());
 }
 
-TEST_F(FrameWriter, TooWideValuesAreReportedAndWrittenCut) {
-  index.typeCode = 0x1F;  // the type code is never reported
-  forward[5] = 64;        // channel 1, sub-block 0, k 1
-  lsp1[1] = 0x80 | 35;
-  index.pitchGain[1] = 64 + 47;
-  pb0[3] = 128;
-  testing::internal::CaptureStdout();
+// Each field's diagnostic when its value does not fit (one value too wide at a time); the
+// type code has none. The record keeps its length: the value's low bits are written.
+TEST_F(FrameWriter, EachTooWideFieldPrintsItsOwnLine) {
+  struct Case {
+    const char* field;
+    int32_t* value;
+    int32_t tooWide;
+    const char* line;
+  } cases[] = {
+      {"type code", &index.typeCode, 0x1F, ""},
+      {"shape, first of pair 1", &shape[1], 128, "shape0 1, 7 128\n"},
+      {"shape, second of pair 2", &shape[5], 512, "shape1 2, 9 512\n"},
+      {"forward ch 1 sub 0 k 1", &forward[5], 64, "forward short 1, 0, 1, 64\n"},
+      {"forwardAr ch 1 sub 1", &forwardAr[3], 64, "forward AR param. ch: 1, sh_no: 1, ind: 64\n"},
+      {"first power of ch 1", &power[2], 256, "power  8 256\n"},
+      {"further power 0 of ch 0", &power[1], 64, "power 0, 6 64\n"},
+      {"lsp0 of ch 1", &lsp1[0], 64, "lsp0 6 64\n"},
+      {"lsp1 of ch 0", &lsp0[1], 128, "lsp1 7 128\n"},
+      {"lsp2 j 1 of ch 0", &lsp0[3], 64, "lsp2 1, 6 64\n"},
+      {"pitch codebook, first of pair 0", &pitchCodebook[0], 64, "codebook0_pit 0, 6 64\n"},
+      {"pitch codebook, second of pair 1", &pitchCodebook[3], 64, "codebook1_pit 1, 6 64\n"},
+      {"pitch of ch 1", &index.pitch[1], 256, "index_pitch 8 256\n"},
+      {"pitch gain of ch 0", &index.pitchGain[0], 64, "index_pgain 6 64\n"},
+      {"pb of ch 1", &pb1[2], 128, "index_pb 7 128"},
+  };
+  for (const Case& c : cases) {
+    FillIndex();
+    *c.value = c.tooWide;
+    testing::internal::CaptureStdout();
+    auto [bytes, bits] = Write();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line) << c.field;
+    EXPECT_EQ(bits, 4 + 43 + 48 + 24 + 28 + 50 + 27 + 28 + 56) << c.field;
+  }
+  // The cut value's low bits: a type code of 0x1F in 4 bits reads back as 0xF.
+  FillIndex();
+  index.typeCode = 0x1F;
   auto [bytes, bits] = Write();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "forward short 1, 0, 1, 64\n"
-            "lsp1 7 163\n"
-            "index_pgain 6 111\n"
-            "index_pb 7 128");
-  BitReader reader(bytes);
-  EXPECT_EQ(reader.Read(4), 0xFu);
-  EXPECT_EQ(bits, 4 + 43 + 48 + 24 + 28 + 50 + 27 + 28 + 56);
+  EXPECT_EQ(BitReader(bytes).Read(4), 0xFu);
 }

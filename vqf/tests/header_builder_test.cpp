@@ -155,38 +155,51 @@ TEST(HeaderBuilder, SecondaryChunkOnlyWhenOneOfItsFilesOpens) {
   EXPECT_TRUE(std::equal(scnd.begin(), scnd.end(), file.end() - 4 - scnd.size()));
 }
 
-TEST(HeaderBuilder, EveryFileOfBothTablesInTableOrder) {
+// Every file of both tables present: the whole header, byte for byte. The ids and their
+// order are written out here, not taken from the tables under test.
+TEST(HeaderBuilder, FullDirectoryGivesExactlyTheseBytes) {
+  const char* const mainIds[18] = {"TRAC", "YEAR", "ENCD", "GUID", "ISRC", "ALBM",
+                                   "LYRC", "WORD", "MUSC", "ARNG", "PROD", "REMX",
+                                   "CDCT", "SING", "LABL", "NOTE", "PRSN", "BAND"};
+  const char* const secondIds[17] = {"NAME", "AUTH", "COMT", "(c) ", "ALBM", "LYRC",
+                                     "WORD", "MUSC", "ARNG", "PROD", "REMX", "CDCT",
+                                     "SING", "LABL", "NOTE", "PRSN", "BAND"};
   ScratchDirectory dir("vqf_header_all");
-  std::vector<std::string> expected;
-  for (const HeaderFileEntry* e = MainHeaderFiles; e->id; ++e) {
-    WriteTextFile(std::filesystem::path("header_info") / e->id, "1 2 3 4 5 6");
-    expected.push_back(e->id);
-  }
-  std::vector<std::string> secondIds;
-  for (const HeaderFileEntry* e = SecondHeaderFiles; e->id; ++e) {
-    WriteTextFile(std::filesystem::path("header_info/SCND") / e->id, e->id);
-    secondIds.push_back(e->id);
-  }
+  // Created last to first, so the order on disk cannot supply the table order.
+  for (int i = 16; i >= 0; --i)
+    WriteTextFile(std::filesystem::path("header_info/SCND") / secondIds[i], std::string("s") + secondIds[i]);
+  for (int i = 17; i >= 0; --i)
+    WriteTextFile(std::filesystem::path("header_info") / mainIds[i], "300 2 3 4 5 6");
   HeaderInfo info = DefaultInfo();
-  info.dataSize = 1;
-  expected.insert(expected.begin(), "DSIZ");
-  expected.push_back("SCND");
-  const std::vector<Record> records = OptionalRecords(WrittenHeader(info));
-  EXPECT_EQ(Ids(records), expected);
-  EXPECT_EQ(secondIds[1], "AUTH");
-  EXPECT_EQ(secondIds[2], "COMT");
-  EXPECT_EQ(secondIds[3], "(c) ");
+  info.dataSize = 1000;
 
-  // The SCND payload holds one record per file, in table order.
-  const Payload& scnd = records.back().payload;
-  size_t at = 0;
-  for (const std::string& id : secondIds) {
-    ASSERT_LE(at + 8 + id.size(), scnd.size());
-    EXPECT_EQ(std::string(scnd.begin() + at, scnd.begin() + at + 4), id);
-    EXPECT_EQ(std::string(scnd.begin() + at + 8, scnd.begin() + at + 8 + id.size()), id);
-    at += 8 + id.size();
-  }
-  EXPECT_EQ(at, scnd.size());
+  // id, 4-byte big-endian size, payload.
+  auto record = [](const std::string& id, const std::string& payload) {
+    const size_t n = payload.size();
+    return id + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + payload;
+  };
+  std::string body = record("COMM", std::string("\0\0\0\1" "\0\0\0\x30" "\0\0\0\x2C" "\0\0\0\0", 16));
+  body += record("DSIZ", std::string("\0\0\x03\xE8", 4));
+  body += record("TRAC", std::string("\x01\x2C", 2));                      // 300, 16 bits
+  body += record("YEAR", std::string("\x01\x2C\x02", 3));                  // 300, then 2
+  body += record("ENCD", std::string("\x01\x2C\x02\x03\x04\x05\x06", 7));  // 300, then 2..6
+  for (const char* id : {"GUID", "ISRC", "ALBM", "LYRC", "WORD", "MUSC", "ARNG", "PROD", "REMX",
+                         "CDCT", "SING", "LABL", "NOTE", "PRSN", "BAND"})
+    body += record(id, "300 2 3 4 5 6");  // raw: the file's bytes
+  std::string second;
+  for (const char* id : {"NAME", "AUTH", "COMT", "(c) ", "ALBM", "LYRC", "WORD", "MUSC", "ARNG",
+                         "PROD", "REMX", "CDCT", "SING", "LABL", "NOTE", "PRSN", "BAND"})
+    second += record(id, std::string("s") + id);
+  body += record("SCND", second);
+  const std::string expected = record("TWIN97012000", body) + "DATA";
+
+  const std::vector<uint8_t> written = WrittenHeader(info);
+  EXPECT_EQ(std::string(written.begin(), written.end()), expected);
+  // The tables themselves: the ids above, in this order, and nothing more.
+  for (int i = 0; i < 18; ++i) EXPECT_STREQ(MainHeaderFiles[i].id, mainIds[i]) << "row " << i;
+  EXPECT_EQ(MainHeaderFiles[18].id, nullptr);
+  for (int i = 0; i < 17; ++i) EXPECT_STREQ(SecondHeaderFiles[i].id, secondIds[i]) << "row " << i;
+  EXPECT_EQ(SecondHeaderFiles[17].id, nullptr);
 }
 
 TEST(HeaderBuilder, DirectoryIndexAboveOneReadsNothing) {

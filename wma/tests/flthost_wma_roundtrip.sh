@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# flthost exports a generated WAV through vell_wma.flt and the stand-in SDK with a chosen
+# flthost exports a generated WAV through vell_wma.flt and the stand-in SDK (the host
+# and plug-in copied beside it in bin/standin-sdk) with a chosen
 # options word, then imports the file back: the container holds the chosen row, and the
 # PCM comes back byte for byte.
 #   flthost_wma_roundtrip.sh BIN_DIR WINERUN

@@ -1,4 +1,5 @@
 #include "wma_core.h"
+#include "wma_expected_formats.h"
 
 #include <gtest/gtest.h>
 
@@ -7,21 +8,15 @@
 #include <tuple>
 #include <vector>
 
-TEST(WmaFormatTable, HasThirtyFourUniqueRowsSortedByRateThenChannels) {
+TEST(WmaFormatTable, EveryRowIsTheEncodingItsNumberStandsFor) {
   ASSERT_EQ(kWmaFormatCount, 34u);
-  for (uint32_t i = 1; i < kWmaFormatCount; ++i) {
-    const WmaFormatRow& a = WmaFormatTable[i - 1];
-    const WmaFormatRow& b = WmaFormatTable[i];
-    EXPECT_LT(std::make_tuple(a.kbps, a.sampleRate, a.channels),
-              std::make_tuple(b.kbps, b.sampleRate, b.channels))
-        << "row " << i;
+  for (uint32_t i = 0; i < kWmaFormatCount; ++i) {
+    const WmaFormatRow& row = WmaFormatTable[i];
+    const ExpectedFormatRow& e = kExpectedFormatRows[i];
+    EXPECT_EQ(std::make_tuple(row.kbps, row.sampleRate, row.channels),
+              std::make_tuple(e.kbps, e.sampleRate, e.channels))
+        << "row " << i + 1 << " should be " << e.text;
   }
-  const WmaFormatRow& first = WmaFormatTable[0];
-  EXPECT_EQ(std::make_tuple(first.kbps, first.sampleRate, first.channels),
-            std::make_tuple(5u, 8000u, 1u));
-  const WmaFormatRow& last = WmaFormatTable[33];
-  EXPECT_EQ(std::make_tuple(last.kbps, last.sampleRate, last.channels),
-            std::make_tuple(160u, 48000u, 2u));
 }
 
 TEST(WmaFormatTable, ExportRowFallsBackToRowThirtyForZeroAndWordsBeyondTheTable) {

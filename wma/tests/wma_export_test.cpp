@@ -1,5 +1,6 @@
 // The WMA plug-in's self-description and export, driven through its real exports with
 // the stand-in SDK beside it; the written container shows what reached the writer.
+#include "wma_expected_formats.h"
 #include "wma_test_support.h"
 #include "message_box_watcher.h"
 
@@ -75,6 +76,31 @@ TEST_F(WmaExport, OptionsWordChoosesTheRowTheWriterEncodesTo) {
   }
 }
 
+// Every options word, through the writer's calls as the stand-in SDK records them: create,
+// the compressed format of the word's row (bit/s, Hz, channels, and 0), the host's PCM
+// format, each block whole, finish, release.
+TEST_F(WmaExport, EachOptionsWordDrivesTheWriterWithItsRowInOrder) {
+  const std::string trace = TestFile("order.trace");
+  const std::string path = TestFile("order.wma");
+  SdkSwitches tracing{{"VELL_WMA_TRACE", trace}};
+  const std::vector<uint8_t> pcm = Pattern(3000);
+  for (DWORD options = 0; options <= 34; ++options) {
+    DeleteFileA(trace.c_str());
+    ASSERT_EQ(Export(path, options, 22050, 8, 1, pcm).size(), 48 + pcm.size()) << options;
+    const ExpectedFormatRow& row = kExpectedFormatRows[(options == 0 ? 30 : options) - 1];
+    const std::string outputFormat = "SetOutputFormat " + std::to_string(row.kbps * 1000) + " " +
+                                     std::to_string(row.sampleRate) + " " +
+                                     std::to_string(row.channels) + " 0";
+    EXPECT_EQ(TraceLines(trace),
+              (std::vector<std::string>{"CreateWriter 0x00000000", outputFormat,
+                                        "SetInputFormat 1 1 22050 22050 1 8 0", "Write 1500",
+                                        "Write 1500", "Finish", "Release 0"}))
+        << "options " << options << ": " << row.text;
+  }
+  DeleteFileA(trace.c_str());
+  DeleteFileA(path.c_str());
+}
+
 TEST_F(WmaExport, PcmRecordFollowsTheHostsSampleType) {
   SdkSwitches none;
   struct Case { long rate; WORD bits, channels; uint32_t avg; uint16_t align; };
@@ -95,11 +121,23 @@ TEST_F(WmaExport, PcmRecordFollowsTheHostsSampleType) {
 TEST_F(WmaExport, RefusedFormatsShowTheirMessageAndGiveNoHandle) {
   MessageBoxWatcher watcher;
   const std::string path = TestFile("refused.wma");
-  struct Case { const char* variable; const char* value; const char* message; };
-  for (const Case& c : {Case{"VELL_WMA_REFUSE_OUTPUT", "1", "Cannot set output format"},
-                        Case{"VELL_WMA_REFUSE_INPUT", "1", "Cannot set input format"},
-                        Case{"VELL_WMA_FAIL_CREATE", "writer", nullptr}}) {
-    SdkSwitches fault{{c.variable, c.value}};
+  const std::string trace = TestFile("refused.trace");
+  const std::string created = "CreateWriter 0x00000000";
+  const std::string output = "SetOutputFormat 96000 44100 2 0";
+  const std::string input = "SetInputFormat 1 2 44100 176400 4 16 0";
+  struct Case {
+    const char* variable;
+    const char* value;
+    const char* message;
+    std::vector<std::string> calls;  // the writer is released whenever it was created
+  };
+  const Case cases[] = {
+      {"VELL_WMA_REFUSE_OUTPUT", "1", "Cannot set output format", {created, output, "Release 0"}},
+      {"VELL_WMA_REFUSE_INPUT", "1", "Cannot set input format", {created, output, input, "Release 0"}},
+      {"VELL_WMA_FAIL_CREATE", "writer", nullptr, {"CreateWriter 0x80004005"}}};
+  for (const Case& c : cases) {
+    SdkSwitches fault{{c.variable, c.value}, {"VELL_WMA_TRACE", trace}};
+    DeleteFileA(trace.c_str());
     const size_t before = watcher.Texts().size();
     long transfer = 777;
     EXPECT_EQ(plugin.openOutput(path.c_str(), 44100, 16, 2, 0, &transfer, 0), nullptr) << c.variable;
@@ -111,7 +149,9 @@ TEST_F(WmaExport, RefusedFormatsShowTheirMessageAndGiveNoHandle) {
       Sleep(200);  // a message would have been seen by now
       EXPECT_EQ(watcher.Texts().size(), before);
     }
+    EXPECT_EQ(TraceLines(trace), c.calls) << c.variable;
   }
+  DeleteFileA(trace.c_str());
   DeleteFileA(path.c_str());
 }
 

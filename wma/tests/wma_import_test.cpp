@@ -140,6 +140,35 @@ TEST_F(WmaImport, UnderstandsOnlyWhatTheSdkAccepts) {
   EXPECT_EQ(Open(), nullptr);
 }
 
+// The reader's and info object's calls as the stand-in SDK records them: the format (1024
+// bytes) before the two attributes, start last; at the close stop, then release; a refused
+// creation and nothing more. The same whether the stream was read to its end or not.
+TEST_F(WmaImport, SdkCallsComeInOrder) {
+  WriteContainer(path, {}, Pattern(10000));
+  const std::string trace = TestFile("import.trace");
+  SdkSwitches tracing{{"VELL_WMA_TRACE", trace}};
+  EXPECT_EQ(plugin.understandsFormat(path.c_str()), 1);
+  EXPECT_EQ(Import({4096}).size(), 10000u);
+  FilterHandle in = Open();
+  ASSERT_NE(in, nullptr);
+  std::vector<uint8_t> block(100);
+  EXPECT_EQ(plugin.readInput(in, block.data(), 100), 100);
+  Close(in);
+  {
+    SdkSwitches refuse{{"VELL_WMA_FAIL_CREATE", "reader"}, {"VELL_WMA_TRACE", trace}};
+    EXPECT_EQ(Open(), nullptr);
+  }
+  const std::vector<std::string> import = {"CreateReader 0x00000000", "GetFormat 1024",
+                                           "GetAttribute Duration", "GetAttribute Bitrate",
+                                           "Start", "Stop", "Release 0"};
+  std::vector<std::string> expected = {"CreateInfo 0x00000000", "Release 0"};
+  expected.insert(expected.end(), import.begin(), import.end());
+  expected.insert(expected.end(), import.begin(), import.end());
+  expected.push_back("CreateReader 0x80004005");
+  EXPECT_EQ(TraceLines(trace), expected);
+  DeleteFileA(trace.c_str());
+}
+
 TEST_F(WmaImport, ClosingEndsADeliveryThreadWaitingInOnSample) {
   SdkSwitches none;
   WriteContainer(path, {}, Pattern(100000));

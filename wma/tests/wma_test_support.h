@@ -113,6 +113,23 @@ inline void WriteContainer(const std::string& path, const StreamFormat& stream,
   WriteWholeFile(path, bytes);
 }
 
+// The lines of a stand-in SDK's call trace (VELL_WMA_TRACE); none when there is no file.
+inline std::vector<std::string> TraceLines(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadWholeFile(path);
+  std::vector<std::string> lines;
+  std::string line;
+  for (uint8_t byte : bytes) {
+    if (byte == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (byte != '\r') {
+      line += static_cast<char>(byte);
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
 // Bytes that reveal any loss, repetition or reordering: a counter mixed with its position.
 inline std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 1) {
   std::vector<uint8_t> bytes(n);

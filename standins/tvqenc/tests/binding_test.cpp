@@ -120,13 +120,14 @@ TEST_F(Binding, FramesEncodedThroughTheLoadedLibraryHaveTheFrameLength) {
   ASSERT_EQ(encoderEntryPoints.TvqEncInitialize(&header, &tuning, &index, 1), 0);
   ScratchDirectory dir("tvqenc_binding_frames");
   BitFile* file = OpenBitFile("frames", "wb");
-  FetchFrameLayout();
+  FrameLayout layout{};
+  FetchFrameLayout(&layout);
   ASSERT_EQ(encoderEntryPoints.TvqEncGetFrameSize(), 2048);
   std::vector<float> samples(2 * 2048);
   for (int frame = 0; frame < 3; ++frame) {
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = frame * 9000.0f * ((i / 7) % 2 ? 1 : -1);
     encoderEntryPoints.TvqEncodeFrame(samples.data(), &index);
-    WriteFrameRecord(&index, file);
+    WriteFrameRecord(&index, &layout, file);
   }
   EXPECT_TRUE(CloseBitFile(file));
   EXPECT_EQ(ReadFileBytes("frames").size(), (3u * 4458u + 7u) / 8u);

@@ -34,7 +34,7 @@ int32_t EncodeBlockType(StandinStream& stream, const std::vector<float>& samples
 std::string WriteAndCollectDiagnostics(StandinStream& stream) {
   BitFile* file = OpenBitFile("frames", "wb");
   testing::internal::CaptureStdout();
-  WriteFrameRecord(&stream.index, file);
+  WriteFrameRecord(&stream.index, &stream.layout, file);
   CloseBitFile(file);
   return testing::internal::GetCapturedStdout();
 }
@@ -88,7 +88,7 @@ TEST(StandinEncoder, SameInputGivesSameIndicesAndStreamsKeepTheirOwnModes) {
   EncodeBlockType(first, frame);
   EncodeBlockType(second, frame);
   EXPECT_NE(first.index.shape, second.index.shape);  // each stream has its own arrays
-  const int32_t pairs = encoderConfig.blockTypes[first.index.blockType].shapeCount;
+  const int32_t pairs = first.layout.config.blockTypes[first.index.blockType].shapeCount;
   EXPECT_EQ(std::vector<int32_t>(first.index.shape, first.index.shape + 2 * pairs),
             std::vector<int32_t>(second.index.shape, second.index.shape + 2 * pairs));
   EXPECT_EQ(first.index.power[0], second.index.power[0]);

@@ -46,7 +46,6 @@ Written WriteVqf(const char* path, int32_t channels, int32_t kbps, int32_t kHz, 
   if (stream.result != 0) return w;
   encoderEntryPoints.TvqGetVersionID(0, stream.header.versionId);
   BitFile* file = OpenBitFile(path, "wb");
-  FetchFrameLayout();
   w.frameSize = encoderEntryPoints.TvqEncGetFrameSize();
   std::unique_ptr<CChunk> root = BuildHeader(stream.header, "header_info");
   WriteHeader(file, *root);
@@ -55,7 +54,7 @@ Written WriteVqf(const char* path, int32_t channels, int32_t kbps, int32_t kHz, 
     if (n >= audioFrames) samples.assign(samples.size(), 0.0f);
     encoderEntryPoints.TvqEncodeFrame(samples.data(), &stream.index);
     w.blockTypeSeen[stream.index.blockType] = true;
-    WriteFrameRecord(&stream.index, file);
+    WriteFrameRecord(&stream.index, &stream.layout, file);
     ++w.frames;
   }
   EXPECT_TRUE(CloseBitFile(file));

@@ -27,11 +27,12 @@ const ModeCase kModes[] = {
 };
 
 // Bits of one record of the given block type written from a zeroed frame.
-int32_t RecordBits(FrameIndex& index, int32_t blockType) {
+int32_t RecordBits(StandinStream& stream, int32_t blockType) {
+  FrameIndex& index = stream.index;
   index.blockType = blockType;
   index.typeCode = 0;
   BitFile* file = OpenBitFile("record", "wb");
-  WriteFrameRecord(&index, file);
+  WriteFrameRecord(&index, &stream.layout, file);
   const int32_t bits = file->bitCount;
   CloseBitFile(file);
   return bits;
@@ -56,12 +57,12 @@ TEST(StandinLayout, EveryModeAndBlockTypeFillsExactlyOneFrame) {
     StandinStream stream(m.channels, m.kbps, m.kHz);
     ASSERT_EQ(stream.result, 0) << m.kHz << "/" << m.kbps << " x" << m.channels;
     EXPECT_EQ(encoderEntryPoints.TvqEncGetFrameSize(), m.frameSize);
-    EXPECT_EQ(encoderConfig.channels, m.channels);
+    EXPECT_EQ(stream.layout.config.channels, m.channels);
     for (int32_t type = 0; type < 3; ++type) {
-      const BlockTypeConfig& t = encoderConfig.blockTypes[type];
+      const BlockTypeConfig& t = stream.layout.config.blockTypes[type];
       EXPECT_EQ(t.hasPb, 0);
       EXPECT_EQ(t.hasPitch != 0, type == 2);
-      EXPECT_EQ(RecordBits(stream.index, type), m.frameBits)
+      EXPECT_EQ(RecordBits(stream, type), m.frameBits)
           << m.kHz << "/" << m.kbps << " x" << m.channels << " block type " << type;
     }
   }
@@ -82,13 +83,13 @@ TEST(StandinLayout, PairWidthsOfSampleModes) {
     StandinStream stream(e.channels, e.kbps, e.kHz);
     ASSERT_EQ(stream.result, 0);
     for (int type = 0; type < 3; ++type) {
-      EXPECT_EQ(PairRuns(codebookWidths.widths0[type], codebookWidths.widths1[type],
-                         encoderConfig.blockTypes[type].shapeCount),
+      EXPECT_EQ(PairRuns(stream.layout.widths.widths0[type], stream.layout.widths.widths1[type],
+                         stream.layout.config.blockTypes[type].shapeCount),
                 e.shape[type])
           << e.kHz << "/" << e.kbps << " x" << e.channels << " block type " << type;
     }
-    EXPECT_EQ(PairRuns(codebookWidths.widths0[3], codebookWidths.widths1[3],
-                       encoderConfig.pitchCodebookCount),
+    EXPECT_EQ(PairRuns(stream.layout.widths.widths0[3], stream.layout.widths.widths1[3],
+                       stream.layout.config.pitchCodebookCount),
               e.pitch);
   }
 }
@@ -124,11 +125,11 @@ TEST(StandinLayout, LongBlockUpdateRestatesTheLayout) {
   int32_t shapeCount = -1;
   std::vector<int32_t> w0(kTwinVqMaxPairs, -1), w1(kTwinVqMaxPairs, -1);
   EXPECT_EQ(TvqEncUpdateVectorInfo(0, &shapeCount, w0.data(), w1.data()), 0);
-  const int32_t pairs = encoderConfig.blockTypes[2].shapeCount;
+  const int32_t pairs = stream.layout.config.blockTypes[2].shapeCount;
   EXPECT_EQ(shapeCount, pairs);
   for (int32_t i = 0; i < pairs; ++i) {
-    EXPECT_EQ(w0[i], codebookWidths.widths0[2][i]);
-    EXPECT_EQ(w1[i], codebookWidths.widths1[2][i]);
+    EXPECT_EQ(w0[i], stream.layout.widths.widths0[2][i]);
+    EXPECT_EQ(w1[i], stream.layout.widths.widths1[2][i]);
   }
   EXPECT_EQ(w0[pairs], -1);
 }

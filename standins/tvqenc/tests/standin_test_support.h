@@ -25,6 +25,7 @@ struct StandinStream {
   HeaderInfo header;
   EncoderTuning tuning{16};
   FrameIndex index;
+  FrameLayout layout{};
   int32_t result;
 
   StandinStream(int32_t channels, int32_t kbpsPerChannel, int32_t kHz) {
@@ -35,7 +36,7 @@ struct StandinStream {
     header.samplingRate = kHz;
     UseLinkedStandin();
     result = encoderEntryPoints.TvqEncInitialize(&header, &tuning, &index, 1);
-    if (result == 0) FetchFrameLayout();
+    if (result == 0) FetchFrameLayout(&layout);
   }
   ~StandinStream() {
     if (result == 0) encoderEntryPoints.TvqEncTerminate(&index);

@@ -84,6 +84,44 @@ TEST(VqfEncoderInput, FailedOpenTerminatesWhatItInitialised) {
   EXPECT_NE(lines.find("initialize=1 terminate=1 frames=4 "), std::string::npos) << lines;
 }
 
+// The calls into the library in order, with their fixed arguments, as the probe traced
+// them: the open's five calls, one frame per 512 samples (1100 give 3) and two silent
+// ones, the layout update right after every long-block frame into that stream's own
+// layout records, and the terminate last.
+TEST(VqfEncoderInput, LibraryCallsComeInOrderWithTheirFixedArguments) {
+  REQUIRE_STAGE("probe");
+  ScratchDirectory scratch;
+  char trace[MAX_PATH];
+  GetFullPathNameA("probe-trace.txt", MAX_PATH, trace, nullptr);
+  SetEnvironmentVariableA("VELL_PROBE_TRACE", trace);
+  ASSERT_TRUE(ExportPcm("traced.vqf", 8000, 16, 1, 1, TestSignal16(1100, 1)));
+  SetEnvironmentVariableA("VELL_PROBE_TRACE", nullptr);
+  std::vector<uint8_t> text = ReadWholeFile(trace);
+  std::vector<std::string> lines;
+  std::string line;
+  for (uint8_t c : text) {
+    if (c != '\n') line += static_cast<char>(c);
+    else lines.push_back(line), line.clear();
+  }
+  const std::vector<std::string> open = {
+      "TvqGetVersionID 0", "TvqEncInitialize mode 0/8/8 tuning 16 flags 1", "TvqEncGetConfInfo",
+      "TvqEncGetVectorInfo", "TvqEncGetFrameSize"};
+  ASSERT_GE(lines.size(), open.size() + 6) << std::string(text.begin(), text.end());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), open);
+  int frames = 0, updates = 0;
+  for (size_t i = 5; i + 1 < lines.size(); ++i) {
+    ASSERT_EQ(lines[i].rfind("TvqEncodeFrame block type ", 0), 0u) << "line " << i << ": " << lines[i];
+    ++frames;
+    if (lines[i] == "TvqEncodeFrame block type 2") {
+      EXPECT_EQ(lines[++i], "TvqEncUpdateVectorInfo 0 own layout") << "line " << i;
+      ++updates;
+    }
+  }
+  EXPECT_EQ(frames, 3 + 2);
+  EXPECT_GT(updates, 0) << "no long-block frame: the update's arguments went unchecked";
+  EXPECT_EQ(lines.back(), "TvqEncTerminate");
+}
+
 // Without a usable library the open shows the message and fails, and the next open tries
 // again from scratch (the count was given back).
 TEST(VqfLibrary, MissingOrIncompleteLibraryIsReportedToTheUser) {

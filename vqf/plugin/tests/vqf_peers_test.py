@@ -77,6 +77,37 @@ def run_case(args, case, with_header):
     return failures
 
 
+# Two exports open at once: 8 kHz mono at 8 kbps and 44.1 kHz stereo at 48 kbps.
+PAIR = [(8000, 1, 16, 1, 512, 7000), (44100, 2, 16, 8, 2048, 30000)]
+
+
+def decoded_samples(path, channels):
+    pcm = subprocess.run(["ffmpeg", "-v", "quiet", "-i", path, "-f", "s16le", "-acodec", "pcm_s16le", "-"],
+                         capture_output=True).stdout
+    return len(pcm) // (2 * channels)
+
+
+def run_pair(args, close_first):
+    name = f"pair-{close_first}-closed-first"
+    work = os.path.join(args.workdir, name)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    command = [args.winerun, args.tool]
+    for i, (rate, channels, bits, options, _, length) in enumerate(PAIR):
+        command += [f"out{i}.vqf", str(rate), str(bits), str(channels), str(options), str(length)]
+    with open(os.path.join(work, "tool.log"), "wb") as log:
+        status = subprocess.run(command + [close_first], cwd=work, stdout=log, stderr=log).returncode
+    if status != 0:
+        return [f"{name}: export tool exited with {status}"]
+    failures = []
+    for i, (rate, channels, _, _, frame_size, length) in enumerate(PAIR):
+        decoded = decoded_samples(os.path.join(work, f"out{i}.vqf"), channels)
+        expected = -(-length // frame_size) * frame_size
+        if decoded != expected:
+            failures.append(f"{name}: ffmpeg decoded {decoded} samples per channel of out{i}, expected {expected}")
+    return failures
+
+
 def run_flthost(args):
     """flthost export with the plug-in: a two-second stereo WAV at the default options."""
     work = os.path.join(args.workdir, "flthost")
@@ -119,6 +150,10 @@ def main():
             found = run_case(args, case, with_header)
             print(("FAIL " if found else "ok   ") + f"{case} header_info={with_header}")
             failures += found
+    for close_first in ("first", "second") if args.tool else ():
+        found = run_pair(args, close_first)
+        print(("FAIL " if found else "ok   ") + f"two exports at once, {close_first} closed first")
+        failures += found
     for f in failures:
         print("FAIL:", f)
     return 1 if failures else 0

@@ -1,0 +1,195 @@
+#!/usr/bin/env python3
+"""WMA through flthost, vell_wma.flt and bin/wmaudsdk.dll (FFmpeg's codec under wine).
+
+Export: every row of the plug-in's format table, a 997 Hz sine that starts after a
+silence. ffprobe must see ASF with WMA at the row's rate and channels and the row's bit
+rate (the encoder's floor of 24 kbps where the row is lower); ffmpeg's decode must line
+up with the input (lag 0: the sine starts where it started, and the best correlation) and reach 20 dB SNR from 64 kbps
+up; our import must give back exactly the input's sample count and match ffmpeg's
+decode within 1 LSB.
+
+Import: files made by ffmpeg (wmav1 and wmav2, mono and stereo, 8 to 48 kHz) must come
+back as ffmpeg's own decode, within 1 LSB and with the same sample count.
+
+  flthost_wma_test.py --bin BUILD/bin --winerun scripts/winerun.sh
+"""
+import argparse
+import array
+import json
+import math
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+# The plug-in's 34 rows: kbps, sampling rate, channels.
+ROWS = [(5, 8000, 1), (6, 8000, 1), (8, 8000, 1), (8, 11025, 1), (10, 11025, 1), (10, 16000, 1),
+        (12, 8000, 2), (12, 16000, 1), (16, 16000, 1), (16, 16000, 2), (16, 22050, 1),
+        (20, 16000, 2), (20, 22050, 1), (20, 22050, 2), (20, 32000, 1), (22, 22050, 2),
+        (22, 32000, 2), (32, 22050, 2), (32, 32000, 1), (32, 32000, 2), (32, 44100, 1),
+        (36, 32000, 2), (40, 32000, 2), (44, 32000, 2), (48, 32000, 2), (48, 44100, 2),
+        (64, 32000, 2), (64, 44100, 2), (80, 44100, 2), (96, 44100, 2), (128, 44100, 2),
+        (128, 48000, 2), (160, 44100, 2), (160, 48000, 2)]
+ENCODER_FLOOR = 24000  # FFmpeg's WMA encoder refuses lower bit rates
+FFMPEG_MADE = [("wmav1", 8000, 1), ("wmav1", 11025, 2), ("wmav1", 22050, 1), ("wmav1", 44100, 2),
+               ("wmav1", 48000, 1), ("wmav2", 8000, 2), ("wmav2", 16000, 1), ("wmav2", 32000, 2),
+               ("wmav2", 44100, 1), ("wmav2", 48000, 2)]
+
+
+def write_wav(path, rate, channels, samples):
+    data = samples.tobytes()
+    fmt = struct.pack("<HHIIHH", 1, channels, rate, rate * 2 * channels, 2 * channels, 16)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " + struct.pack("<I", 16)
+                + fmt + b"data" + struct.pack("<I", len(data)) + data)
+
+
+def read_wav_pcm(path):
+    data = open(path, "rb").read()
+    at = data.find(b"data")
+    return array.array("h", data[at + 8:at + 8 + struct.unpack_from("<I", data, at + 4)[0]])
+
+
+def sine_with_onset(rate, channels):
+    """Half a second: silence for the first tenth, then a 997 Hz sine."""
+    frames, start = rate // 2, rate // 20
+    out = array.array("h")
+    for i in range(frames):
+        v = 0 if i < start else int(round(16000 * math.sin(2 * math.pi * 997 * (i - start) / rate)))
+        out.extend([v] * channels)
+    return out
+
+
+def onset(samples, channels, level=8000):
+    for i in range(0, len(samples), channels):
+        if abs(samples[i]) > level:
+            return i // channels
+    return -1
+
+
+def fine_lag(ref, got, channels, reach=3):
+    """The shift within +-reach samples at which got best matches ref (first channel)."""
+    a, b = ref[::channels], got[::channels]
+    n = min(len(a), len(b)) - reach
+    return max(range(-reach, reach + 1),
+               key=lambda lag: sum(a[i] * b[i + lag] for i in range(reach, n)))
+
+
+def snr_db(ref, got):
+    signal = sum(x * x for x in ref)
+    noise = sum((x - y) * (x - y) for x, y in zip(ref, got))
+    return 10 * math.log10(signal / max(noise, 1e-9))
+
+
+def ffprobe(path):
+    out = subprocess.run(["ffprobe", "-v", "error", "-print_format", "json", "-show_format",
+                          "-show_streams", path], capture_output=True, text=True, check=True).stdout
+    return json.loads(out)
+
+
+def ffmpeg_decode(path):
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"],
+                         capture_output=True, check=True).stdout
+    return array.array("h", out)
+
+
+class Host:
+    def __init__(self, bin_dir, winerun, work):
+        self.bin, self.winerun, self.work = bin_dir, winerun, work
+
+    def run(self, *args):
+        """flthost's exit code; its output goes through files (wine may hold pipes open)."""
+        out, err = os.path.join(self.work, "out"), os.path.join(self.work, "err")
+        with open(out, "w") as o, open(err, "w") as e:
+            rc = subprocess.run([self.winerun, os.path.join(self.bin, "flthost.exe"), *args,
+                                 "--quiet"], stdout=o, stderr=e, timeout=60).returncode
+        self.output = open(out).read() + open(err).read()
+        return rc
+
+    def export(self, wav, wma, row):
+        return self.run("export", os.path.join(self.bin, "vell_wma.flt"), wav, wma, "--options", str(row))
+
+    def import_(self, wma, wav):
+        # 9 is flthost's short-read warning: the plug-in announces duration + 1 ms.
+        rc = self.run("import", os.path.join(self.bin, "vell_wma.flt"), wma, wav)
+        return rc in (0, 9)
+
+
+def check_export(host, failures):
+    for row, (kbps, rate, channels) in enumerate(ROWS, start=1):
+        def fail(what):
+            failures.append(f"row {row} ({kbps} kbps, {rate} Hz, {channels} ch): {what}")
+        wav, wma, back = (os.path.join(host.work, n) for n in ("in.wav", "out.wma", "back.wav"))
+        pcm = sine_with_onset(rate, channels)
+        frames = len(pcm) // channels
+        write_wav(wav, rate, channels, pcm)
+        if host.export(wav, wma, row) != 0:
+            fail("export failed: " + host.output)
+            continue
+        probe = ffprobe(wma)
+        stream = probe["streams"][0]
+        seen = (probe["format"]["format_name"], stream["codec_name"], int(stream["sample_rate"]),
+                stream["channels"], int(stream["bit_rate"]))
+        wanted = ("asf", "wmav2", rate, channels, max(kbps * 1000, ENCODER_FLOOR))
+        if seen != wanted:
+            fail(f"ffprobe sees {seen}, wanted {wanted}")
+        theirs = ffmpeg_decode(wma)
+        # ffmpeg decodes whole frames: the input, then at most two frames of padding.
+        if not frames <= len(theirs) // channels <= frames + 2 * 2048:
+            fail(f"ffmpeg decodes {len(theirs) // channels} frames of {frames}")
+        # The sine's start places the decode within a few samples, the correlation exactly.
+        lag = onset(theirs, channels) - onset(pcm, channels)
+        if abs(lag) <= 2:
+            lag = fine_lag(pcm, theirs, channels)
+        if lag != 0:
+            fail(f"ffmpeg's decode is {lag} samples off the input")
+        snr = snr_db(pcm, theirs[:len(pcm)])
+        if kbps >= 64 and snr < 20:
+            fail(f"SNR {snr:.1f} dB")
+        if not host.import_(wma, back):
+            fail("import failed: " + host.output)
+            continue
+        ours = read_wav_pcm(back)
+        if len(ours) != len(pcm):
+            fail(f"import gives {len(ours) // channels} frames of {frames}")
+        elif max(abs(a - b) for a, b in zip(ours, theirs)) > 1:
+            fail("import differs from ffmpeg's decode by more than 1 LSB")
+        print(f"row {row:2}: {kbps:3} kbps {rate:5} Hz {channels} ch -> {seen[4]} bit/s, "
+              f"{len(ours) // channels}/{frames} frames, lag {lag}, SNR {snr:.1f} dB")
+
+
+def check_import(host, failures):
+    for codec, rate, channels in FFMPEG_MADE:
+        wma, back = os.path.join(host.work, "theirs.wma"), os.path.join(host.work, "back.wav")
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"sine=f=997:r={rate}:d=0.7",
+                        "-ac", str(channels), "-c:a", codec, "-b:a", "48k", "-y", wma], check=True)
+        theirs = ffmpeg_decode(wma)
+        what = f"{codec} {rate} Hz {channels} ch"
+        if not host.import_(wma, back):
+            failures.append(f"{what}: import failed: {host.output}")
+            continue
+        ours = read_wav_pcm(back)
+        worst = max((abs(a - b) for a, b in zip(ours, theirs)), default=0)
+        if len(ours) != len(theirs) or worst > 1:
+            failures.append(f"{what}: {len(ours)} samples of {len(theirs)}, worst difference {worst}")
+        print(f"{what}: {len(ours) // channels} frames as ffmpeg's, worst difference {worst}")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--winerun", required=True)
+    args = ap.parse_args()
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="wmasdk-") as work:
+        host = Host(os.path.abspath(args.bin), args.winerun, work)
+        check_export(host, failures)
+        check_import(host, failures)
+    for f in failures:
+        print("FAIL", f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
