@@ -27,9 +27,18 @@ struct AllLayouts {
 
 // Built when the library loads, freed when it unloads. (A function-local static would need a
 // guard, whose lock the runtime never releases on unload: handles would pile up in a host
-// that loads and frees the library for every export.)
-const AllLayouts kLayouts;
-const AllLayouts& Layouts() { return kLayouts; }
+// that loads and frees the library for every export.) Not const: the width arrays are handed
+// out writable, and TvqEncUpdateVectorInfo writes the long-block layout back into them.
+AllLayouts kLayouts;
+AllLayouts& Layouts() { return kLayouts; }
+
+// The layout whose long-block widths0 array this is, or null (arrays of the caller's own).
+const TwinVqLayout* LayoutOwning(const int32_t* widths0) {
+  for (auto& row : Layouts().layouts)
+    for (const TwinVqLayout& layout : row)
+      if (layout.widths0[2] == widths0) return &layout;
+  return nullptr;
+}
 
 std::atomic<const TwinVqLayout*> currentLayout{nullptr};
 
@@ -79,7 +88,6 @@ int32_t TVQ_API TvqEncGetVectorInfo(int32_t** widths0, int32_t** widths1) {
   const TwinVqLayout* layout = currentLayout;
   if (!widths0 || !widths1 || !layout) return -1;
   for (int entry = 0; entry < 4; ++entry) {
-    // The plug-in only reads them; the layout table itself stays constant.
     widths0[entry] = const_cast<int32_t*>(layout->widths0[entry]);
     widths1[entry] = const_cast<int32_t*>(layout->widths1[entry]);
   }
@@ -99,11 +107,15 @@ int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
   return 0;
 }
 
-// Long blocks keep one layout in every mode: restate it for the mode initialised last.
+// Long blocks keep one layout in every mode: restate it. The stream is known by the width
+// arrays it was handed, since several streams of different modes may be open at once; arrays
+// of the caller's own get the layout of the mode initialised last.
 int32_t TVQ_API TvqEncUpdateVectorInfo(int32_t, int32_t* shapeCount, int32_t* widths0,
                                        int32_t* widths1) {
-  const TwinVqLayout* layout = currentLayout;
-  if (!shapeCount || !widths0 || !widths1 || !layout) return -1;
+  if (!shapeCount || !widths0 || !widths1) return -1;
+  const TwinVqLayout* layout = LayoutOwning(widths0);
+  if (!layout) layout = currentLayout;
+  if (!layout) return -1;
   constexpr int32_t kLong = 2;
   const int32_t pairs = layout->config.blockTypes[kLong].shapeCount;
   *shapeCount = pairs;

@@ -121,6 +121,29 @@ TEST(Library, InstancesKeepTheirOwnState) {
   }
 }
 
+// The long-block update restates the layout of the stream whose arrays it is handed, not of
+// the stream initialised last: two exports of different modes may be open at once.
+TEST(Library, LongBlockUpdateRestatesTheLayoutOfItsOwnStream) {
+  Stream a(8, 8, 1);
+  int32_t* widths0[4];
+  int32_t* widths1[4];
+  ASSERT_EQ(TvqEncGetVectorInfo(widths0, widths1), 0);
+  twinvq::StreamSetup setup;
+  ASSERT_TRUE(setup.Init(8, 8, 1));
+  EncoderConfig own;
+  setup.FillEncoderConfig(&own);
+  int32_t expected0[400], expected1[400];
+  setup.FillCodebookWidths(2, expected0, expected1);
+  const int32_t pairs = own.blockTypes[2].shapeCount;
+
+  Stream b(44, 48, 2);  // initialised later, with far more pairs
+  int32_t shapeCount = -1;
+  ASSERT_EQ(TvqEncUpdateVectorInfo(0, &shapeCount, widths0[2], widths1[2]), 0);
+  EXPECT_EQ(shapeCount, pairs);
+  EXPECT_EQ(std::memcmp(widths0[2], expected0, sizeof(int32_t) * pairs), 0);
+  EXPECT_EQ(std::memcmp(widths1[2], expected1, sizeof(int32_t) * pairs), 0);
+}
+
 #ifdef TVQENC_HEAP_BYTES
 TEST(Library, ThousandCyclesLeaveTheHeapWhereItWas) {
   { Stream warm(44, 48, 2); }  // first-use tables
