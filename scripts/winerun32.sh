@@ -4,8 +4,8 @@
 # kernel cannot run i386 code, the loader runs under user-mode emulation (scripts/setup-win32.sh).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
-# Under emulation, threads that start close together crashed wine (200 ms apart was not
-# always enough for a message box shown from the SDK's thread; 500 ms was): the test
-# programs space out the starts of their own threads (tests/common/thread_stagger.h).
+# Under emulation, threads that start close together crashed wine (a reader thread and the
+# next thread at once crashed every time; spaced out they ran): the test programs space
+# out the starts of their own threads (tests/common/thread_stagger.h).
 export VELL_THREAD_STAGGER_MS=${VELL_THREAD_STAGGER_MS:-500}
 exec "$WINE32" "$@"
