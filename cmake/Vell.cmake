@@ -35,7 +35,7 @@ add_subdirectory(${VELL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FRO
 
 # vell_add_gtest(NAME <name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>] [WINE_ONLY])
 # A GoogleTest program. Natively it is run by CTest; in win64 it is run under wine64;
-# in win32 it is only built (32-bit code cannot run on these machines).
+# in win32 it is only built (the few programs that run under wine32 are in tests/win32).
 function(vell_add_gtest)
   cmake_parse_arguments(T "WINE_ONLY;NATIVE_ONLY" "NAME" "SOURCES;LIBS;ARGS" ${ARGN})
   if(T_WINE_ONLY AND NOT WIN32)

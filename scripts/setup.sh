@@ -35,6 +35,8 @@ fi
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=wine-env.sh
 source "$here/wine-env.sh"
+# wine32 for the shipped 32-bit builds (never fatal: without it the win32 tests do not run).
+bash "$here/setup-win32.sh"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "setup: preparing the wine prefix $WINEPREFIX (once)"
   mkdir -p "$WINEPREFIX"

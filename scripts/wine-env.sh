@@ -6,3 +6,5 @@ export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-vell}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers: the tests need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The 32-bit loader (wine32), for the shipped 32-bit builds; the same prefix and server.
+export WINE32=${WINE32:-/usr/lib/wine/wine}

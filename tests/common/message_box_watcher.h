@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "thread_stagger.h"
+
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,7 +14,7 @@
 
 class MessageBoxWatcher {
  public:
-  MessageBoxWatcher() : thread_([this] { Run(); }) {}
+  MessageBoxWatcher() : thread_((StaggerThreadStart(), [this] { Run(); })) {}
   ~MessageBoxWatcher() {
     stop_ = true;
     thread_.join();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "plugin_loader.h"
+#include "thread_stagger.h"
 
 #include <gtest/gtest.h>
 
@@ -158,6 +159,7 @@ template <class Fn>
 bool FinishesWithin(DWORD ms, Fn fn) {
   struct Job { Fn fn; static DWORD WINAPI Run(void* self) { static_cast<Job*>(self)->fn(); return 0; } };
   auto* job = new Job{fn};
+  StaggerThreadStart();  // the reader's thread may have started just now
   HANDLE thread = CreateThread(nullptr, 0, &Job::Run, job, 0, nullptr);
   if (!thread) return false;
   const bool done = WaitForSingleObject(thread, ms) == WAIT_OBJECT_0;

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Called by setup.sh before it makes the wine prefix: prepares this machine to run the shipped
+# 32-bit builds (the win32 preset's tests). Installs wine32 from Debian's i386 archive; where
+# the kernel refuses i386 programs, registers qemu's user-mode emulation for them; and removes
+# a prefix made without the 32-bit part, so that setup.sh makes it again with both. Says plainly
+# when the machine cannot: the win32 tests are then reported as not run. Cheap when all is done.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/wine-env.sh"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+
+cannot() {
+  echo "setup: 32-bit Windows programs cannot run on this machine: $*"
+  echo "setup: the win32 preset's run tests will be reported as not run"
+  exit 0
+}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+if ! installed wine32:i386; then
+  echo "setup: installing wine32:i386"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386 || cannot "dpkg --add-architecture i386 failed"
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq || cannot "apt-get update failed"
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends wine32:i386 \
+    || cannot "wine32:i386 did not install"
+fi
+
+# The loader is an i386 program: run it natively, or else through qemu-i386. The F flag opens
+# the emulator when it is registered, so it also works inside other mount namespaces.
+if ! "$WINE32" --version >/dev/null 2>&1; then
+  binfmt=/proc/sys/fs/binfmt_misc
+  installed qemu-user-static || "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends qemu-user-static \
+    || cannot "qemu-user-static did not install"
+  [ -e $binfmt/register ] || "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc $binfmt \
+    || cannot "binfmt_misc cannot be mounted (a container without the right to?)"
+  if [ ! -e $binfmt/qemu-i386 ]; then
+    echo "setup: registering qemu-i386 for i386 programs"
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      | "${sudo_cmd[@]}" tee $binfmt/register >/dev/null || cannot "qemu-i386 could not be registered"
+  elif ! grep -qx enabled $binfmt/qemu-i386; then
+    echo 1 | "${sudo_cmd[@]}" tee $binfmt/qemu-i386 >/dev/null || cannot "qemu-i386 is registered but disabled"
+  fi
+  "$WINE32" --version >/dev/null 2>&1 || cannot "$WINE32 does not start even under qemu-i386"
+fi
+
+# A prefix made before wine32 was present has no 32-bit part, and wineboot's update does not
+# add one: it is made again (natively, by wine64; under emulation the making crashed).
+if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  echo "setup: the wine prefix $WINEPREFIX has no 32-bit part: making it again"
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+fi
