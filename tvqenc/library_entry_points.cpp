@@ -116,12 +116,7 @@ int32_t TVQ_API TvqEncUpdateVectorInfo(int32_t, int32_t* shapeCount, int32_t* wi
   const TwinVqLayout* layout = LayoutOwning(widths0);
   if (!layout) layout = currentLayout;
   if (!layout) return -1;
-  constexpr int32_t kLong = 2;
-  const int32_t pairs = layout->config.blockTypes[kLong].shapeCount;
-  *shapeCount = pairs;
-  const size_t bytes = sizeof(int32_t) * static_cast<size_t>(pairs);
-  std::memmove(widths0, layout->widths0[kLong], bytes);
-  std::memmove(widths1, layout->widths1[kLong], bytes);
+  RestateLongBlockWidths(*layout, shapeCount, widths0, widths1);
   return 0;
 }
 

@@ -101,3 +101,12 @@ bool ComputeTwinVqLayout(int32_t channelMode, int32_t totalKbps, int32_t kHzCode
   }
   return true;
 }
+
+void RestateLongBlockWidths(const TwinVqLayout& layout, int32_t* shapeCount, int32_t* widths0,
+                            int32_t* widths1) {
+  const int32_t pairs = layout.config.blockTypes[kLongBlock].shapeCount;
+  *shapeCount = pairs;
+  const size_t bytes = sizeof(int32_t) * static_cast<size_t>(pairs);
+  std::memmove(widths0, layout.widths0[kLongBlock], bytes);
+  std::memmove(widths1, layout.widths1[kLongBlock], bytes);
+}

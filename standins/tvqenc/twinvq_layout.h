@@ -46,6 +46,12 @@ const TwinVqMode* FindTwinVqMode(int32_t channelMode, int32_t totalKbps, int32_t
 bool ComputeTwinVqLayout(int32_t channelMode, int32_t totalKbps, int32_t kHzCode,
                          TwinVqLayout* layout);
 
+// Writes the layout's long-block pair count and widths into the caller's arrays: what the
+// libraries' TvqEncUpdateVectorInfo restates after a long-block frame (the arrays may be the
+// layout's own).
+void RestateLongBlockWidths(const TwinVqLayout& layout, int32_t* shapeCount, int32_t* widths0,
+                            int32_t* widths1);
+
 // Splits bits over index pairs: count = (bits + 13) / 14 pairs, the wider ones first,
 // each pair's two widths differing by at most one (first >= second).
 void SplitIntoPairs(int32_t bits, int32_t* count, int32_t* widths0, int32_t* widths1);
