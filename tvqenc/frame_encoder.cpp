@@ -20,7 +20,7 @@ constexpr double kLagWindow = 0.0;
 constexpr double kBandwidthExpansion = 1.0;
 constexpr int32_t kLspFirstCandidates = 4;
 // Gain scan: scale factors 2^(i kScanStep) tried on the level-matched gains, with a quick VQ.
-constexpr int32_t kGainScanFrom = -16, kGainScanTo = 4;
+constexpr int32_t kGainScanFrom = -12, kGainScanTo = 12;
 constexpr double kScanStep = 0.25;
 constexpr int32_t kScanPreselect = 8;
 constexpr int32_t kFinalPreselect = 24;
@@ -543,14 +543,14 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
   };
   int32_t best = kGainScanFrom;
   double bestError = HUGE_VAL;
-  for (int32_t i = kGainScanFrom; i <= kGainScanTo; i += 4) {
+  for (int32_t i = kGainScanFrom; i <= kGainScanTo; i += 6) {
     const double error = errorAt(i);
     if (error < bestError) {
       bestError = error;
       best = i;
     }
   }
-  for (int32_t step : {2, 1}) {
+  for (int32_t step : {3, 1}) {
     const int32_t centre = best;
     for (int32_t i : {centre - step, centre + step}) {
       const double error = errorAt(i);
