@@ -2,6 +2,8 @@
 #include "block_switch.h"
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 
 namespace tvqenc {
 
@@ -78,6 +80,29 @@ FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, in
   if (sharpInside) return kShort;
   if (sharpOutside || moderate) return kMedium;
   return kLong;
+}
+
+double WaterFillingError(const float* coefficients, int32_t count, double bits, float* scratch) {
+  double total = 0.0;
+  for (int32_t i = 0; i < count; ++i) {
+    scratch[i] = coefficients[i] * coefficients[i];
+    total += scratch[i];
+  }
+  if (total <= 0.0 || bits <= 0.0) return total;
+  std::sort(scratch, scratch + count, std::greater<float>());
+  // With the m largest powers above the level L: sum log2(p_i / L) = 2 bits, so
+  // log2 L = (sum log2 p_i - 2 bits) / m; m grows while the next power lies above L.
+  double logSum = 0.0, tail = total, level = 0.0;
+  int32_t m = 0;
+  while (m < count && scratch[m] > 0.0f) {
+    logSum += std::log2(double(scratch[m]));
+    tail -= scratch[m];
+    ++m;
+    level = std::exp2((logSum - 2.0 * bits) / m);
+    if (m == count || scratch[m] <= level) break;
+  }
+  if (m == 0) return total;
+  return m * level + std::max(tail, 0.0);
 }
 
 }  // namespace tvqenc

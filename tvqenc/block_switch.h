@@ -45,4 +45,11 @@ int32_t StartOverlap(const BlockSizes& sizes, FrameKind previous, FrameKind curr
 // window does not smear the attack ahead of it. Silence and steady sound stay long.
 FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, int32_t channels);
 
+// The squared error an ideal adaptive coder leaves on `count` coefficients when it spends
+// `bits` on them (reverse water-filling over the coefficients' powers: those below the
+// water level are dropped, the others cost half a bit per halving of their error).
+// Compares block kinds: their transforms are orthonormal, so coefficient error is sample
+// error. scratch: count values.
+double WaterFillingError(const float* coefficients, int32_t count, double bits, float* scratch);
+
 }  // namespace tvqenc

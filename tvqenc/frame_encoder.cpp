@@ -24,6 +24,9 @@ constexpr int32_t kGainScanFrom = -12, kGainScanTo = 12;
 constexpr double kScanStep = 0.25;
 constexpr int32_t kScanPreselect = 8;
 constexpr int32_t kFinalPreselect = 24;
+// Block kind choice: the share of a frame's coefficient bits an ideal coder is granted
+// (the real quantisers are far from ideal; half matched the coded results best).
+constexpr double kIdealBitShare = 0.5;
 
 float CleanSample(float v) {
   if (!(v == v)) return 0.0f;
@@ -53,6 +56,8 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
   target_.assign(2 * n_, 0.0f);
   weight_.assign(2 * n_, 0.0f);
   scratch_.assign(2 * n_, 0.0f);
+  trialSpectrum_.assign(2 * n_, 0.0f);
+  trialPowers_.assign(2 * n_, 0.0f);
 
   // The decoder's starting state: histories at zero but for three short-block bark values.
   std::memset(barkHistory_, 0, sizeof barkHistory_);
@@ -125,6 +130,41 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
       mdct_[kind]->Forward(x.data(), out);
     }
   }
+}
+
+// The next frame's block kind. Short blocks where the transient detector finds an attack
+// inside the frame, and the detector's kind next to short or medium frames; otherwise long
+// or medium, whichever block leaves the smaller error with an ideal coder of its
+// coefficients (the next frame's block, input [N, 3N) of the kept samples, transformed
+// with each kind's windows) that spends a share of the frame's bits on them: the main VQ's,
+// and in a long block the peak component's too.
+FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
+  if (detected == kShort || currentKind_ != kLong) return detected;
+  double bestError = HUGE_VAL;
+  FrameKind best = kLong;
+  for (FrameKind kind : {kLong, kMedium}) {
+    const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+    const int32_t inner = sizes_.InnerOverlap(kind);
+    for (int32_t c = 0; c < channels_; ++c) {
+      for (int32_t s = 0; s < sub; ++s) {
+        const int32_t left = s == 0 ? StartOverlap(sizes_, currentKind_, kind) : inner;
+        const int32_t right = s == sub - 1 ? sizes_.EdgeOverlap(kind) : inner;
+        const float* window = Window(bs, left, right);
+        const float* span = input_[c].data() + n_ + n_ / 2 + s * bs - bs / 2;
+        for (int32_t i = 0; i < 2 * bs; ++i) scratch_[i] = span[i] * window[i];
+        mdct_[kind]->Forward(scratch_.data(), trialSpectrum_.data() + c * n_ + s * bs);
+      }
+    }
+    int32_t bits = setup_.part(static_cast<twinvq::BlockKind>(kind)).TotalBits();
+    if (kind == kLong) bits += setup_.part(twinvq::kPeakPart).TotalBits();
+    const double error = WaterFillingError(trialSpectrum_.data(), channels_ * n_,
+                                           kIdealBitShare * bits, trialPowers_.data());
+    if (error < bestError) {
+      bestError = error;
+      best = kind;
+    }
+  }
+  return best;
 }
 
 void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values) {
@@ -497,7 +537,7 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
     }
   }
   const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
-  const FrameKind next = ChooseFrameKind(sizes_, spans, channels_);
+  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_));
   const FrameKind kind = currentKind_;
   *values = twinvq::FrameValues{};
   values->windowType = WindowTypeCode(previousKind_, kind);

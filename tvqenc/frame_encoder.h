@@ -43,6 +43,7 @@ class FrameEncoder {
  private:
 
   void Transform(FrameKind kind, int32_t firstOverlap, int32_t lastOverlap);
+  FrameKind ChooseNextKind(FrameKind detected);
   const float* Window(int32_t blockSize, int32_t left, int32_t right);
   void QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
@@ -70,6 +71,7 @@ class FrameEncoder {
   std::vector<float> peaks_;             // channels x N: peak component before E
   std::vector<float> target_, weight_;   // slots of the main VQ
   std::vector<float> scratch_;
+  std::vector<float> trialSpectrum_, trialPowers_;  // the next block's kinds on trial
   std::vector<float> books_[4][2];       // the parts' codebooks as floats (kPeakPart = 3)
   std::vector<float> columns_[4][2];     // the same transposed for the searches
   float barkHistory_[3][2][twinvq::kMaxBands];

@@ -117,6 +117,25 @@ TEST(BlockSwitch, DetectorFollowsAttacks) {
   }
 }
 
+// Reverse water-filling by hand: powers 16, 4, 1 (and zeros). With 1 bit only the 16 lies
+// above the level 4 (error 4 + 4 + 1); with 2 bits 16 and 4 lie above the level 2 (2 + 2 + 1);
+// with none everything is lost; order does not matter.
+TEST(BlockSwitch, WaterFillingErrorOfAnIdealCoder) {
+  const float values[5] = {1.0f, 0.0f, -4.0f, 0.0f, 2.0f};
+  const struct { double bits, error; } cases[] = {{0.0, 21.0}, {1.0, 9.0}, {2.0, 5.0}};
+  float scratch[5];
+  for (const auto& c : cases) {
+    EXPECT_NEAR(WaterFillingError(values, 5, c.bits, scratch), c.error, 1e-9) << c.bits;
+  }
+  const float silence[4] = {};
+  EXPECT_EQ(WaterFillingError(silence, 4, 3.0, scratch), 0.0);
+  // Equal energy: one line costs less than the same energy spread over many.
+  std::vector<float> line(64, 0.0f), spread(64, 1.0f), work(64);
+  line[5] = 8.0f;
+  EXPECT_LT(WaterFillingError(line.data(), 64, 16.0, work.data()),
+            0.1 * WaterFillingError(spread.data(), 64, 16.0, work.data()));
+}
+
 TEST(Lpc, LsfEnvelopeIsTheAllPoleSpectrum) {
   // Power spectrum of a resonant all-pole filter; its LPC and LSFs must give the same shape.
   const int32_t bins = 256, order = 16;
