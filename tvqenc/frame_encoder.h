@@ -50,6 +50,7 @@ class FrameEncoder {
   void QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values);
   double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
                       twinvq::FrameValues* out);
+  void RefineGains(FrameKind kind, twinvq::FrameValues* values);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
   int32_t PeakBins(int32_t periodIndex, int32_t* bins) const;
