@@ -19,6 +19,7 @@ constexpr float kInputLimit = 65536.0f;  // twice full scale; beyond it input is
 constexpr double kLagWindow = 0.0;
 constexpr double kBandwidthExpansion = 1.0;
 constexpr int32_t kLspFirstCandidates = 4;
+constexpr int32_t kStrongLines = 4;  // lines scored beside the LSP fit's coarse grid
 // Gain scan: scale factors 2^(i kScanStep) tried on the level-matched gains, with a quick VQ.
 constexpr int32_t kGainScanFrom = -12, kGainScanTo = 12;
 constexpr double kScanStep = 0.25;
@@ -186,12 +187,22 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
   LpcToLsf(a, order, lsf);
 
-  // The wanted envelope's shape on a coarse grid, in the log domain.
+  // The wanted envelope's shape in the log domain on a coarse grid, and at the strongest
+  // lines (a tone's line falls between grid points, and its envelope value decides whether
+  // the peak component can reach it).
   const int32_t gridStep = std::max<int32_t>(1, bs / 128);
+  std::vector<int32_t> gridBins;
+  for (int32_t k = gridStep / 2; k < bs; k += gridStep) gridBins.push_back(k);
+  if (gridStep > 1 && kind == kLong) {
+    std::vector<std::pair<double, int32_t>> strongest(bs);
+    for (int32_t k = 0; k < bs; ++k) strongest[k] = {-power[k], k};
+    std::partial_sort(strongest.begin(), strongest.begin() + kStrongLines, strongest.end());
+    for (int32_t i = 0; i < kStrongLines; ++i) gridBins.push_back(strongest[i].second);
+  }
   double twoCos[kMaxLpcOrder];
   for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
   std::vector<double> wanted;
-  for (int32_t k = gridStep / 2; k < bs; k += gridStep) {
+  for (int32_t k : gridBins) {
     const double c = 2.0 * std::cos((k + 0.5) * kPi / bs);
     wanted.push_back(SafeLog(LsfEnvelopeFromCosines(twoCos, order, c)));
   }
@@ -250,9 +261,9 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
       twinvq::DecodeLsp(setup_, h, e, split, history, decoded);
       twinvq::LpcEnvelope(setup_, bkind, decoded, envelope.data());
       double sum = 0.0, sum2 = 0.0;
-      int32_t count = 0;
-      for (int32_t k = gridStep / 2; k < bs; k += gridStep, ++count) {
-        const double d = SafeLog(envelope[k]) - wanted[count];
+      const double count = static_cast<double>(gridBins.size());
+      for (size_t i = 0; i < gridBins.size(); ++i) {
+        const double d = SafeLog(envelope[gridBins[i]]) - wanted[i];
         sum += d;
         sum2 += d * d;
       }
