@@ -134,13 +134,13 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
 }
 
 // The next frame's block kind. Short blocks where the transient detector finds an attack
-// inside the frame, and the detector's kind next to short or medium frames; otherwise long
+// inside the frame, and the detector's kind after a short frame; otherwise long
 // or medium, whichever block leaves the smaller error with an ideal coder of its
 // coefficients (the next frame's block, input [N, 3N) of the kept samples, transformed
 // with each kind's windows) that spends a share of the frame's bits on them: the main VQ's,
 // and in a long block the peak component's too.
 FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
-  if (detected == kShort || currentKind_ != kLong) return detected;
+  if (detected == kShort || currentKind_ == kShort) return detected;
   double bestError = HUGE_VAL;
   FrameKind best = kLong;
   for (FrameKind kind : {kLong, kMedium}) {
