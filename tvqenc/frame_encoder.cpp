@@ -28,6 +28,8 @@ constexpr int32_t kFinalPreselect = 24;
 // Block kind choice: the share of a frame's coefficient bits an ideal coder is granted
 // (the real quantisers are far from ideal; half matched the coded results best).
 constexpr double kIdealBitShare = 0.5;
+// Sub-block weights: an energy share below this counts as this share.
+constexpr double kQuietShare = 0.01;
 
 float CleanSample(float v) {
   if (!(v == v)) return 0.0f;
@@ -548,6 +550,29 @@ void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
   }
 }
 
+// Sub-block weights of the main VQ in short and medium frames: a sub-block's squared
+// error counts in inverse proportion to the square root of its share of the frame's
+// energy, so quiet sub-blocks beside loud ones keep more of their signal-to-noise ratio
+// (speech is judged in short time segments). Steady sound gives equal weights, as does
+// a long frame (one sub-block).
+void FrameEncoder::WeighSubBlocks(FrameKind kind) {
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  double energy[twinvq::kMaxSubBlocks], mean = 0.0;
+  for (int32_t s = 0; s < sub; ++s) {
+    energy[s] = 0.0;
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      for (int32_t k = 0; k < bs; ++k) {
+        const double x = spectrum_[ch * n_ + s * bs + k];
+        energy[s] += x * x;
+      }
+    }
+    mean += energy[s] / sub;
+  }
+  for (int32_t s = 0; s < sub; ++s) {
+    slotWeight_[s] = mean > 0.0 ? static_cast<float>(1.0 / std::sqrt(energy[s] / mean + kQuietShare)) : 1.0f;
+  }
+}
+
 void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values) {
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   float gains[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
@@ -562,7 +587,7 @@ void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& va
         const float wanted = spectrum_[at] - peaks_[at] * lpcEnvelope_[ch][k];
         const bool usable = std::fabs(a) > 1.0e-30f && std::isfinite(a);
         target_[at] = usable ? wanted / a : 0.0f;
-        weight_[at] = usable ? a * a : 0.0f;
+        weight_[at] = usable ? a * a * slotWeight_[s] : 0.0f;
       }
     }
   }
@@ -616,6 +641,7 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
   values->windowType = WindowTypeCode(previousKind_, kind);
   Transform(kind, StartOverlap(sizes_, previousKind_, kind), StartOverlap(sizes_, kind, next));
 
+  WeighSubBlocks(kind);
   for (int32_t ch = 0; ch < channels_; ++ch) {
     QuantizeLsp(ch, kind, values);
     QuantizeBark(ch, kind, values);

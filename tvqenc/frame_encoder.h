@@ -13,7 +13,8 @@
 //   bark envelope st per sub-block: codebook entries closest in the log domain, with and
 //     without history
 //   gains g: level matching, then a scan of scale factors scored by the VQ's error
-//   main VQ: target (X/E - peaks)/(st g), weights (E st g)^2, two codebooks per vector
+//   main VQ: target (X/E - peaks)/(st g), weights (E st g)^2 (over a sub-block's energy
+//     share's square root in short and medium frames), two codebooks per vector
 // Portable: no Windows code.
 #pragma once
 
@@ -51,6 +52,7 @@ class FrameEncoder {
   double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
                       twinvq::FrameValues* out);
   void RefineGains(FrameKind kind, twinvq::FrameValues* values);
+  void WeighSubBlocks(FrameKind kind);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
   int32_t PeakBins(int32_t periodIndex, int32_t* bins) const;
@@ -82,6 +84,7 @@ class FrameEncoder {
   double logLevelGain_[256], logSubGain_[32], logPeakGain_[256];  // their logarithms
   double codebookRms_[3];
   double wantedGain_[2][twinvq::kMaxSubBlocks];
+  float slotWeight_[twinvq::kMaxSubBlocks];  // main VQ weight factor per sub-block
   FrameKind previousKind_ = kLong, currentKind_ = kLong;
 };
 
