@@ -14,7 +14,7 @@ constexpr FrameKind kCodeKind[9] = {kLong, kLong, kShort, kLong, kMedium, kLong,
 constexpr FrameKind kCodeStart[9] = {kLong, kLong, kShort, kShort, kShort, kMedium, kLong, kMedium, kMedium};
 
 // Energy ratios (after a floor for quiet passages) that count as attacks.
-constexpr double kSharpRise = 15.0;
+constexpr double kSharpRise = 25.0;
 constexpr double kModerateRise = 5.0;
 constexpr double kQuietMeanSquare = 1.0e4;  // an amplitude of 100 in 16-bit units
 
