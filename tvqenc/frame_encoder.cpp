@@ -189,12 +189,13 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
   LpcToLsf(a, order, lsf);
 
-  // The wanted envelope's shape in the log domain on a coarse grid, and at the strongest
-  // lines (a tone's line falls between grid points, and its envelope value decides whether
-  // the peak component can reach it).
+  // The wanted envelope's shape in the log domain on a coarse grid and, in long frames, at
+  // the strongest lines: a tone's line falls between grid points, and an envelope that sits
+  // low under it leaves the line beyond the peak component's reach.
   const int32_t gridStep = std::max<int32_t>(1, bs / 128);
   std::vector<int32_t> gridBins;
   for (int32_t k = gridStep / 2; k < bs; k += gridStep) gridBins.push_back(k);
+  const size_t regular = gridBins.size();
   if (gridStep > 1 && kind == kLong) {
     std::vector<std::pair<double, int32_t>> strongest(bs);
     for (int32_t k = 0; k < bs; ++k) strongest[k] = {-power[k], k};
@@ -262,14 +263,21 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
       std::memcpy(history, lspHistory_[ch], sizeof history);
       twinvq::DecodeLsp(setup_, h, e, split, history, decoded);
       twinvq::LpcEnvelope(setup_, bkind, decoded, envelope.data());
+      // The grid's variance of the log difference, plus the squared shortfall at each
+      // strong line below the grid's mean offset (an envelope above the fit there costs
+      // nothing: the gains take up the level).
       double sum = 0.0, sum2 = 0.0;
-      const double count = static_cast<double>(gridBins.size());
-      for (size_t i = 0; i < gridBins.size(); ++i) {
+      const double count = static_cast<double>(regular);
+      for (size_t i = 0; i < regular; ++i) {
         const double d = SafeLog(envelope[gridBins[i]]) - wanted[i];
         sum += d;
         sum2 += d * d;
       }
-      const double score = sum2 - sum * sum / count;
+      double score = sum2 - sum * sum / count;
+      for (size_t i = regular; i < gridBins.size(); ++i) {
+        const double shortfall = SafeLog(envelope[gridBins[i]]) - wanted[i] - sum / count;
+        if (shortfall < 0.0) score += shortfall * shortfall;
+      }
       if (score < bestScore) {
         bestScore = score;
         bestHistory = h;
