@@ -115,6 +115,44 @@ TEST(RoundTrip, SineInEveryMode) {
   }
 }
 
+// Signals that once decoded far worse than a steady mid-range tone: a tone whose line falls
+// between the envelope fit's grid points (44.1 kHz mono), a loud low tone that needs a main
+// gain far above the level match, and a tone gliding up and down fast (about 10 kHz per
+// second), which a long block smears over many lines and medium blocks code better.
+TEST(RoundTrip, HardTonesReachTheirFloors) {
+  struct Case { ModeCase mode; double low, high, glide, floor; bool medium; };
+  const Case cases[] = {
+      {{44, 48, 1}, 997.0, 997.0, 0.0, 35.0, false},
+      {{44, 48, 2}, 60.0, 60.0, 0.0, 25.0, false},
+      {{11, 8, 1}, 1500.0, 4500.0, 10000.0, 12.5, true},
+  };
+  for (const Case& c : cases) {
+    twinvq::StreamSetup setup;
+    ASSERT_TRUE(setup.Init(c.mode.kHz, c.mode.kbps, c.mode.channels));
+    const double hz = setup.mode().realHz;
+    const int32_t frames = 24;
+    // The frequency runs up and down between low and high at `glide` Hz per second.
+    std::vector<double> wave(size_t(frames) * setup.frameSize());
+    double phase = 0.0, f = c.low, direction = 1.0;
+    for (double& v : wave) {
+      v = 16384.0 * std::sin(phase);
+      phase += 2 * kPi * f / hz;
+      f += direction * c.glide / hz;
+      if (f > c.high || f < c.low) direction = -direction;
+    }
+    const RoundTrip r = EncodeAndDecode(setup, frames, [&](int64_t t, int32_t ch) {
+      return wave[t] * (ch == 0 ? 1.0 : 0.5);
+    });
+    int32_t medium = 0;
+    for (int32_t code : r.windowTypes) medium += twinvq::BlockKindOfWindowType(code) == twinvq::kMediumBlock;
+    const double snr = Snr(r, c.mode.channels, 2 * setup.frameSize());
+    std::printf("%-14s %4.0f-%4.0f Hz SNR %.1f dB, %d medium frames\n", Name(c.mode).c_str(), c.low,
+                c.high, snr, medium);
+    EXPECT_GT(snr, c.floor) << Name(c.mode) << " " << c.low;
+    if (c.medium) EXPECT_GT(medium, frames / 3) << Name(c.mode);
+  }
+}
+
 TEST(RoundTrip, ClicksUseEveryBlockKindWithLegalTransitions) {
   twinvq::StreamSetup setup;
   ASSERT_TRUE(setup.Init(22, 20, 1));
