@@ -532,7 +532,7 @@ void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
     }
     double bestTotal = HUGE_VAL;
     int32_t bestQ = values->gain[ch], bestR[twinvq::kMaxSubBlocks];
-    for (int32_t q = values->gain[ch]; q >= 0 && q >= values->gain[ch] - 8; --q) {
+    for (int32_t q = std::min(255, values->gain[ch] + 8); q >= 0 && q >= values->gain[ch] - 8; --q) {
       double total = 0.0;
       int32_t chosen[twinvq::kMaxSubBlocks];
       for (int32_t s = 0; s < sub; ++s) {
