@@ -16,7 +16,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kInputLimit = 65536.0f;  // twice full scale; beyond it input is clipped
 // LPC analysis: Gaussian lag window (radians per lag) and bandwidth expansion.
-constexpr double kLagWindow = 0.0;
+constexpr double kLagWindow = 0.03;
 constexpr double kBandwidthExpansion = 1.0;
 constexpr int32_t kLspFirstCandidates = 4;
 constexpr int32_t kStrongLines = 4;  // lines scored beside the LSP fit's coarse grid
