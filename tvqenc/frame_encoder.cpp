@@ -35,11 +35,13 @@ double SafeLog(double v) { return std::log(std::max(std::fabs(v), 1.0e-30)); }
 }  // namespace
 
 FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
-    : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()) {
+    : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()),
+      lsfFinder_(setup.mode().lspOrder) {
   sizes_.frame = n_;
   for (int32_t k = 0; k < 3; ++k) {
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
+    binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
   }
   windows_.reserve(32);  // at most 3 sizes x 3 x 3 edge combinations
   for (int32_t c = 0; c < 2; ++c) {
@@ -142,9 +144,9 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   for (double p : power) mean += p / bs;
   for (double& p : power) p += 1.0e-9 * mean + 1.0e-3;
   double r[kMaxLpcOrder + 1], a[kMaxLpcOrder + 1], lsf[kMaxLpcOrder];
-  AutocorrelationFromPower(power.data(), bs, order, r);
+  AutocorrelationFromPower(power.data(), binCos_[kind].data(), bs, order, r);
   LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
-  LpcToLsf(a, order, lsf);
+  lsfFinder_.Find(a, lsf);
 
   // The wanted envelope's shape on a coarse grid, in the log domain.
   const int32_t gridStep = std::max<int32_t>(1, bs / 128);
@@ -152,7 +154,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
   std::vector<double> wanted;
   for (int32_t k = gridStep / 2; k < bs; k += gridStep) {
-    const double c = 2.0 * std::cos((k + 0.5) * kPi / bs);
+    const double c = 2.0 * binCos_[kind][k];
     wanted.push_back(SafeLog(LsfEnvelopeFromCosines(twoCos, order, c)));
   }
 
