@@ -1,63 +1,219 @@
 // Two-codebook search with precomputed correlations: the error of a pair is
 //   T - 2 s0 c0[i0] - 2 s1 c1[i1] + e0[i0] + e1[i1] + 2 s0 s1 x(i0, i1),
 // with T = sum w t^2, c = sum w t cb, e = sum w cb^2, x = sum w cb0 cb1.
+//
+// The float sums run over the vector's values one at a time, each codebook entry (or pair of
+// entries) in its own lane, so a wider vector unit gives the very same sums; the file is
+// compiled without contraction into fused multiply-adds for that reason.
 #include "vq_search.h"
 
 #include <algorithm>
 #include <cmath>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// The AVX2 path is used only where the plain path's float arithmetic is SSE too (x86-64;
+// not the x87 of a plain 32-bit build), so that both round alike.
+#define TVQENC_AVX2_PATH 1
+#define TVQENC_INLINE inline __attribute__((always_inline))
+#else
+#define TVQENC_AVX2_PATH 0
+#define TVQENC_INLINE inline
+#endif
 
 namespace tvqenc {
 
 namespace {
 
 constexpr int32_t kMaxEntries = 64;
+constexpr int32_t kLanes = 8;
+// Preselection ranks up to this many candidates by counting; more go through insertion.
+constexpr int32_t kRankedCandidates = 32;  // the pair matrix's rows are padded to this many entries
 
 struct BookStats {
   float c[kMaxEntries], e[kMaxEntries];
 };
 
-// Correlations of every entry at once, one vector value at a time: 64-wide loops the
-// compiler vectorises. Float sums rank the entries; the caller's error is recomputed exactly.
-void Stats(const Codebook& cb, const float* wt, const float* w, int32_t length, BookStats* s) {
-  float c[kBookEntries] = {0.0f}, e[kBookEntries] = {0.0f};
+// c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries.
+TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float* w,
+                             int32_t length, float* __restrict c, float* __restrict e) {
+  for (int32_t i = 0; i < kBookEntries; ++i) c[i] = e[i] = 0.0f;
   for (int32_t j = 0; j < length; ++j) {
-    const float* column = cb.columns + j * kBookEntries;
+    const float* column = columns + j * kBookEntries;
     const float a = wt[j], b = w[j];
     for (int32_t i = 0; i < kBookEntries; ++i) {
       c[i] += a * column[i];
       e[i] += b * column[i] * column[i];
     }
   }
-  std::copy(c, c + kBookEntries, s->c);
-  std::copy(e, e + kBookEntries, s->e);
 }
 
-// Best error of one entry on its own, and its sign.
-double AloneError(const Codebook& cb, const BookStats& s, int32_t i) {
-  const double c = cb.Signed() ? std::fabs(s.c[i]) : s.c[i];
-  return s.e[i] - 2.0 * c;
+// x[a][b] = sum_j u_j[a] g_j[b] for a < n0 and b < width (a multiple of kLanes), where
+// u_j[a] = w_j v0[a]_j and g_j[b] = v1[b]_j are stored value after value (row j at j * 64).
+TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int32_t n0,
+                             int32_t width, float (*__restrict x)[kMaxEntries]) {
+  for (int32_t a = 0; a < n0; ++a) {
+    float row[kMaxEntries];
+    for (int32_t b = 0; b < width; ++b) row[b] = 0.0f;
+    for (int32_t j = 0; j < length; ++j) {
+      const float ua = u[j * kMaxEntries + a];
+      const float* gj = g + j * kMaxEntries;
+      for (int32_t b = 0; b < width; ++b) row[b] += ua * gj[b];
+    }
+    for (int32_t b = 0; b < width; ++b) x[a][b] = row[b];
+  }
 }
 
-int32_t Preselect(const Codebook& cb, const BookStats& s, int32_t count, int32_t* chosen) {
+// Scores of the 64 entries on their own, each with its best sign: e - 2|c| (signed books)
+// or e - 2c.
+TVQENC_INLINE void ScoresLoop(const BookStats& s, bool isSigned, double* __restrict score) {
+  if (isSigned) {
+    for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0 * std::fabs(double(s.c[i]));
+  } else {
+    for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0 * double(s.c[i]);
+  }
+}
+
+// place[k] for k < n: how many of value[0..padded) come before value[k], lower or equal and
+// earlier (the values past n are +infinity).
+TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
+                              int64_t* __restrict place) {
+  for (int32_t k = 0; k < n; ++k) {
+    const double v = value[k];
+    int64_t before = 0;
+    for (int32_t m = 0; m < padded; ++m) {
+      before += (value[m] < v) | ((value[m] == v) & (m < k));
+    }
+    place[k] = before;
+  }
+}
+
+struct Kernels {
+  void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
+  void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
+  void (*scores)(const BookStats&, bool, double*);
+  void (*places)(const double*, int32_t, int32_t, int64_t*);
+};
+
+void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
+                float* c, float* e) {
+  StatsLoop(columns, wt, w, length, c, e);
+}
+void PlainCross(const float* u, const float* g, int32_t length, int32_t n0, int32_t width,
+                float (*x)[kMaxEntries]) {
+  CrossLoop(u, g, length, n0, width, x);
+}
+void PlainScores(const BookStats& s, bool isSigned, double* score) { ScoresLoop(s, isSigned, score); }
+void PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
+  PlacesLoop(value, n, padded, place);
+}
+
+#if TVQENC_AVX2_PATH
+__attribute__((target("avx2"))) void Avx2Stats(const float* columns, const float* wt,
+                                               const float* w, int32_t length, float* c,
+                                               float* e) {
+  StatsLoop(columns, wt, w, length, c, e);
+}
+__attribute__((target("avx2"))) void Avx2Cross(const float* u, const float* g, int32_t length,
+                                               int32_t n0, int32_t width,
+                                               float (*x)[kMaxEntries]) {
+  CrossLoop(u, g, length, n0, width, x);
+}
+__attribute__((target("avx2"))) void Avx2Scores(const BookStats& s, bool isSigned, double* score) {
+  ScoresLoop(s, isSigned, score);
+}
+__attribute__((target("avx2"))) void Avx2Places(const double* value, int32_t n, int32_t padded,
+                                                int64_t* place) {
+  PlacesLoop(value, n, padded, place);
+}
+
+bool HasAvx2() {
+#if defined(__x86_64__) || defined(__SSE2_MATH__)
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+#endif
+
+const Kernels& KernelsOf(VqPath path) {
+  static const Kernels plain{PlainStats, PlainCross, PlainScores, PlainPlaces};
+#if TVQENC_AVX2_PATH
+  static const Kernels avx2{Avx2Stats, Avx2Cross, Avx2Scores, Avx2Places};
+  if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
+#endif
+  (void)path;
+  return plain;
+}
+
+// Insertion into a short sorted list: the `count` lowest scores of the listed entries, in
+// order, earlier entries first among equal scores.
+void KeepLowest(const double* score, const int32_t* order, int32_t n, int32_t count,
+                int32_t* chosen) {
+  double best[kMaxEntries];
+  int32_t filled = 0;
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t i = order[k];
+    const double value = score[i];
+    if (filled == count && value >= best[count - 1]) continue;
+    int32_t at = filled < count ? filled++ : count - 1;
+    while (at > 0 && best[at - 1] > value) {
+      best[at] = best[at - 1];
+      chosen[at] = chosen[at - 1];
+      --at;
+    }
+    best[at] = value;
+    chosen[at] = i;
+  }
+}
+
+// The `count` entries with the lowest scores, lowest first, earlier entries first among
+// equal scores.
+int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s, int32_t count,
+                  int32_t* chosen) {
   const int32_t entries = cb.Entries();
   if (count <= 0 || count >= entries) {
     for (int32_t i = 0; i < entries; ++i) chosen[i] = i;
     return entries;
   }
-  // Insertion into a short sorted list: the `count` lowest errors, earlier entries first.
-  double best[kMaxEntries];
-  int32_t filled = 0;
+  double score[kMaxEntries];
+  kernels.scores(s, cb.Signed(), score);
+  int32_t order[kMaxEntries];
+  bool finite = true;
+  for (int32_t i = 0; i < entries; ++i) finite &= score[i] == score[i];
+  if (!finite) {  // not-a-number scores: the plain insertion over every entry decides
+    for (int32_t i = 0; i < entries; ++i) order[i] = i;
+    KeepLowest(score, order, entries, count, chosen);
+    return count;
+  }
+  // A bound that at least `count` scores reach: the highest of the minima of `count`
+  // disjoint groups. Only entries at or below it can be among the lowest `count`.
+  const int32_t group = entries / count;
+  double bound = -HUGE_VAL;
+  for (int32_t g = 0; g < count; ++g) {
+    double low = score[g * group];
+    for (int32_t k = 1; k < group; ++k) low = std::min(low, score[g * group + k]);
+    bound = std::max(bound, low);
+  }
+  int32_t candidates = 0;
   for (int32_t i = 0; i < entries; ++i) {
-    const double score = AloneError(cb, s, i);
-    if (filled == count && score >= best[count - 1]) continue;
-    int32_t at = filled < count ? filled++ : count - 1;
-    while (at > 0 && best[at - 1] > score) {
-      best[at] = best[at - 1];
-      chosen[at] = chosen[at - 1];
-      --at;
-    }
-    best[at] = score;
-    chosen[at] = i;
+    order[candidates] = i;
+    candidates += score[i] <= bound;
+  }
+  if (candidates > kRankedCandidates) {
+    KeepLowest(score, order, candidates, count, chosen);
+    return count;
+  }
+  // Few candidates: each one's place is the number of candidates before it in the order,
+  // counted without branches.
+  const int32_t padded = (candidates + 3) / 4 * 4;
+  double value[kMaxEntries];
+  int64_t place[kMaxEntries];
+  for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
+  for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
+  kernels.places(value, candidates, padded, place);
+  for (int32_t k = 0; k < candidates; ++k) {
+    if (place[k] < count) chosen[place[k]] = order[k];
   }
   return count;
 }
@@ -80,8 +236,21 @@ void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t 
   for (int32_t j = 0; j < length; ++j) out[j] = s0 * v0[j] + s1 * v1[j];
 }
 
+bool VqPathAvailable(VqPath path) {
+#if TVQENC_AVX2_PATH
+  if (path == VqPath::kAvx2) return HasAvx2();
+#endif
+  return path == VqPath::kPlain;
+}
+
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
                   const float* weight, int32_t length, int32_t preselect) {
+  return SearchVqOn(VqPath::kAvx2, cb0, cb1, target, weight, length, preselect);
+}
+
+VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const float* target,
+                    const float* weight, int32_t length, int32_t preselect) {
+  const Kernels& kernels = KernelsOf(path);
   BookStats s0, s1;
   float wt[kMaxVectorLength];
   double total = 0.0;
@@ -89,29 +258,39 @@ VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
     wt[j] = weight[j] * target[j];
     total += double(wt[j]) * target[j];
   }
-  Stats(cb0, wt, weight, length, &s0);
-  Stats(cb1, wt, weight, length, &s1);
+  kernels.stats(cb0.columns, wt, weight, length, s0.c, s0.e);
+  kernels.stats(cb1.columns, wt, weight, length, s1.c, s1.e);
 
   int32_t list0[kMaxEntries], list1[kMaxEntries];
-  const int32_t n0 = Preselect(cb0, s0, preselect, list0);
-  const int32_t n1 = Preselect(cb1, s1, preselect, list1);
+  const int32_t n0 = Preselect(kernels, cb0, s0, preselect, list0);
+  const int32_t n1 = Preselect(kernels, cb1, s1, preselect, list1);
   const int32_t signs0 = cb0.Signed() ? 2 : 1, signs1 = cb1.Signed() ? 2 : 1;
+
+  // Cross terms of every pair: the chosen entries' values gathered value after value, the
+  // first book's weighted, the second's padded with zeros to whole lanes.
+  const int32_t width = (n1 + kLanes - 1) / kLanes * kLanes;
+  float u[kMaxVectorLength * kMaxEntries], g[kMaxVectorLength * kMaxEntries];
+  for (int32_t j = 0; j < length; ++j) {
+    const float* column0 = cb0.columns + j * kBookEntries;
+    const float* column1 = cb1.columns + j * kBookEntries;
+    for (int32_t a = 0; a < n0; ++a) u[j * kMaxEntries + a] = weight[j] * column0[list0[a]];
+    for (int32_t b = 0; b < n1; ++b) g[j * kMaxEntries + b] = column1[list1[b]];
+    for (int32_t b = n1; b < width; ++b) g[j * kMaxEntries + b] = 0.0f;
+  }
+  float x[kMaxEntries][kMaxEntries];
+  kernels.cross(u, g, length, n0, width, x);
 
   VqChoice best{0, 0, HUGE_VAL};
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    const float* v0 = cb0.values + i0 * cb0.stride;
     for (int32_t b = 0; b < n1; ++b) {
       const int32_t i1 = list1[b];
-      const float* v1 = cb1.values + i1 * cb1.stride;
-      float x = 0.0f;
-      for (int32_t j = 0; j < length; ++j) x += weight[j] * v0[j] * v1[j];
       for (int32_t g0 = 0; g0 < signs0; ++g0) {
         const double sign0 = g0 ? -1.0 : 1.0;
         for (int32_t g1 = 0; g1 < signs1; ++g1) {
           const double sign1 = g1 ? -1.0 : 1.0;
           const double error = total - 2.0 * (sign0 * s0.c[i0] + sign1 * s1.c[i1]) + s0.e[i0] +
-                               s1.e[i1] + 2.0 * sign0 * sign1 * x;
+                               s1.e[i1] + 2.0 * sign0 * sign1 * x[a][b];
           if (error < best.error) {
             best.error = error;
             best.field0 = i0 | (g0 ? 64 : 0);
