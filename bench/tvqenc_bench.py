@@ -76,6 +76,7 @@ def main():
                                flthost=os.path.join(bin_dir, "flthost.exe"),
                                plugin=os.path.join(bin_dir, "vell_vqf.flt"), workdir=args.work, report=True)
     wanted = set(filter(None, args.modes.split(",")))
+    os.makedirs(args.work, exist_ok=True)  # the speed part writes there even with no mode run
     print("SNR in dB (speech: segmental); VQF beside wmav2 / mp2 at the same total bit rate ('-': refused)")
     print("%-14s %-20s %-20s %-20s %-20s %6s" % ("mode", "sine", "sweep", "noise", "speech", "x real"))
     for khz, hz, kbps, options in q.RATES:

@@ -538,10 +538,31 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
     }
   }
   // Coarse scan in steps of 4, then halving the step around the best twice.
+  // Scale factors that quantise to gains already tried give the same error again: the
+  // errors are kept per set of gain indices.
   twinvq::FrameValues trial = *values;
+  struct Tried {
+    int32_t gains[twinvq::kMaxChannels * (twinvq::kMaxSubBlocks + 1)];
+    double error;
+  };
+  Tried tried[16];
+  int32_t triedCount = 0;
   auto errorAt = [&](int32_t i) {
     QuantizeGains(kind, std::pow(2.0, i * kScanStep), &trial);
-    return QuantizeMain(kind, trial, kScanPreselect, &trial);
+    Tried now;
+    int32_t fields = 0;
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      now.gains[fields++] = trial.gain[ch];
+      if (kind != kLong) {
+        for (int32_t s = 0; s < sub; ++s) now.gains[fields++] = trial.subGain[ch][s];
+      }
+    }
+    for (int32_t k = 0; k < triedCount; ++k) {
+      if (std::equal(now.gains, now.gains + fields, tried[k].gains)) return tried[k].error;
+    }
+    now.error = QuantizeMain(kind, trial, kScanPreselect, &trial);
+    if (triedCount < 16) tried[triedCount++] = now;
+    return now.error;
   };
   int32_t best = kGainScanFrom;
   double bestError = HUGE_VAL;
