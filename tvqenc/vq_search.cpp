@@ -87,11 +87,40 @@ TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
   }
 }
 
+// Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1 and
+// every sign pair (err[2 sign0 + sign1][b]), and their lowest value (not-a-number values
+// left out).
+TVQENC_INLINE double RowLoop(double total, float c0, float e0, const float* c1, const float* e1,
+                             const float* x, int32_t n1, int32_t signs0, int32_t signs1,
+                             double (*__restrict err)[kMaxEntries]) {
+  double lows[4] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, HUGE_VAL};
+  for (int32_t g0 = 0; g0 < signs0; ++g0) {
+    const double sign0 = g0 ? -1.0 : 1.0;
+    for (int32_t g1 = 0; g1 < signs1; ++g1) {
+      const double sign1 = g1 ? -1.0 : 1.0;
+      double* out = err[2 * g0 + g1];
+      for (int32_t b = 0; b < n1; ++b) {
+        out[b] = total - 2.0 * (sign0 * c0 + sign1 * c1[b]) + e0 + e1[b] + 2.0 * sign0 * sign1 * x[b];
+      }
+      int32_t b = 0;
+      for (; b + 4 <= n1; b += 4) {
+        for (int32_t l = 0; l < 4; ++l) lows[l] = out[b + l] < lows[l] ? out[b + l] : lows[l];
+      }
+      for (; b < n1; ++b) lows[0] = out[b] < lows[0] ? out[b] : lows[0];
+    }
+  }
+  const double low01 = lows[1] < lows[0] ? lows[1] : lows[0];
+  const double low23 = lows[3] < lows[2] ? lows[3] : lows[2];
+  return low23 < low01 ? low23 : low01;
+}
+
 struct Kernels {
   void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
   void (*scores)(const BookStats&, bool, double*);
   void (*places)(const double*, int32_t, int32_t, int64_t*);
+  double (*row)(double, float, float, const float*, const float*, const float*, int32_t, int32_t,
+                int32_t, double (*)[kMaxEntries]);
 };
 
 void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
@@ -105,6 +134,11 @@ void PlainCross(const float* u, const float* g, int32_t length, int32_t n0, int3
 void PlainScores(const BookStats& s, bool isSigned, double* score) { ScoresLoop(s, isSigned, score); }
 void PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
   PlacesLoop(value, n, padded, place);
+}
+double PlainRow(double total, float c0, float e0, const float* c1, const float* e1,
+                const float* x, int32_t n1, int32_t signs0, int32_t signs1,
+                double (*err)[kMaxEntries]) {
+  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, err);
 }
 
 #if TVQENC_AVX2_PATH
@@ -125,6 +159,12 @@ __attribute__((target("avx2"))) void Avx2Places(const double* value, int32_t n, 
                                                 int64_t* place) {
   PlacesLoop(value, n, padded, place);
 }
+__attribute__((target("avx2"))) double Avx2Row(double total, float c0, float e0, const float* c1,
+                                               const float* e1, const float* x, int32_t n1,
+                                               int32_t signs0, int32_t signs1,
+                                               double (*err)[kMaxEntries]) {
+  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, err);
+}
 
 bool HasAvx2() {
 #if defined(__x86_64__) || defined(__SSE2_MATH__)
@@ -137,9 +177,9 @@ bool HasAvx2() {
 #endif
 
 const Kernels& KernelsOf(VqPath path) {
-  static const Kernels plain{PlainStats, PlainCross, PlainScores, PlainPlaces};
+  static const Kernels plain{PlainStats, PlainCross, PlainScores, PlainPlaces, PlainRow};
 #if TVQENC_AVX2_PATH
-  static const Kernels avx2{Avx2Stats, Avx2Cross, Avx2Scores, Avx2Places};
+  static const Kernels avx2{Avx2Stats, Avx2Cross, Avx2Scores, Avx2Places, Avx2Row};
   if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
 #endif
   (void)path;
@@ -280,23 +320,27 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   float x[kMaxEntries][kMaxEntries];
   kernels.cross(u, g, length, n0, width, x);
 
+  // Row after row, the first pair and sign pair in the search's order (entry of book 0,
+  // entry of book 1, sign 0, sign 1) reaching a strictly lower error than the best so far:
+  // that is the first place of the row's lowest value.
+  float c1[kMaxEntries], e1[kMaxEntries];
+  for (int32_t b = 0; b < n1; ++b) {
+    c1[b] = s1.c[list1[b]];
+    e1[b] = s1.e[list1[b]];
+  }
   VqChoice best{0, 0, HUGE_VAL};
+  double err[4][kMaxEntries];
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    for (int32_t b = 0; b < n1; ++b) {
-      const int32_t i1 = list1[b];
-      for (int32_t g0 = 0; g0 < signs0; ++g0) {
-        const double sign0 = g0 ? -1.0 : 1.0;
-        for (int32_t g1 = 0; g1 < signs1; ++g1) {
-          const double sign1 = g1 ? -1.0 : 1.0;
-          const double error = total - 2.0 * (sign0 * s0.c[i0] + sign1 * s1.c[i1]) + s0.e[i0] +
-                               s1.e[i1] + 2.0 * sign0 * sign1 * x[a][b];
-          if (error < best.error) {
-            best.error = error;
-            best.field0 = i0 | (g0 ? 64 : 0);
-            best.field1 = i1 | (g1 ? 64 : 0);
-          }
-        }
+    const double low = kernels.row(total, s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0, signs1, err);
+    if (!(low < best.error)) continue;
+    bool found = false;
+    for (int32_t b = 0; b < n1 && !found; ++b) {
+      for (int32_t g = 0; g < 4 && !found; ++g) {
+        const int32_t g0 = g >> 1, g1 = g & 1;
+        if (g0 >= signs0 || g1 >= signs1 || err[g][b] != low) continue;
+        best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (g1 ? 64 : 0), err[g][b]};
+        found = true;
       }
     }
   }
