@@ -240,14 +240,26 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     order[candidates] = i;
     candidates += score[i] <= bound;
   }
+  double value[kMaxEntries];
   if (candidates > kRankedCandidates) {
+    // Too many: the `count`-th lowest score is the bound (equal scores stay in).
+    for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
+    std::nth_element(value, value + count - 1, value + candidates);
+    const double tight = value[count - 1];
+    int32_t kept = 0;
+    for (int32_t k = 0; k < candidates; ++k) {
+      order[kept] = order[k];
+      kept += score[order[k]] <= tight;
+    }
+    candidates = kept;
+  }
+  if (candidates > kRankedCandidates) {  // many equal scores
     KeepLowest(score, order, candidates, count, chosen);
     return count;
   }
   // Few candidates: each one's place is the number of candidates before it in the order,
   // counted without branches.
   const int32_t padded = (candidates + 3) / 4 * 4;
-  double value[kMaxEntries];
   int64_t place[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
   for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
