@@ -11,6 +11,7 @@
 #include <cmath>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
 // The AVX2 path is used only where the plain path's float arithmetic is SSE too (x86-64;
 // not the x87 of a plain 32-bit build), so that both round alike.
 #define TVQENC_AVX2_PATH 1
@@ -64,13 +65,16 @@ TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int
 }
 
 // Scores of the 64 entries on their own, each with its best sign: e - 2|c| (signed books)
-// or e - 2c.
-TVQENC_INLINE void ScoresLoop(const BookStats& s, bool isSigned, double* __restrict score) {
+// or e - 2c. False if any is not a number.
+TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, double* __restrict score) {
   if (isSigned) {
     for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0 * std::fabs(double(s.c[i]));
   } else {
     for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0 * double(s.c[i]);
   }
+  int32_t numbers = 0;
+  for (int32_t i = 0; i < kMaxEntries; ++i) numbers += score[i] == score[i];
+  return numbers == kMaxEntries;
 }
 
 // place[k] for k < n: how many of value[0..padded) come before value[k], lower or equal and
@@ -117,7 +121,8 @@ TVQENC_INLINE double RowLoop(double total, float c0, float e0, const float* c1, 
 struct Kernels {
   void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
-  void (*scores)(const BookStats&, bool, double*);
+  bool (*scores)(const BookStats&, bool, double*);
+  int32_t (*below)(const double*, int32_t, double, int32_t*);
   void (*places)(const double*, int32_t, int32_t, int64_t*);
   double (*row)(double, float, float, const float*, const float*, const float*, int32_t, int32_t,
                 int32_t, double (*)[kMaxEntries]);
@@ -131,7 +136,18 @@ void PlainCross(const float* u, const float* g, int32_t length, int32_t n0, int3
                 float (*x)[kMaxEntries]) {
   CrossLoop(u, g, length, n0, width, x);
 }
-void PlainScores(const BookStats& s, bool isSigned, double* score) { ScoresLoop(s, isSigned, score); }
+bool PlainScores(const BookStats& s, bool isSigned, double* score) {
+  return ScoresLoop(s, isSigned, score);
+}
+// The entries (in order) whose scores are at most the bound; returns their number.
+int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* order) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < entries; ++i) {
+    order[n] = i;
+    n += score[i] <= bound;
+  }
+  return n;
+}
 void PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
   PlacesLoop(value, n, padded, place);
 }
@@ -152,8 +168,22 @@ __attribute__((target("avx2"))) void Avx2Cross(const float* u, const float* g, i
                                                float (*x)[kMaxEntries]) {
   CrossLoop(u, g, length, n0, width, x);
 }
-__attribute__((target("avx2"))) void Avx2Scores(const BookStats& s, bool isSigned, double* score) {
-  ScoresLoop(s, isSigned, score);
+__attribute__((target("avx2"))) bool Avx2Scores(const BookStats& s, bool isSigned, double* score) {
+  return ScoresLoop(s, isSigned, score);
+}
+// Four comparisons at a time into a bit mask, then its set bits in order.
+__attribute__((target("avx2"))) int32_t Avx2Below(const double* score, int32_t entries,
+                                                  double bound, int32_t* order) {
+  const __m256d limit = _mm256_set1_pd(bound);
+  uint64_t mask = 0;
+  for (int32_t i = 0; i < kMaxEntries; i += 4) {
+    const __m256d below = _mm256_cmp_pd(_mm256_loadu_pd(score + i), limit, _CMP_LE_OQ);
+    mask |= uint64_t(_mm256_movemask_pd(below)) << i;
+  }
+  if (entries < kMaxEntries) mask &= (uint64_t(1) << entries) - 1;
+  int32_t n = 0;
+  for (; mask; mask &= mask - 1) order[n++] = __builtin_ctzll(mask);
+  return n;
 }
 __attribute__((target("avx2"))) void Avx2Places(const double* value, int32_t n, int32_t padded,
                                                 int64_t* place) {
@@ -177,9 +207,11 @@ bool HasAvx2() {
 #endif
 
 const Kernels& KernelsOf(VqPath path) {
-  static const Kernels plain{PlainStats, PlainCross, PlainScores, PlainPlaces, PlainRow};
+  static const Kernels plain{PlainStats, PlainCross, PlainScores, PlainBelow, PlainPlaces,
+                                    PlainRow};
 #if TVQENC_AVX2_PATH
-  static const Kernels avx2{Avx2Stats, Avx2Cross, Avx2Scores, Avx2Places, Avx2Row};
+  static const Kernels avx2{Avx2Stats, Avx2Cross, Avx2Scores, Avx2Below, Avx2Places,
+                                   Avx2Row};
   if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
 #endif
   (void)path;
@@ -217,10 +249,8 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     return entries;
   }
   double score[kMaxEntries];
-  kernels.scores(s, cb.Signed(), score);
+  const bool finite = kernels.scores(s, cb.Signed(), score);
   int32_t order[kMaxEntries];
-  bool finite = true;
-  for (int32_t i = 0; i < entries; ++i) finite &= score[i] == score[i];
   if (!finite) {  // not-a-number scores: the plain insertion over every entry decides
     for (int32_t i = 0; i < entries; ++i) order[i] = i;
     KeepLowest(score, order, entries, count, chosen);
@@ -235,11 +265,7 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     for (int32_t k = 1; k < group; ++k) low = std::min(low, score[g * group + k]);
     bound = std::max(bound, low);
   }
-  int32_t candidates = 0;
-  for (int32_t i = 0; i < entries; ++i) {
-    order[candidates] = i;
-    candidates += score[i] <= bound;
-  }
+  int32_t candidates = kernels.below(score, entries, bound, order);
   double value[kMaxEntries];
   if (candidates > kRankedCandidates) {
     // Too many: the `count`-th lowest score is the bound (equal scores stay in).
@@ -258,15 +284,15 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     return count;
   }
   // Few candidates: each one's place is the number of candidates before it in the order,
-  // counted without branches.
+  // counted without branches; the places are 0 .. candidates - 1, each once.
   const int32_t padded = (candidates + 3) / 4 * 4;
   int64_t place[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
   for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
   kernels.places(value, candidates, padded, place);
-  for (int32_t k = 0; k < candidates; ++k) {
-    if (place[k] < count) chosen[place[k]] = order[k];
-  }
+  int32_t placed[kMaxEntries];
+  for (int32_t k = 0; k < candidates; ++k) placed[place[k]] = order[k];
+  std::copy(placed, placed + count, chosen);
   return count;
 }
 
