@@ -50,9 +50,43 @@ TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float*
 
 // x[a][b] = sum_j u_j[a] g_j[b] for a < n0 and b < width (a multiple of kLanes), where
 // u_j[a] = w_j v0[a]_j and g_j[b] = v1[b]_j are stored value after value (row j at j * 64).
+// Rows a .. a + 3 at once (four independent sums per value b), width W known when W > 0.
+template <int32_t W>
+TVQENC_INLINE void CrossRows4(const float* u, const float* g, int32_t length, int32_t a,
+                              int32_t width, float (*__restrict x)[kMaxEntries]) {
+  const int32_t w = W > 0 ? W : width;
+  float r0[kMaxEntries], r1[kMaxEntries], r2[kMaxEntries], r3[kMaxEntries];
+  for (int32_t b = 0; b < w; ++b) r0[b] = r1[b] = r2[b] = r3[b] = 0.0f;
+  for (int32_t j = 0; j < length; ++j) {
+    const float* uj = u + j * kMaxEntries + a;
+    const float u0 = uj[0], u1 = uj[1], u2 = uj[2], u3 = uj[3];
+    const float* gj = g + j * kMaxEntries;
+    for (int32_t b = 0; b < w; ++b) {
+      r0[b] += u0 * gj[b];
+      r1[b] += u1 * gj[b];
+      r2[b] += u2 * gj[b];
+      r3[b] += u3 * gj[b];
+    }
+  }
+  for (int32_t b = 0; b < w; ++b) {
+    x[a][b] = r0[b];
+    x[a + 1][b] = r1[b];
+    x[a + 2][b] = r2[b];
+    x[a + 3][b] = r3[b];
+  }
+}
+
 TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int32_t n0,
                              int32_t width, float (*__restrict x)[kMaxEntries]) {
-  for (int32_t a = 0; a < n0; ++a) {
+  int32_t a = 0;
+  for (; a + 4 <= n0; a += 4) {
+    if (width == 8) {
+      CrossRows4<8>(u, g, length, a, width, x);
+    } else {
+      CrossRows4<0>(u, g, length, a, width, x);
+    }
+  }
+  for (; a < n0; ++a) {
     float row[kMaxEntries];
     for (int32_t b = 0; b < width; ++b) row[b] = 0.0f;
     for (int32_t j = 0; j < length; ++j) {
