@@ -26,9 +26,9 @@ namespace tvqenc {
 namespace {
 
 constexpr int32_t kMaxEntries = 64;
-constexpr int32_t kLanes = 8;
-// Preselection ranks up to this many candidates by counting; more go through insertion.
-constexpr int32_t kRankedCandidates = 32;  // the pair matrix's rows are padded to this many entries
+constexpr int32_t kLanes = 8;  // the pair matrix's rows are padded to this many entries
+// Preselection places up to this many candidates by counting; more go through insertion.
+constexpr int32_t kRankedCandidates = 32;
 
 struct BookStats {
   float c[kMaxEntries], e[kMaxEntries];
@@ -112,9 +112,11 @@ TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, double* __restr
 }
 
 // place[k] for k < n: how many of value[0..padded) come before value[k], lower or equal and
-// earlier (the values past n are +infinity).
-TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
-                              int64_t* __restrict place) {
+// earlier (the values past n are +infinity). P > 0: padded known to be P.
+template <int32_t P>
+TVQENC_INLINE void PlacesLoopOf(const double* value, int32_t n, int32_t size,
+                                int64_t* __restrict place) {
+  const int32_t padded = P > 0 ? P : size;
   for (int32_t k = 0; k < n; ++k) {
     const double v = value[k];
     int64_t before = 0;
@@ -125,13 +127,22 @@ TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
   }
 }
 
+TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
+                              int64_t* __restrict place) {
+  if (padded == 16) return PlacesLoopOf<16>(value, n, padded, place);
+  if (padded == 32) return PlacesLoopOf<32>(value, n, padded, place);
+  PlacesLoopOf<0>(value, n, padded, place);
+}
+
 // Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1 and
-// every sign pair (err[2 sign0 + sign1][b]), and their lowest value (not-a-number values
-// left out).
-TVQENC_INLINE double RowLoop(double total, float c0, float e0, const float* c1, const float* e1,
-                             const float* x, int32_t n1, int32_t signs0, int32_t signs1,
-                             double (*__restrict err)[kMaxEntries]) {
-  double lows[4] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, HUGE_VAL};
+// every sign pair (err[2 sign0 + sign1][b]); returns how many are below `best`.
+// N > 0: n1 known to be N.
+template <int32_t N>
+TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const float* c1, const float* e1,
+                                const float* x, int32_t count1, int32_t signs0, int32_t signs1,
+                                double best, double (*__restrict err)[kMaxEntries]) {
+  const int32_t n1 = N > 0 ? N : count1;
+  int64_t below = 0;
   for (int32_t g0 = 0; g0 < signs0; ++g0) {
     const double sign0 = g0 ? -1.0 : 1.0;
     for (int32_t g1 = 0; g1 < signs1; ++g1) {
@@ -140,16 +151,18 @@ TVQENC_INLINE double RowLoop(double total, float c0, float e0, const float* c1, 
       for (int32_t b = 0; b < n1; ++b) {
         out[b] = total - 2.0 * (sign0 * c0 + sign1 * c1[b]) + e0 + e1[b] + 2.0 * sign0 * sign1 * x[b];
       }
-      int32_t b = 0;
-      for (; b + 4 <= n1; b += 4) {
-        for (int32_t l = 0; l < 4; ++l) lows[l] = out[b + l] < lows[l] ? out[b + l] : lows[l];
-      }
-      for (; b < n1; ++b) lows[0] = out[b] < lows[0] ? out[b] : lows[0];
+      for (int32_t b = 0; b < n1; ++b) below += out[b] < best;
     }
   }
-  const double low01 = lows[1] < lows[0] ? lows[1] : lows[0];
-  const double low23 = lows[3] < lows[2] ? lows[3] : lows[2];
-  return low23 < low01 ? low23 : low01;
+  return static_cast<int32_t>(below);
+}
+
+TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const float* c1, const float* e1,
+                              const float* x, int32_t n1, int32_t signs0, int32_t signs1,
+                              double best, double (*__restrict err)[kMaxEntries]) {
+  if (n1 == 8) return RowLoopOf<8>(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
+  if (n1 == 24) return RowLoopOf<24>(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
+  return RowLoopOf<0>(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
 }
 
 struct Kernels {
@@ -158,8 +171,8 @@ struct Kernels {
   bool (*scores)(const BookStats&, bool, double*);
   int32_t (*below)(const double*, int32_t, double, int32_t*);
   void (*places)(const double*, int32_t, int32_t, int64_t*);
-  double (*row)(double, float, float, const float*, const float*, const float*, int32_t, int32_t,
-                int32_t, double (*)[kMaxEntries]);
+  int32_t (*row)(double, float, float, const float*, const float*, const float*, int32_t,
+                 int32_t, int32_t, double, double (*)[kMaxEntries]);
 };
 
 void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
@@ -185,10 +198,10 @@ int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* 
 void PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
   PlacesLoop(value, n, padded, place);
 }
-double PlainRow(double total, float c0, float e0, const float* c1, const float* e1,
-                const float* x, int32_t n1, int32_t signs0, int32_t signs1,
-                double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, err);
+int32_t PlainRow(double total, float c0, float e0, const float* c1, const float* e1,
+                 const float* x, int32_t n1, int32_t signs0, int32_t signs1, double best,
+                 double (*err)[kMaxEntries]) {
+  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
 }
 
 #if TVQENC_AVX2_PATH
@@ -223,11 +236,11 @@ __attribute__((target("avx2"))) void Avx2Places(const double* value, int32_t n, 
                                                 int64_t* place) {
   PlacesLoop(value, n, padded, place);
 }
-__attribute__((target("avx2"))) double Avx2Row(double total, float c0, float e0, const float* c1,
-                                               const float* e1, const float* x, int32_t n1,
-                                               int32_t signs0, int32_t signs1,
-                                               double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, err);
+__attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0, const float* c1,
+                                                const float* e1, const float* x, int32_t n1,
+                                                int32_t signs0, int32_t signs1, double best,
+                                                double (*err)[kMaxEntries]) {
+  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
 }
 
 bool HasAvx2() {
@@ -319,7 +332,7 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
   }
   // Few candidates: each one's place is the number of candidates before it in the order,
   // counted without branches; the places are 0 .. candidates - 1, each once.
-  const int32_t padded = (candidates + 3) / 4 * 4;
+  const int32_t padded = candidates <= 16 ? 16 : (candidates + 15) / 16 * 16;
   int64_t place[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
   for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
@@ -392,9 +405,9 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   float x[kMaxEntries][kMaxEntries];
   kernels.cross(u, g, length, n0, width, x);
 
-  // Row after row, the first pair and sign pair in the search's order (entry of book 0,
-  // entry of book 1, sign 0, sign 1) reaching a strictly lower error than the best so far:
-  // that is the first place of the row's lowest value.
+  // Row after row: the errors of every pair and sign pair, then, only in rows where some
+  // error is below the best so far, the scan in the search's order (entry of book 0, entry
+  // of book 1, sign 0, sign 1) keeping each strictly lower error.
   float c1[kMaxEntries], e1[kMaxEntries];
   for (int32_t b = 0; b < n1; ++b) {
     c1[b] = s1.c[list1[b]];
@@ -404,15 +417,15 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   double err[4][kMaxEntries];
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    const double low = kernels.row(total, s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0, signs1, err);
-    if (!(low < best.error)) continue;
-    bool found = false;
-    for (int32_t b = 0; b < n1 && !found; ++b) {
-      for (int32_t g = 0; g < 4 && !found; ++g) {
-        const int32_t g0 = g >> 1, g1 = g & 1;
-        if (g0 >= signs0 || g1 >= signs1 || err[g][b] != low) continue;
-        best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (g1 ? 64 : 0), err[g][b]};
-        found = true;
+    if (kernels.row(total, s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0, signs1, best.error, err) == 0) {
+      continue;
+    }
+    for (int32_t b = 0; b < n1; ++b) {
+      for (int32_t g0 = 0; g0 < signs0; ++g0) {
+        for (int32_t g1 = 0; g1 < signs1; ++g1) {
+          const double error = err[2 * g0 + g1][b];
+          if (error < best.error) best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (g1 ? 64 : 0), error};
+        }
       }
     }
   }
