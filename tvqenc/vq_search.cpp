@@ -130,26 +130,34 @@ TVQENC_INLINE void PlacesLoopOf(const double* value, int32_t n, int32_t size,
 TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
                               int64_t* __restrict place) {
   if (padded == 16) return PlacesLoopOf<16>(value, n, padded, place);
+  if (padded == 24) return PlacesLoopOf<24>(value, n, padded, place);
   if (padded == 32) return PlacesLoopOf<32>(value, n, padded, place);
   PlacesLoopOf<0>(value, n, padded, place);
 }
 
 // Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1 and
-// every sign pair (err[2 sign0 + sign1][b]); returns how many are below `best`.
-// N > 0: n1 known to be N.
+// every sign pair (err[2 sign0 + sign1][b]); returns how many are below `best`. The second
+// book's correlations come as doubles with either sign (side[sign1][b] = sign1 * c1[b]):
+// the same values the error's expression makes of them.
 template <int32_t N>
-TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const float* c1, const float* e1,
-                                const float* x, int32_t count1, int32_t signs0, int32_t signs1,
-                                double best, double (*__restrict err)[kMaxEntries]) {
+TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const double (*side)[kMaxEntries],
+                                const double* e1, const float* x, int32_t count1, int32_t signs0,
+                                int32_t signs1, double best,
+                                double (*__restrict err)[kMaxEntries]) {
   const int32_t n1 = N > 0 ? N : count1;
+  double cross[kMaxEntries];
+  for (int32_t b = 0; b < n1; ++b) cross[b] = x[b];
   int64_t below = 0;
   for (int32_t g0 = 0; g0 < signs0; ++g0) {
     const double sign0 = g0 ? -1.0 : 1.0;
+    const double own = sign0 * c0;
     for (int32_t g1 = 0; g1 < signs1; ++g1) {
       const double sign1 = g1 ? -1.0 : 1.0;
+      const double twice = 2.0 * sign0 * sign1;
+      const double* c1 = side[g1];
       double* out = err[2 * g0 + g1];
       for (int32_t b = 0; b < n1; ++b) {
-        out[b] = total - 2.0 * (sign0 * c0 + sign1 * c1[b]) + e0 + e1[b] + 2.0 * sign0 * sign1 * x[b];
+        out[b] = total - 2.0 * (own + c1[b]) + e0 + e1[b] + twice * cross[b];
       }
       for (int32_t b = 0; b < n1; ++b) below += out[b] < best;
     }
@@ -157,12 +165,12 @@ TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const float* c
   return static_cast<int32_t>(below);
 }
 
-TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const float* c1, const float* e1,
-                              const float* x, int32_t n1, int32_t signs0, int32_t signs1,
-                              double best, double (*__restrict err)[kMaxEntries]) {
-  if (n1 == 8) return RowLoopOf<8>(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
-  if (n1 == 24) return RowLoopOf<24>(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
-  return RowLoopOf<0>(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
+TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const double (*side)[kMaxEntries],
+                              const double* e1, const float* x, int32_t n1, int32_t signs0,
+                              int32_t signs1, double best, double (*__restrict err)[kMaxEntries]) {
+  if (n1 == 8) return RowLoopOf<8>(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
+  if (n1 == 24) return RowLoopOf<24>(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
+  return RowLoopOf<0>(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
 }
 
 struct Kernels {
@@ -171,8 +179,8 @@ struct Kernels {
   bool (*scores)(const BookStats&, bool, double*);
   int32_t (*below)(const double*, int32_t, double, int32_t*);
   void (*places)(const double*, int32_t, int32_t, int64_t*);
-  int32_t (*row)(double, float, float, const float*, const float*, const float*, int32_t,
-                 int32_t, int32_t, double, double (*)[kMaxEntries]);
+  int32_t (*row)(double, float, float, const double (*)[kMaxEntries], const double*,
+                 const float*, int32_t, int32_t, int32_t, double, double (*)[kMaxEntries]);
 };
 
 void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
@@ -198,10 +206,10 @@ int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* 
 void PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
   PlacesLoop(value, n, padded, place);
 }
-int32_t PlainRow(double total, float c0, float e0, const float* c1, const float* e1,
-                 const float* x, int32_t n1, int32_t signs0, int32_t signs1, double best,
-                 double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
+int32_t PlainRow(double total, float c0, float e0, const double (*side)[kMaxEntries],
+                 const double* e1, const float* x, int32_t n1, int32_t signs0, int32_t signs1,
+                 double best, double (*err)[kMaxEntries]) {
+  return RowLoop(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
 }
 
 #if TVQENC_AVX2_PATH
@@ -236,11 +244,12 @@ __attribute__((target("avx2"))) void Avx2Places(const double* value, int32_t n, 
                                                 int64_t* place) {
   PlacesLoop(value, n, padded, place);
 }
-__attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0, const float* c1,
-                                                const float* e1, const float* x, int32_t n1,
+__attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0,
+                                                const double (*side)[kMaxEntries],
+                                                const double* e1, const float* x, int32_t n1,
                                                 int32_t signs0, int32_t signs1, double best,
                                                 double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signs1, best, err);
+  return RowLoop(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
 }
 
 bool HasAvx2() {
@@ -332,7 +341,7 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
   }
   // Few candidates: each one's place is the number of candidates before it in the order,
   // counted without branches; the places are 0 .. candidates - 1, each once.
-  const int32_t padded = candidates <= 16 ? 16 : (candidates + 15) / 16 * 16;
+  const int32_t padded = candidates <= 16 ? 16 : (candidates + 7) / 8 * 8;
   int64_t place[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
   for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
@@ -408,16 +417,17 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   // Row after row: the errors of every pair and sign pair, then, only in rows where some
   // error is below the best so far, the scan in the search's order (entry of book 0, entry
   // of book 1, sign 0, sign 1) keeping each strictly lower error.
-  float c1[kMaxEntries], e1[kMaxEntries];
+  double side[2][kMaxEntries], e1[kMaxEntries];
   for (int32_t b = 0; b < n1; ++b) {
-    c1[b] = s1.c[list1[b]];
+    side[0][b] = s1.c[list1[b]];
+    side[1][b] = -side[0][b];
     e1[b] = s1.e[list1[b]];
   }
   VqChoice best{0, 0, HUGE_VAL};
   double err[4][kMaxEntries];
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    if (kernels.row(total, s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0, signs1, best.error, err) == 0) {
+    if (kernels.row(total, s0.c[i0], s0.e[i0], side, e1, x[a], n1, signs0, signs1, best.error, err) == 0) {
       continue;
     }
     for (int32_t b = 0; b < n1; ++b) {
