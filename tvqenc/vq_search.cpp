@@ -10,10 +10,11 @@
 #include <algorithm>
 #include <cmath>
 
+// The AVX2 path is built for x86 with GCC or clang and used where the processor has AVX2
+// and the plain path's float arithmetic is SSE too (x86-64; not the x87 of a plain 32-bit
+// build), so that both round alike.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
-// The AVX2 path is used only where the plain path's float arithmetic is SSE too (x86-64;
-// not the x87 of a plain 32-bit build), so that both round alike.
 #define TVQENC_AVX2_PATH 1
 #define TVQENC_INLINE inline __attribute__((always_inline))
 #else
@@ -263,11 +264,11 @@ bool HasAvx2() {
 #endif
 
 const Kernels& KernelsOf(VqPath path) {
-  static const Kernels plain{PlainStats, PlainCross, PlainScores, PlainBelow, PlainPlaces,
-                                    PlainRow};
+  static const Kernels plain{PlainStats,  PlainCross,  PlainScores,
+                             PlainBelow,  PlainPlaces, PlainRow};
 #if TVQENC_AVX2_PATH
-  static const Kernels avx2{Avx2Stats, Avx2Cross, Avx2Scores, Avx2Below, Avx2Places,
-                                   Avx2Row};
+  static const Kernels avx2{Avx2Stats, Avx2Cross,  Avx2Scores,
+                            Avx2Below, Avx2Places, Avx2Row};
   if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
 #endif
   (void)path;
@@ -427,14 +428,16 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   double err[4][kMaxEntries];
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    if (kernels.row(total, s0.c[i0], s0.e[i0], side, e1, x[a], n1, signs0, signs1, best.error, err) == 0) {
-      continue;
-    }
+    const int32_t lower = kernels.row(total, s0.c[i0], s0.e[i0], side, e1, x[a], n1, signs0,
+                                      signs1, best.error, err);
+    if (lower == 0) continue;
     for (int32_t b = 0; b < n1; ++b) {
       for (int32_t g0 = 0; g0 < signs0; ++g0) {
         for (int32_t g1 = 0; g1 < signs1; ++g1) {
           const double error = err[2 * g0 + g1][b];
-          if (error < best.error) best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (g1 ? 64 : 0), error};
+          if (error < best.error) {
+            best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (g1 ? 64 : 0), error};
+          }
         }
       }
     }

@@ -93,18 +93,23 @@ VqChoice PlainSearch(const Codebook& cb0, const Codebook& cb1, const float* t, c
     }
     std::stable_sort(scored.begin(), scored.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    const int32_t n = count > 0 && count < cb.Entries() ? count : cb.Entries();
-    for (int32_t i = 0; i < n; ++i) list[k].push_back(count > 0 && count < cb.Entries() ? scored[i].second : i);
+    const bool all = count <= 0 || count >= cb.Entries();
+    for (int32_t i = 0; i < (all ? cb.Entries() : count); ++i) {
+      list[k].push_back(all ? i : scored[i].second);
+    }
   }
   VqChoice best{0, 0, HUGE_VAL};
   for (int32_t i0 : list[0]) {
     for (int32_t i1 : list[1]) {
       float x = 0.0f;
-      for (int32_t j = 0; j < length; ++j) x += w[j] * cb0.values[i0 * cb0.stride + j] * cb1.values[i1 * cb1.stride + j];
+      const float* v0 = cb0.values + i0 * cb0.stride;
+      const float* v1 = cb1.values + i1 * cb1.stride;
+      for (int32_t j = 0; j < length; ++j) x += w[j] * v0[j] * v1[j];
       for (int32_t g0 = 0; g0 < (cb0.Signed() ? 2 : 1); ++g0) {
         for (int32_t g1 = 0; g1 < (cb1.Signed() ? 2 : 1); ++g1) {
           const double s0 = g0 ? -1.0 : 1.0, s1 = g1 ? -1.0 : 1.0;
-          const double error = total - 2.0 * (s0 * c[0][i0] + s1 * c[1][i1]) + e[0][i0] + e[1][i1] + 2.0 * s0 * s1 * x;
+          const double error = total - 2.0 * (s0 * c[0][i0] + s1 * c[1][i1]) + e[0][i0] +
+                               e[1][i1] + 2.0 * s0 * s1 * x;
           if (error < best.error) best = VqChoice{i0 | (g0 ? 64 : 0), i1 | (g1 ? 64 : 0), error};
         }
       }
@@ -121,7 +126,8 @@ TEST(VqSearch, EveryPathChoosesAsThePlainSearch) {
   std::uniform_int_distribution<int> value(-3000, 3000), pick(0, 63);
   std::uniform_real_distribution<float> weight(0.0f, 2.0f);
   const int32_t stride = 24;
-  std::vector<float> book0(64 * stride), book1(64 * stride), columns0(64 * stride), columns1(64 * stride);
+  std::vector<float> book0(64 * stride), book1(64 * stride);
+  std::vector<float> columns0(64 * stride), columns1(64 * stride);
   for (float& v : book0) v = static_cast<float>(value(random));
   for (float& v : book1) v = static_cast<float>(value(random));
   for (int32_t copy = 0; copy < 6; ++copy) {
@@ -130,9 +136,10 @@ TEST(VqSearch, EveryPathChoosesAsThePlainSearch) {
   }
   TransposeBook(book0.data(), stride, columns0.data());
   TransposeBook(book1.data(), stride, columns1.data());
+  const int32_t preselects[] = {0, 5, 8, 24};  // all, and lists of odd and even lengths
   int32_t compared = 0;
   for (int32_t trial = 0; trial < 300; ++trial) {
-    const int32_t length = 1 + trial % stride, preselect = (trial / 3) % 4 * 8;
+    const int32_t length = 1 + trial % stride, preselect = preselects[(trial / 3) % 4];
     const int32_t bits1 = trial % 2 ? 7 : 6;
     const Codebook cb0{book0.data(), columns0.data(), stride, 7};
     const Codebook cb1{book1.data(), columns1.data(), stride, bits1};
