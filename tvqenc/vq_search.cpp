@@ -113,11 +113,22 @@ TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, double* __restr
 }
 
 // place[k] for k < n: how many of value[0..padded) come before value[k], lower or equal and
-// earlier (the values past n are +infinity). P > 0: padded known to be P.
+// earlier (the values past n are +infinity). P > 0: padded known to be P. Counting only the
+// lower values first: they are the places when no two values are equal, which their sum
+// tells (0 + 1 + ... + n - 1 exactly then, less otherwise).
 template <int32_t P>
 TVQENC_INLINE void PlacesLoopOf(const double* value, int32_t n, int32_t size,
                                 int64_t* __restrict place) {
   const int32_t padded = P > 0 ? P : size;
+  int64_t sum = 0;
+  for (int32_t k = 0; k < n; ++k) {
+    const double v = value[k];
+    int64_t before = 0;
+    for (int32_t m = 0; m < padded; ++m) before += value[m] < v;
+    place[k] = before;
+    sum += before;
+  }
+  if (sum == int64_t(n) * (n - 1) / 2) return;
   for (int32_t k = 0; k < n; ++k) {
     const double v = value[k];
     int64_t before = 0;
