@@ -28,8 +28,9 @@ namespace {
 
 constexpr int32_t kMaxEntries = 64;
 constexpr int32_t kLanes = 8;  // the pair matrix's rows are padded to this many entries
-// Preselection places up to this many candidates by counting; more go through insertion.
-constexpr int32_t kRankedCandidates = 32;
+// Preselection counts the places of tied candidates for up to this many; more (silence makes
+// every score equal) go through insertion.
+constexpr int32_t kTiedCandidates = 32;
 
 struct BookStats {
   float c[kMaxEntries], e[kMaxEntries];
@@ -115,9 +116,10 @@ TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, double* __restr
 // place[k] for k < n: how many of value[0..padded) come before value[k], lower or equal and
 // earlier (the values past n are +infinity). P > 0: padded known to be P. Counting only the
 // lower values first: they are the places when no two values are equal, which their sum
-// tells (0 + 1 + ... + n - 1 exactly then, less otherwise).
+// tells (0 + 1 + ... + n - 1 exactly then, less otherwise). False if values tie and there
+// are more than kTiedCandidates.
 template <int32_t P>
-TVQENC_INLINE void PlacesLoopOf(const double* value, int32_t n, int32_t size,
+TVQENC_INLINE bool PlacesLoopOf(const double* value, int32_t n, int32_t size,
                                 int64_t* __restrict place) {
   const int32_t padded = P > 0 ? P : size;
   int64_t sum = 0;
@@ -128,7 +130,8 @@ TVQENC_INLINE void PlacesLoopOf(const double* value, int32_t n, int32_t size,
     place[k] = before;
     sum += before;
   }
-  if (sum == int64_t(n) * (n - 1) / 2) return;
+  if (sum == int64_t(n) * (n - 1) / 2) return true;
+  if (n > kTiedCandidates) return false;
   for (int32_t k = 0; k < n; ++k) {
     const double v = value[k];
     int64_t before = 0;
@@ -137,14 +140,15 @@ TVQENC_INLINE void PlacesLoopOf(const double* value, int32_t n, int32_t size,
     }
     place[k] = before;
   }
+  return true;
 }
 
-TVQENC_INLINE void PlacesLoop(const double* value, int32_t n, int32_t padded,
+TVQENC_INLINE bool PlacesLoop(const double* value, int32_t n, int32_t padded,
                               int64_t* __restrict place) {
   if (padded == 16) return PlacesLoopOf<16>(value, n, padded, place);
   if (padded == 24) return PlacesLoopOf<24>(value, n, padded, place);
   if (padded == 32) return PlacesLoopOf<32>(value, n, padded, place);
-  PlacesLoopOf<0>(value, n, padded, place);
+  return PlacesLoopOf<0>(value, n, padded, place);
 }
 
 // Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1 and
@@ -190,7 +194,7 @@ struct Kernels {
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
   bool (*scores)(const BookStats&, bool, double*);
   int32_t (*below)(const double*, int32_t, double, int32_t*);
-  void (*places)(const double*, int32_t, int32_t, int64_t*);
+  bool (*places)(const double*, int32_t, int32_t, int64_t*);
   int32_t (*row)(double, float, float, const double (*)[kMaxEntries], const double*,
                  const float*, int32_t, int32_t, int32_t, double, double (*)[kMaxEntries]);
 };
@@ -215,8 +219,8 @@ int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* 
   }
   return n;
 }
-void PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
-  PlacesLoop(value, n, padded, place);
+bool PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
+  return PlacesLoop(value, n, padded, place);
 }
 int32_t PlainRow(double total, float c0, float e0, const double (*side)[kMaxEntries],
                  const double* e1, const float* x, int32_t n1, int32_t signs0, int32_t signs1,
@@ -252,9 +256,9 @@ __attribute__((target("avx2"))) int32_t Avx2Below(const double* score, int32_t e
   for (; mask; mask &= mask - 1) order[n++] = __builtin_ctzll(mask);
   return n;
 }
-__attribute__((target("avx2"))) void Avx2Places(const double* value, int32_t n, int32_t padded,
+__attribute__((target("avx2"))) bool Avx2Places(const double* value, int32_t n, int32_t padded,
                                                 int64_t* place) {
-  PlacesLoop(value, n, padded, place);
+  return PlacesLoop(value, n, padded, place);
 }
 __attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0,
                                                 const double (*side)[kMaxEntries],
@@ -333,31 +337,18 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     for (int32_t k = 1; k < group; ++k) low = std::min(low, score[g * group + k]);
     bound = std::max(bound, low);
   }
-  int32_t candidates = kernels.below(score, entries, bound, order);
-  double value[kMaxEntries];
-  if (candidates > kRankedCandidates) {
-    // Too many: the `count`-th lowest score is the bound (equal scores stay in).
-    for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
-    std::nth_element(value, value + count - 1, value + candidates);
-    const double tight = value[count - 1];
-    int32_t kept = 0;
-    for (int32_t k = 0; k < candidates; ++k) {
-      order[kept] = order[k];
-      kept += score[order[k]] <= tight;
-    }
-    candidates = kept;
-  }
-  if (candidates > kRankedCandidates) {  // many equal scores
-    KeepLowest(score, order, candidates, count, chosen);
-    return count;
-  }
-  // Few candidates: each one's place is the number of candidates before it in the order,
-  // counted without branches; the places are 0 .. candidates - 1, each once.
+  const int32_t candidates = kernels.below(score, entries, bound, order);
+  // Each candidate's place is the number of candidates before it in the order, counted
+  // without branches; the places are 0 .. candidates - 1, each once.
   const int32_t padded = candidates <= 16 ? 16 : (candidates + 7) / 8 * 8;
+  double value[kMaxEntries];
   int64_t place[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
   for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
-  kernels.places(value, candidates, padded, place);
+  if (!kernels.places(value, candidates, padded, place)) {
+    KeepLowest(score, order, candidates, count, chosen);
+    return count;
+  }
   int32_t placed[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) placed[place[k]] = order[k];
   std::copy(placed, placed + count, chosen);
