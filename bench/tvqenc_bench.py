@@ -33,19 +33,21 @@ def decode(path, out, channels):
 
 
 def aligned(x, y, channels, span):
-    """y moved earlier by the codec's delay: the lag (in frames) at which the first channel
-    of the sweep correlates best."""
+    """y lined up with x: the lag (in frames, either way: ffmpeg's wmav2 decode starts a
+    frame early) at which the first channel of the sweep correlates best."""
     b, e = span
     frames = range(b, min(e, b + 40000), 31)
     best, best_lag = None, 0
-    for lag in range(0, 3000):
+    for lag in range(-4096, 4096):
         s = 0.0
         for i in frames:
             j = (i + lag) * channels
-            if j < len(y):
+            if 0 <= j < len(y):
                 s += x[i * channels] * y[j]
         if best is None or s > best:
             best, best_lag = s, lag
+    if best_lag < 0:
+        return [0.0] * (-best_lag * channels) + y
     return y[best_lag * channels:]
 
 
