@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lpc.h"
+#include "natural_log.h"
 #include "vq_search.h"
 
 namespace tvqenc {
@@ -30,7 +31,7 @@ float CleanSample(float v) {
   return std::min(std::max(v, -kInputLimit), kInputLimit);
 }
 
-double SafeLog(double v) { return std::log(std::max(std::fabs(v), 1.0e-30)); }
+double SafeLog(double v) { return NaturalLog(std::max(std::fabs(v), 1.0e-30)); }
 
 }  // namespace
 
@@ -260,7 +261,7 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
     }
     const double level = total / bs + 1.0e-30;
     for (int32_t band = 0; band < b.bandCount; ++band) {
-      bandLog[band] = 0.5 * std::log(std::max(bandLog[band] / level, 1.0e-6));
+      bandLog[band] = 0.5 * NaturalLog(std::max(bandLog[band] / level, 1.0e-6));
     }
     double bestError = HUGE_VAL;
     int32_t bestIndices[twinvq::kMaxBarkValues] = {0}, bestUse = 0;
