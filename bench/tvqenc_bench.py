@@ -33,19 +33,21 @@ def decode(path, out, channels):
 
 
 def aligned(x, y, channels, span):
-    """y moved earlier by the codec's delay: the lag (in frames) at which the first channel
-    of the sweep correlates best."""
+    """y lined up with x: the lag (in frames, either way: ffmpeg's wmav2 decode starts a
+    frame early) at which the first channel of the sweep correlates best."""
     b, e = span
     frames = range(b, min(e, b + 40000), 31)
     best, best_lag = None, 0
-    for lag in range(0, 3000):
+    for lag in range(-4096, 4096):
         s = 0.0
         for i in frames:
             j = (i + lag) * channels
-            if j < len(y):
+            if 0 <= j < len(y):
                 s += x[i * channels] * y[j]
         if best is None or s > best:
             best, best_lag = s, lag
+    if best_lag < 0:
+        return [0.0] * (-best_lag * channels) + y
     return y[best_lag * channels:]
 
 
@@ -76,6 +78,7 @@ def main():
                                flthost=os.path.join(bin_dir, "flthost.exe"),
                                plugin=os.path.join(bin_dir, "vell_vqf.flt"), workdir=args.work, report=True)
     wanted = set(filter(None, args.modes.split(",")))
+    os.makedirs(args.work, exist_ok=True)  # the speed part writes there even with no mode run
     print("SNR in dB (speech: segmental); VQF beside wmav2 / mp2 at the same total bit rate ('-': refused)")
     print("%-14s %-20s %-20s %-20s %-20s %6s" % ("mode", "sine", "sweep", "noise", "speech", "x real"))
     for khz, hz, kbps, options in q.RATES:

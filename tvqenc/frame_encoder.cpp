@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lpc.h"
+#include "natural_log.h"
 #include "vq_search.h"
 
 namespace tvqenc {
@@ -36,16 +37,18 @@ float CleanSample(float v) {
   return std::min(std::max(v, -kInputLimit), kInputLimit);
 }
 
-double SafeLog(double v) { return std::log(std::max(std::fabs(v), 1.0e-30)); }
+double SafeLog(double v) { return NaturalLog(std::max(std::fabs(v), 1.0e-30)); }
 
 }  // namespace
 
 FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
-    : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()) {
+    : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()),
+      lsfFinder_(setup.mode().lspOrder) {
   sizes_.frame = n_;
   for (int32_t k = 0; k < 3; ++k) {
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
+    binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
   }
   windows_.reserve(32);  // at most 3 sizes x 3 x 3 edge combinations
   for (int32_t c = 0; c < 2; ++c) {
@@ -185,9 +188,9 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   for (double p : power) mean += p / bs;
   for (double& p : power) p += 1.0e-9 * mean + 1.0e-3;
   double r[kMaxLpcOrder + 1], a[kMaxLpcOrder + 1], lsf[kMaxLpcOrder];
-  AutocorrelationFromPower(power.data(), bs, order, r);
+  AutocorrelationFromPower(power.data(), binCos_[kind].data(), bs, order, r);
   LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
-  LpcToLsf(a, order, lsf);
+  lsfFinder_.Find(a, lsf);
 
   // The wanted envelope's shape in the log domain on a coarse grid and, in long frames, at
   // the strongest lines: a tone's line falls between grid points, and an envelope that sits
@@ -206,7 +209,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
   std::vector<double> wanted;
   for (int32_t k : gridBins) {
-    const double c = 2.0 * std::cos((k + 0.5) * kPi / bs);
+    const double c = 2.0 * binCos_[kind][k];
     wanted.push_back(SafeLog(LsfEnvelopeFromCosines(twoCos, order, c)));
   }
 
@@ -319,7 +322,7 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
     }
     const double level = total / bs + 1.0e-30;
     for (int32_t band = 0; band < b.bandCount; ++band) {
-      bandLog[band] = 0.5 * std::log(std::max(bandLog[band] / level, 1.0e-6));
+      bandLog[band] = 0.5 * NaturalLog(std::max(bandLog[band] / level, 1.0e-6));
     }
     double bestError = HUGE_VAL;
     int32_t bestIndices[twinvq::kMaxBarkValues] = {0}, bestUse = 0;
@@ -683,10 +686,31 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
     }
   }
   // Coarse scan in steps of 4, then halving the step around the best twice.
+  // Scale factors that quantise to gains already tried give the same error again: the
+  // errors are kept per set of gain indices.
   twinvq::FrameValues trial = *values;
+  struct Tried {
+    int32_t gains[twinvq::kMaxChannels * (twinvq::kMaxSubBlocks + 1)];
+    double error;
+  };
+  Tried tried[16];
+  int32_t triedCount = 0;
   auto errorAt = [&](int32_t i) {
     QuantizeGains(kind, std::pow(2.0, i * kScanStep), &trial);
-    return QuantizeMain(kind, trial, kScanPreselect, &trial);
+    Tried now;
+    int32_t fields = 0;
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      now.gains[fields++] = trial.gain[ch];
+      if (kind != kLong) {
+        for (int32_t s = 0; s < sub; ++s) now.gains[fields++] = trial.subGain[ch][s];
+      }
+    }
+    for (int32_t k = 0; k < triedCount; ++k) {
+      if (std::equal(now.gains, now.gains + fields, tried[k].gains)) return tried[k].error;
+    }
+    now.error = QuantizeMain(kind, trial, kScanPreselect, &trial);
+    if (triedCount < 16) tried[triedCount++] = now;
+    return now.error;
   };
   int32_t best = kGainScanFrom;
   double bestError = HUGE_VAL;

@@ -25,6 +25,7 @@
 #include "block_switch.h"
 #include "decoder_model.h"
 #include "frame_values.h"
+#include "lpc.h"
 #include "mdct.h"
 #include "stream_setup.h"
 
@@ -61,6 +62,8 @@ class FrameEncoder {
   BlockSizes sizes_;
   int32_t channels_, n_;
   std::unique_ptr<Mdct> mdct_[3];
+  LsfFinder lsfFinder_;                  // the LSF search of the mode's order
+  std::vector<double> binCos_[3];        // per block kind: cos((k + 1/2) pi / block size)
   struct CachedWindow {
     int32_t size, left, right;
     std::vector<float> values;

@@ -15,25 +15,77 @@ void EvenlySpaced(int32_t order, double* lsf) {
 }
 
 // The sum (symmetric) and difference (antisymmetric) polynomials of A, degree order + 1,
-// as real functions of w: e^{jw(order+1)/2} times their value on the unit circle.
-double SumPolynomial(const double* s, int32_t degree, double w) {
-  double v = 0.0;
-  for (int32_t i = 0; i <= degree; ++i) v += s[i] * std::cos((i - degree * 0.5) * w);
-  return v;
-}
-double DifferencePolynomial(const double* d, int32_t degree, double w) {
-  double v = 0.0;
-  for (int32_t i = 0; i <= degree; ++i) v += d[i] * std::sin((degree * 0.5 - i) * w);
-  return v;
+// as real functions of w (e^{jw(order+1)/2} times their value on the unit circle), are
+// sums of cos(f w) and sin(f w) over f = |i - degree/2|. With x = cos w each is a positive
+// factor on (0, pi) (cos(w/2), sin(w/2), sin w or 1) times a Chebyshev series in x whose
+// polynomials P_k obey P_{k+1} = 2x P_k - P_{k-1}:
+//   cos((k + 1/2) w) = cos(w/2) V_k(x)   V_1 = 2x - 1   (odd degree, sum)
+//   sin((k + 1/2) w) = sin(w/2) W_k(x)   W_1 = 2x + 1   (odd degree, difference)
+//   cos(k w)         = T_k(x)            T_1 = x        (even degree, sum)
+//   sin((k + 1) w)   = sin w U_k(x)      U_1 = 2x       (even degree, difference)
+// The series has the sign of the function, which is all the root search needs.
+struct ChebyshevSeries {
+  double c[kMaxLpcOrder / 2 + 2];
+  int32_t terms;
+  double a1, b1;  // P_1 = a1 x + b1 (P_0 = 1)
+
+  double At(double x) const {
+    double v = c[0];
+    if (terms == 1) return v;
+    double previous = 1.0, current = a1 * x + b1;
+    v += c[1] * current;
+    for (int32_t k = 2; k < terms; ++k) {
+      const double next = 2.0 * x * current - previous;
+      previous = current;
+      current = next;
+      v += c[k] * current;
+    }
+    return v;
+  }
+};
+
+// Series of the sum (p = s) or difference (p = d) polynomial of the given degree.
+ChebyshevSeries SeriesOf(const double* p, int32_t degree, bool difference) {
+  ChebyshevSeries series{};
+  const int32_t m = degree / 2;
+  if (degree % 2 == 1) {
+    // f = k + 1/2 for i = m - k, k = 0..m; the pair (i, degree - i) doubles each term.
+    series.terms = m + 1;
+    for (int32_t k = 0; k <= m; ++k) series.c[k] = 2.0 * p[m - k];
+    series.a1 = 2.0;
+    series.b1 = difference ? 1.0 : -1.0;
+  } else if (!difference) {
+    // f = k for i = m - k: the middle term once, the others doubled.
+    series.terms = m + 1;
+    series.c[0] = p[m];
+    for (int32_t k = 1; k <= m; ++k) series.c[k] = 2.0 * p[m - k];
+    series.a1 = 1.0;
+    series.b1 = 0.0;
+  } else {
+    // sin(f w) with f = k + 1 for i = m - 1 - k (the middle coefficient is zero).
+    series.terms = std::max<int32_t>(m, 1);
+    series.c[0] = 0.0;
+    for (int32_t k = 0; k < m; ++k) series.c[k] = 2.0 * p[m - 1 - k];
+    series.a1 = 2.0;
+    series.b1 = 0.0;
+  }
+  return series;
 }
 
 }  // namespace
 
-void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, double* r) {
+std::vector<double> BinCosines(int32_t bins) {
+  std::vector<double> c(std::max<int32_t>(bins, 0));
+  for (int32_t k = 0; k < bins; ++k) c[k] = std::cos((k + 0.5) * kPi / bins);
+  return c;
+}
+
+void AutocorrelationFromPower(const double* power, const double* binCosines, int32_t bins,
+                              int32_t order, double* r) {
   // cos(m w) by the recurrence cos(m w) = 2 cos w cos((m-1) w) - cos((m-2) w).
   for (int32_t m = 0; m <= order; ++m) r[m] = 0.0;
   for (int32_t k = 0; k < bins; ++k) {
-    const double c = std::cos((k + 0.5) * kPi / bins);
+    const double c = binCosines[k];
     double previous = 1.0, current = c;
     r[0] += power[k];
     for (int32_t m = 1; m <= order; ++m) {
@@ -44,6 +96,11 @@ void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, 
     }
   }
   for (int32_t m = 0; m <= order; ++m) r[m] /= bins;
+}
+
+void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, double* r) {
+  const std::vector<double> c = BinCosines(bins);
+  AutocorrelationFromPower(power, c.data(), bins, order, r);
 }
 
 bool LpcFromAutocorrelation(const double* rIn, int32_t order, double lagWindowWidth,
@@ -74,7 +131,17 @@ bool LpcFromAutocorrelation(const double* rIn, int32_t order, double lagWindowWi
 }
 
 bool LpcToLsf(const double* a, int32_t order, double* lsf) {
-  const int32_t degree = order + 1;
+  return LsfFinder(order).Find(a, lsf);
+}
+
+LsfFinder::LsfFinder(int32_t order) : order_(order) {
+  const int32_t steps = 64 * std::max<int32_t>(order, 1);
+  gridCos_.resize(steps + 1);
+  for (int32_t step = 0; step <= steps; ++step) gridCos_[step] = std::cos(kPi * step / steps);
+}
+
+bool LsfFinder::Find(const double* a, double* lsf) const {
+  const int32_t order = order_, degree = order + 1;
   double s[kMaxLpcOrder + 2], d[kMaxLpcOrder + 2];
   for (int32_t i = 0; i <= degree; ++i) {
     const double forward = i <= order ? a[i] : 0.0;
@@ -82,21 +149,24 @@ bool LpcToLsf(const double* a, int32_t order, double* lsf) {
     s[i] = forward + backward;
     d[i] = forward - backward;
   }
-  // Scan a grid for sign changes of both functions; their roots interlace, the sum's first.
+  const ChebyshevSeries sum = SeriesOf(s, degree, false), difference = SeriesOf(d, degree, true);
+  // Scan the grid for sign changes of both functions; their roots interlace, the sum's
+  // first. x = cos w falls as w rises, so a bracket in w is one in x.
   const int32_t steps = 64 * order;
   int32_t found = 0;
-  double previousW = 0.0;
-  double prevS = SumPolynomial(s, degree, 1.0e-9), prevD = DifferencePolynomial(d, degree, 1.0e-6);
+  double previousX = 1.0;
+  double prevS = sum.At(std::cos(1.0e-9)), prevD = difference.At(std::cos(1.0e-6));
   for (int32_t step = 1; step < steps && found < order; ++step) {
-    const double w = kPi * step / steps;
+    const double x = gridCos_[step];
     const bool sumTurn = (found % 2) == 0;
-    const double value = sumTurn ? SumPolynomial(s, degree, w) : DifferencePolynomial(d, degree, w);
+    const ChebyshevSeries& f = sumTurn ? sum : difference;
+    const double value = f.At(x);
     const double previous = sumTurn ? prevS : prevD;
     if ((value <= 0.0) != (previous <= 0.0)) {
-      double lo = previousW, hi = w, vlo = previous;
+      double lo = previousX, hi = x, vlo = previous;
       for (int32_t it = 0; it < 40; ++it) {
         const double mid = 0.5 * (lo + hi);
-        const double vm = sumTurn ? SumPolynomial(s, degree, mid) : DifferencePolynomial(d, degree, mid);
+        const double vm = f.At(mid);
         if ((vm <= 0.0) == (vlo <= 0.0)) {
           lo = mid;
           vlo = vm;
@@ -104,19 +174,20 @@ bool LpcToLsf(const double* a, int32_t order, double* lsf) {
           hi = mid;
         }
       }
-      lsf[found++] = 0.5 * (lo + hi);
+      const double root = 0.5 * (lo + hi);
+      lsf[found++] = std::acos(root);
       // Continue the scan from the root just found for the other polynomial.
       if (sumTurn) {
-        prevD = DifferencePolynomial(d, degree, lsf[found - 1]);
+        prevD = difference.At(root);
       } else {
-        prevS = SumPolynomial(s, degree, lsf[found - 1]);
+        prevS = sum.At(root);
       }
-      previousW = lsf[found - 1];
+      previousX = root;
       --step;  // look at the same grid step again for the other polynomial
       continue;
     }
     if (sumTurn) prevS = value; else prevD = value;
-    previousW = w;
+    previousX = x;
   }
   if (found < order) {
     EvenlySpaced(order, lsf);

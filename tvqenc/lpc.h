@@ -7,13 +7,19 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace tvqenc {
 
 constexpr int32_t kMaxLpcOrder = 20;
 
+// cos((k + 1/2) pi / bins) for k = 0..bins-1: the cosines of the bins' centre frequencies.
+std::vector<double> BinCosines(int32_t bins);
+
 // Autocorrelation r[0..order] of a power spectrum given on bins k = 0..bins-1 at
-// frequencies (k + 1/2) pi / bins.
+// frequencies (k + 1/2) pi / bins; binCosines as BinCosines(bins) gives them.
+void AutocorrelationFromPower(const double* power, const double* binCosines, int32_t bins,
+                              int32_t order, double* r);
 void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, double* r);
 
 // Levinson-Durbin: predictor a[0..order] (a[0] = 1) of A(z) = sum a_i z^-i from r, after
@@ -25,6 +31,20 @@ bool LpcFromAutocorrelation(const double* r, int32_t order, double lagWindowWidt
 // The LSFs (radians, ascending, in (0, pi)) of A; false if not all were found (a is then
 // not minimum phase), in which case lsf holds evenly spaced values.
 bool LpcToLsf(const double* a, int32_t order, double* lsf);
+
+// The same search for one order with the cosines of its scan grid computed once. The roots
+// are sought in x = cos w, where both polynomials are Chebyshev series (no trigonometry per
+// term), bracketed on the grid w = pi step / (64 order) and bisected 40 times.
+class LsfFinder {
+ public:
+  explicit LsfFinder(int32_t order);
+  bool Find(const double* a, double* lsf) const;
+  int32_t order() const { return order_; }
+
+ private:
+  int32_t order_;
+  std::vector<double> gridCos_;  // cos(pi step / steps), step = 0..steps
+};
 
 // The decoder's envelope value 0.5 / (P + Q) at frequency w for the given LSFs.
 double LsfEnvelope(const double* lsf, int32_t order, double w);

@@ -33,8 +33,17 @@ void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t 
               int32_t length, float* out);
 
 // preselect = 0: every pair of entries; otherwise the `preselect` best entries of each book
-// on their own (each with its best sign) and every pair among them.
+// on their own (each with its best sign) and every pair among them. Runs on the fastest
+// path this processor has.
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
                   const float* weight, int32_t length, int32_t preselect);
+
+// The paths of the search's vector loops: the plain build, and AVX2 where the processor has
+// it. Both make the same float operations in the same order per codebook entry (no fused
+// multiply-add), so they choose the same indices.
+enum class VqPath { kPlain, kAvx2 };
+bool VqPathAvailable(VqPath path);
+VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const float* target,
+                    const float* weight, int32_t length, int32_t preselect);
 
 }  // namespace tvqenc

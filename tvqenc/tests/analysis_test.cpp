@@ -8,6 +8,7 @@
 #include "block_switch.h"
 #include "lpc.h"
 #include "mdct.h"
+#include "natural_log.h"
 
 namespace tvqenc {
 namespace {
@@ -168,6 +169,25 @@ TEST(Lpc, SilenceGivesTheFlatPredictor) {
   EXPECT_FALSE(LpcFromAutocorrelation(r, 12, 0.01, 0.99, a));
   EXPECT_TRUE(LpcToLsf(a, 12, lsf));
   for (int32_t i = 0; i < 12; ++i) EXPECT_NEAR(lsf[i], kPi * (i + 1) / 13, 1e-6);
+}
+
+// The scoring loops' logarithm against the runtime's, over every decade the encoder meets and
+// across the mantissa's fold at sqrt(1/2); non-positive and non-finite inputs as the runtime.
+TEST(NaturalLog, AgreesWithTheRuntime) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> exponent(-70.0, 70.0);
+  double worst = 0.0;
+  for (int i = 0; i < 200000; ++i) {
+    const double x = std::pow(10.0, exponent(random));
+    const double want = std::log(x);
+    worst = std::max(worst, std::fabs(NaturalLog(x) - want) / std::max(std::fabs(want), 1.0));
+  }
+  for (double x : {0.70710678118654752, 0.70710678118654757, 1.0, 1.0 + 1e-12, 2.0, 1e-30})
+    worst = std::max(worst, std::fabs(NaturalLog(x) - std::log(x)) / std::max(std::fabs(std::log(x)), 1.0));
+  EXPECT_LT(worst, 4e-15);
+  EXPECT_EQ(NaturalLog(0.0), -HUGE_VAL);
+  EXPECT_TRUE(std::isnan(NaturalLog(-1.0)));
+  EXPECT_EQ(NaturalLog(HUGE_VAL), HUGE_VAL);
 }
 
 }  // namespace
