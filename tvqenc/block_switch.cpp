@@ -5,6 +5,8 @@
 #include <cmath>
 #include <functional>
 
+#include "natural_log.h"
+
 namespace tvqenc {
 
 namespace {
@@ -91,18 +93,23 @@ double WaterFillingError(const float* coefficients, int32_t count, double bits, 
   if (total <= 0.0 || bits <= 0.0) return total;
   std::sort(scratch, scratch + count, std::greater<float>());
   // With the m largest powers above the level L: sum log2(p_i / L) = 2 bits, so
-  // log2 L = (sum log2 p_i - 2 bits) / m; m grows while the next power lies above L.
-  double logSum = 0.0, tail = total, level = 0.0;
+  // log2 L = (sum log2 p_i - 2 bits) / m; m grows while the next power lies above L. Compared
+  // in the log domain, so that each power costs one logarithm and the level one power of two.
+  constexpr double kLog2E = 1.44269504088896340736;
+  double logSum = 0.0, tail = total, logLevel = 0.0;
   int32_t m = 0;
+  double logNext = kLog2E * NaturalLog(scratch[0]);
   while (m < count && scratch[m] > 0.0f) {
-    logSum += std::log2(double(scratch[m]));
+    logSum += logNext;
     tail -= scratch[m];
     ++m;
-    level = std::exp2((logSum - 2.0 * bits) / m);
-    if (m == count || scratch[m] <= level) break;
+    logLevel = (logSum - 2.0 * bits) / m;
+    if (m == count || !(scratch[m] > 0.0f)) break;
+    logNext = kLog2E * NaturalLog(scratch[m]);
+    if (logNext <= logLevel) break;
   }
   if (m == 0) return total;
-  return m * level + std::max(tail, 0.0);
+  return m * std::exp2(logLevel) + std::max(tail, 0.0);
 }
 
 }  // namespace tvqenc
