@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
+#include <cstring>
 
 #include "natural_log.h"
 
@@ -84,6 +84,33 @@ FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, in
   return kLong;
 }
 
+namespace {
+
+// Non-negative floats in ascending order: their bit patterns order as unsigned integers, so
+// four passes of a byte-wise radix sort (stable, no comparisons) put them in place.
+void SortPowers(float* values, float* spare, int32_t count) {
+  float* from = values;
+  float* to = spare;
+  for (int32_t shift = 0; shift < 32; shift += 8) {
+    int32_t start[257] = {0};
+    for (int32_t i = 0; i < count; ++i) {
+      uint32_t bits;
+      std::memcpy(&bits, &from[i], sizeof bits);
+      ++start[((bits >> shift) & 0xff) + 1];
+    }
+    for (int32_t d = 0; d < 256; ++d) start[d + 1] += start[d];
+    for (int32_t i = 0; i < count; ++i) {
+      uint32_t bits;
+      std::memcpy(&bits, &from[i], sizeof bits);
+      to[start[(bits >> shift) & 0xff]++] = from[i];
+    }
+    std::swap(from, to);
+  }
+  // An even number of passes: the sorted values are back in `values`.
+}
+
+}  // namespace
+
 double WaterFillingError(const float* coefficients, int32_t count, double bits, float* scratch) {
   double total = 0.0;
   for (int32_t i = 0; i < count; ++i) {
@@ -91,21 +118,23 @@ double WaterFillingError(const float* coefficients, int32_t count, double bits, 
     total += scratch[i];
   }
   if (total <= 0.0 || bits <= 0.0) return total;
-  std::sort(scratch, scratch + count, std::greater<float>());
+  SortPowers(scratch, scratch + count, count);
+  // Largest first: power m is scratch[count - 1 - m].
+  const float* power = scratch + count - 1;
   // With the m largest powers above the level L: sum log2(p_i / L) = 2 bits, so
   // log2 L = (sum log2 p_i - 2 bits) / m; m grows while the next power lies above L. Compared
   // in the log domain, so that each power costs one logarithm and the level one power of two.
   constexpr double kLog2E = 1.44269504088896340736;
   double logSum = 0.0, tail = total, logLevel = 0.0;
   int32_t m = 0;
-  double logNext = kLog2E * NaturalLog(scratch[0]);
-  while (m < count && scratch[m] > 0.0f) {
+  double logNext = kLog2E * NaturalLog(power[0]);
+  while (m < count && power[-m] > 0.0f) {
     logSum += logNext;
-    tail -= scratch[m];
+    tail -= power[-m];
     ++m;
     logLevel = (logSum - 2.0 * bits) / m;
-    if (m == count || !(scratch[m] > 0.0f)) break;
-    logNext = kLog2E * NaturalLog(scratch[m]);
+    if (m == count || !(power[-m] > 0.0f)) break;
+    logNext = kLog2E * NaturalLog(power[-m]);
     if (logNext <= logLevel) break;
   }
   if (m == 0) return total;

@@ -49,7 +49,7 @@ FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, in
 // `bits` on them (reverse water-filling over the coefficients' powers: those below the
 // water level are dropped, the others cost half a bit per halving of their error).
 // Compares block kinds: their transforms are orthonormal, so coefficient error is sample
-// error. scratch: count values.
+// error. scratch: 2 count values.
 double WaterFillingError(const float* coefficients, int32_t count, double bits, float* scratch);
 
 }  // namespace tvqenc

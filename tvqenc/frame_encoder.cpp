@@ -63,7 +63,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
   weight_.assign(2 * n_, 0.0f);
   scratch_.assign(2 * n_, 0.0f);
   trialSpectrum_.assign(2 * n_, 0.0f);
-  trialPowers_.assign(2 * n_, 0.0f);
+  trialPowers_.assign(4 * n_, 0.0f);
 
   // The decoder's starting state: histories at zero but for three short-block bark values.
   std::memset(barkHistory_, 0, sizeof barkHistory_);

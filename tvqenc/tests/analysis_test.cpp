@@ -1,7 +1,9 @@
 // The encoder's analysis units: MDCT and windows, block switching, LPC and LSFs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -124,17 +126,40 @@ TEST(BlockSwitch, DetectorFollowsAttacks) {
 TEST(BlockSwitch, WaterFillingErrorOfAnIdealCoder) {
   const float values[5] = {1.0f, 0.0f, -4.0f, 0.0f, 2.0f};
   const struct { double bits, error; } cases[] = {{0.0, 21.0}, {1.0, 9.0}, {2.0, 5.0}};
-  float scratch[5];
+  float scratch[10];
   for (const auto& c : cases) {
     EXPECT_NEAR(WaterFillingError(values, 5, c.bits, scratch), c.error, 1e-9) << c.bits;
   }
   const float silence[4] = {};
   EXPECT_EQ(WaterFillingError(silence, 4, 3.0, scratch), 0.0);
   // Equal energy: one line costs less than the same energy spread over many.
-  std::vector<float> line(64, 0.0f), spread(64, 1.0f), work(64);
+  std::vector<float> line(64, 0.0f), spread(64, 1.0f), work(128);
   line[5] = 8.0f;
   EXPECT_LT(WaterFillingError(line.data(), 64, 16.0, work.data()),
             0.1 * WaterFillingError(spread.data(), 64, 16.0, work.data()));
+  // A spectrum's worth of values over many decades (ties, zeros) against the walk written
+  // out plainly: sorted by comparison, the level recomputed at every step.
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> decades(-6.0f, 4.0f);
+  std::vector<float> spectrum(2048), powers(2048);
+  work.resize(4096);
+  for (float& v : spectrum) v = random() % 7 == 0 ? 0.0f : std::pow(10.0f, decades(random)) * (random() % 2 ? 1 : -1);
+  spectrum[9] = spectrum[10];
+  for (double bits : {30.0, 600.0, 3000.0}) {
+    for (size_t i = 0; i < spectrum.size(); ++i) powers[i] = spectrum[i] * spectrum[i];
+    std::sort(powers.begin(), powers.end(), std::greater<float>());
+    double total = 0.0, logSum = 0.0, level = 0.0;
+    for (float p : powers) total += p;
+    size_t m = 0;
+    while (m < powers.size() && powers[m] > 0.0f) {
+      logSum += std::log2(double(powers[m]));
+      total -= powers[m];
+      level = std::exp2((logSum - 2.0 * bits) / ++m);
+      if (m == powers.size() || powers[m] <= level) break;
+    }
+    const double want = m * level + total;
+    EXPECT_NEAR(WaterFillingError(spectrum.data(), 2048, bits, work.data()), want, 1e-9 * want) << bits;
+  }
 }
 
 TEST(Lpc, LsfEnvelopeIsTheAllPoleSpectrum) {
