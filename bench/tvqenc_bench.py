@@ -56,6 +56,11 @@ def peer(name, codec, wav, hz, channels, total_kbps, spans, x, work):
     r = subprocess.run(["ffmpeg", "-v", "quiet", "-y", "-i", wav, "-c:a", codec, "-b:a", "%dk" % total_kbps, out])
     if r.returncode != 0 or not os.path.exists(out):
         return None
+    # ffmpeg quietly resamples to a rate the encoder accepts: that encoder refused this one.
+    probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                            "stream=sample_rate", "-of", "csv=p=0", out], capture_output=True, text=True)
+    if probe.stdout.strip() != str(hz):
+        return None
     y = aligned(x, decode(out, out + ".f32", channels), channels, spans["sweep"])
     figures = {}
     for kind in ("sine", "sweep", "noise"):
