@@ -32,7 +32,9 @@ class BitWriter {
 
 class BitReader {
  public:
-  BitReader(const uint8_t* data, size_t byteCount) : data_(data), bitsLeft_(int64_t(byteCount) * 8) {}
+  // Reads from bit `startBit` of data (most significant bit of data[0] is bit 0).
+  BitReader(const uint8_t* data, size_t byteCount, int64_t startBit = 0)
+      : data_(data), bitsLeft_(int64_t(byteCount) * 8), position_(startBit) {}
   // Reads `width` (0..32) bits; false (value 0) when fewer are left.
   bool Get(int32_t width, int32_t* value);
   int64_t position() const { return position_; }

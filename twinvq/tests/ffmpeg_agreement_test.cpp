@@ -17,6 +17,7 @@
 #include "decoder_model.h"
 #include "frame_bits.h"
 #include "random_frames.h"
+#include "vqf_test_file.h"
 
 namespace {
 
@@ -45,45 +46,6 @@ std::vector<int32_t> WindowTypeSequence(std::mt19937& rng) {
     types.push_back(next);
   }
   return types;
-}
-
-void PutBigEndian(std::vector<uint8_t>& out, uint32_t v) {
-  for (int32_t shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-// A minimal VQF file: version id, the size of the chunk records, "COMM", "DATA", frames.
-std::vector<uint8_t> MakeVqf(const twinvq::StreamSetup& setup, const std::vector<uint8_t>& frames) {
-  std::vector<uint8_t> file;
-  for (char c : std::string("TWIN97012000")) file.push_back(static_cast<uint8_t>(c));
-  PutBigEndian(file, 20);
-  for (char c : std::string("COMM")) file.push_back(static_cast<uint8_t>(c));
-  PutBigEndian(file, 12);
-  PutBigEndian(file, static_cast<uint32_t>(setup.channels() - 1));
-  PutBigEndian(file, static_cast<uint32_t>(setup.mode().kbpsPerChannel * setup.channels()));
-  PutBigEndian(file, static_cast<uint32_t>(setup.mode().kHzCode));
-  for (char c : std::string("DATA")) file.push_back(static_cast<uint8_t>(c));
-  file.insert(file.end(), frames.begin(), frames.end());
-  return file;
-}
-
-std::vector<float> DecodeWithFfmpeg(const std::vector<uint8_t>& vqf, const std::string& name) {
-  const std::string in = ::testing::TempDir() + name + ".vqf";
-  const std::string out = ::testing::TempDir() + name + ".f32";
-  {
-    std::ofstream f(in, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(vqf.data()), std::streamsize(vqf.size()));
-  }
-  std::remove(out.c_str());
-  // ffmpeg reports an error at the end of a complete file; the output is whole regardless.
-  const std::string command = "ffmpeg -nostdin -v quiet -y -i '" + in + "' -f f32le '" + out + "'";
-  (void)std::system(command.c_str());
-  std::ifstream f(out, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(f)), {});
-  std::vector<float> samples(bytes.size() / sizeof(float));
-  if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-  std::remove(in.c_str());
-  std::remove(out.c_str());
-  return samples;
 }
 
 // Peak period indices whose peaks land on exact half bins at a peak number that is a multiple
@@ -167,7 +129,8 @@ TEST_P(TwinVqAgreement, ModelMatchesFfmpegSampleForSample) {
   }
   const std::string name = "twinvq_" + std::to_string(c.kHz) + "_" + std::to_string(c.kbps) +
                            "_" + std::to_string(c.channels);
-  const std::vector<float> decoded = DecodeWithFfmpeg(MakeVqf(setup, bits.bytes()), name);
+  const std::vector<float> decoded =
+      twinvq_test::DecodeWithFfmpeg<float>(twinvq_test::MakeVqf(setup, bits.bytes()), name, "f32le");
   ASSERT_EQ(decoded.size(), expected.size()) << "is ffmpeg installed?";
 
   double largest = 0, peak = 0;
