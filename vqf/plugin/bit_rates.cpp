@@ -9,4 +9,10 @@ uint32_t RateIndexFromOptions(uint32_t options) {
   return kDefaultOptions - 1;
 }
 
+uint32_t OptionsForBitRate(uint32_t kbpsPerChannel) {
+  for (uint32_t i = 0; i < kBitRateCount; ++i)
+    if (BitRatesPerChannel[i] == kbpsPerChannel) return i + 1;
+  return 0;
+}
+
 }  // namespace vqf

@@ -15,6 +15,9 @@ constexpr uint32_t kDefaultOptions = 8;
 // Options word (1-based entry) to a 0-based index; anything out of range selects the default.
 uint32_t RateIndexFromOptions(uint32_t options);
 
+// The options word whose entry is `kbpsPerChannel`; 0 when no entry is.
+uint32_t OptionsForBitRate(uint32_t kbpsPerChannel);
+
 // kbps per channel for an options word.
 inline uint32_t BitRateFromOptions(uint32_t options) {
   return BitRatesPerChannel[RateIndexFromOptions(options)];

@@ -43,7 +43,7 @@ WORD WINAPI QueryVellFilter(FilterQuery* query) {
   static const uint16_t kCapabilities[14] = {0, 0, 0, 20, 0, 20, 0, 0, 20, 0, 20, 0, 0, 0};
   for (int i = 0; i < 14; ++i)
     if (i != 4 && i != 9 && i != 13) query->capabilityWords[i] = kCapabilities[i];
-  query->flags = FILTER_CAN_WRITE | FILTER_HAS_OPTIONS;
+  query->flags = FILTER_CAN_WRITE | FILTER_CAN_READ | FILTER_HAS_OPTIONS;
   SetText(query->extension, "VQF");
   query->blockSize = 4096;
   return VELL_FILTER_QUERY_RESULT;
