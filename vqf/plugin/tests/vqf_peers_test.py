@@ -8,7 +8,11 @@ samples per channel from L input samples per channel (it drops the two silent fr
 that end every file).
 
   vqf_peers_test.py --winerun scripts/winerun.sh --tool bin/vqf_export_tool.exe --workdir DIR
-  vqf_peers_test.py --winerun scripts/winerun.sh --workdir DIR --flthost bin/flthost.exe --plugin bin/vell_vqf.flt
+  vqf_peers_test.py --winerun scripts/winerun.sh --workdir DIR --flthost bin/flthost.exe --plugin bin/vell_vqf.flt [--all-modes]
+
+With --flthost a signal goes out through flthost export and back through flthost import: the
+import must be ffmpeg's decode of the file (within 1 LSB, the same length), flthost must exit
+0, and the options word must name the file's bit rate.
 """
 import argparse
 import json
@@ -108,27 +112,93 @@ def run_pair(args, close_first):
     return failures
 
 
-def run_flthost(args):
-    """flthost export with the plug-in: a two-second stereo WAV at the default options."""
-    work = os.path.join(args.workdir, "flthost")
+# The nine rate modes as (sample rate, kbps per channel); the options word is the rate's
+# 1-based place in the plug-in's list.
+MODES = [(8000, 8), (11025, 8), (11025, 10), (16000, 16), (22050, 20), (22050, 24), (22050, 32),
+         (44100, 40), (44100, 48)]
+RATE_LIST = [8, 10, 16, 20, 24, 32, 40, 48]
+FRAME_SIZE = {(8000, 8): 512, (11025, 8): 512, (11025, 10): 512, (22050, 32): 512, (44100, 40): 2048,
+              (44100, 48): 2048}
+
+
+def wav_data(path):
+    """The data chunk of a PCM WAV file."""
+    with open(path, "rb") as f:
+        b = f.read()
+    at = 12
+    while at + 8 <= len(b):
+        size = int.from_bytes(b[at + 4:at + 8], "little")
+        if b[at:at + 4] == b"data":
+            return b[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    return b""
+
+
+def flthost(args, work, command, log_name):
+    """Runs flthost with the plug-in in `work`; its exit code and what it printed."""
+    log_path = os.path.join(work, log_name)
+    with open(log_path, "wb") as log:  # a file, not a pipe: wine's helpers may hold a pipe open
+        status = subprocess.run([args.winerun, args.flthost, command[0], args.plugin] + command[1:] + ["--quiet"],
+                                cwd=work, stdout=log, stderr=log).returncode
+    with open(log_path, "r", errors="replace") as log:
+        return status, log.read()
+
+
+def run_flthost_mode(args, rate, kbps, channels, check_probe=False):
+    """A signal exported through flthost in one mode and imported back through the plug-in:
+    the import must equal ffmpeg's decode of the file (within 1 LSB, the same length), flthost
+    must exit 0, and the options word must name the file's bit rate."""
+    name = f"flthost-{rate}-{kbps}-{channels}ch"
+    work = os.path.join(args.workdir, name)
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    wav, out = os.path.join(work, "in.wav"), os.path.join(work, "out.vqf")
-    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=2",
-                    "-ac", "2", "-c:a", "pcm_s16le", wav], check=True)
-    with open(os.path.join(work, "flthost.log"), "wb") as log:
-        status = subprocess.run([args.winerun, args.flthost, "export", args.plugin, "in.wav", "out.vqf", "--quiet"],
-                                cwd=work, stdout=log, stderr=log).returncode
+    options = RATE_LIST.index(kbps) + 1
+    expr = "0.4*sin(2*PI*330*t)+0.2*sin(2*PI*1210*t)" + ("|0.3*sin(2*PI*550*t)" if channels == 2 else "")
+    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"aevalsrc={expr}:s={rate}:d=1",
+                    "-c:a", "pcm_s16le", os.path.join(work, "in.wav")], check=True)
+    status, _ = flthost(args, work, ["export", "in.wav", "out.vqf", "--options", str(options)], "export.log")
     if status != 0:
-        return [f"flthost export exited with {status}"]
-    stream = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-of", "json", out],
-                                       capture_output=True, text=True).stdout or "{}").get("streams", [{}])[0]
-    pcm = subprocess.run(["ffmpeg", "-v", "quiet", "-i", out, "-f", "s16le", "-"], capture_output=True).stdout
+        return [f"{name}: flthost export exited with {status}"]
+    out = os.path.join(work, "out.vqf")
     failures = []
-    if (stream.get("codec_name"), stream.get("sample_rate"), stream.get("channels")) != ("twinvq", "44100", 2):
-        failures.append(f"flthost export: stream {stream}")
-    if len(pcm) // 4 != 44 * 2048:  # ceil(88200 / 2048) frames
-        failures.append(f"flthost export: ffmpeg decoded {len(pcm) // 4} samples per channel")
+    frame_size = FRAME_SIZE.get((rate, kbps), 1024)
+    expected_samples = -(-rate // frame_size) * frame_size
+    if check_probe:
+        stream = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-of", "json", out],
+                                           capture_output=True, text=True).stdout or "{}").get("streams", [{}])[0]
+        if (stream.get("codec_name"), stream.get("sample_rate"), stream.get("channels")) != ("twinvq", str(rate), channels):
+            failures.append(f"{name}: stream {stream}")
+    reference = subprocess.run(["ffmpeg", "-v", "quiet", "-i", out, "-f", "s16le", "-"], capture_output=True).stdout
+    if len(reference) != expected_samples * 2 * channels:
+        failures.append(f"{name}: ffmpeg decoded {len(reference) // (2 * channels)} samples per channel, "
+                        f"expected {expected_samples}")
+    status, text = flthost(args, work, ["import", "out.vqf", "back.wav"], "import.log")
+    if status != 0:
+        return failures + [f"{name}: flthost import exited with {status}: {text.strip()}"]
+    ours = wav_data(os.path.join(work, "back.wav"))
+    words = f"options {options}, \"{kbps * channels * 1000} bps\""
+    if words not in text:
+        failures.append(f"{name}: import reported {text.strip()!r}, expected {words!r}")
+    if len(ours) != len(reference):
+        failures.append(f"{name}: import gave {len(ours)} bytes, ffmpeg {len(reference)}")
+    else:
+        a = memoryview(ours).cast("h")
+        b = memoryview(reference).cast("h")
+        worst = max((abs(x - y) for x, y in zip(a, b)), default=0)
+        if worst > 1:
+            failures.append(f"{name}: import differs from ffmpeg's decode by up to {worst}")
+    return failures
+
+
+def run_flthost(args):
+    """flthost export and import with the plug-in: the default mode (44.1 kHz stereo), or
+    with --all-modes every mode, mono and stereo."""
+    cases = [(r, k, c) for r, k in MODES for c in (1, 2)] if args.all_modes else [(44100, 48, 2)]
+    failures = []
+    for rate, kbps, channels in cases:
+        found = run_flthost_mode(args, rate, kbps, channels, check_probe=(rate, channels) == (44100, 2))
+        print(("FAIL " if found else "ok   ") + f"flthost export and import {rate} Hz {kbps} kbps {channels} ch")
+        failures += found
     return failures
 
 
@@ -139,12 +209,11 @@ def main():
     ap.add_argument("--workdir", required=True)
     ap.add_argument("--flthost", help="flthost.exe: export through the host with --plugin instead")
     ap.add_argument("--plugin")
+    ap.add_argument("--all-modes", action="store_true", help="with --flthost: every mode, mono and stereo")
     args = ap.parse_args()
     failures = []
     if args.flthost:
-        found = run_flthost(args)
-        print(("FAIL " if found else "ok   ") + "flthost export")
-        failures += found
+        failures += run_flthost(args)
     for i, case in enumerate(CASES if args.tool else []):
         for with_header in (False, True) if i < 3 else (i % 2 == 0,):
             found = run_case(args, case, with_header)
