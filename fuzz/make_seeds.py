@@ -68,6 +68,21 @@ put("vqf_header", "every_file", b"".join(rec(i, b"x%d" % i) for i in range(35)) 
 put("vqf_header", "directories", rec(35, b"\x05") + rec(35, b"\x00") + rec(36, b"\x03") + rec(20, b"c"))
 put("vqf_header", "scnd_is_a_file", rec(37) + rec(19, b"lost") + rec(3, bytes(range(256))[:200]))
 
+# VQF import: [whole file?][mode][block size][bytes]. Frame records of random bytes after a
+# header of a mode, and whole files (a header and records).
+vqf_rng = random.Random(19)
+
+
+def vqf_file(channels, kbps_total, khz, records):
+    body = b"COMM" + struct.pack(">IIII", 12, channels - 1, kbps_total, khz)
+    return b"TWIN97012000" + struct.pack(">I", len(body)) + body + b"DATA" + records
+
+
+put("vqf_import", "records_44_48_stereo", bytes([0, 17, 7]) + bytes(vqf_rng.randrange(256) for _ in range(3000)))
+put("vqf_import", "records_8_8_mono", bytes([0, 0, 100]) + bytes(vqf_rng.randrange(256) for _ in range(700)))
+put("vqf_import", "whole_22_24_mono", bytes([1, 0, 33]) + vqf_file(1, 24, 22, bytes(vqf_rng.randrange(256) for _ in range(1500))))
+put("vqf_import", "whole_not_vqf", bytes([1, 0, 1]) + b"RIFF" + bytes(60))
+
 # VQF frame record and WMA hand-off: structured by the fuzzers from any bytes.
 for target, sizes in (("vqf_frame", (200, 800, 2000)), ("wma_handoff", (40, 120, 300))):
     for i, size in enumerate(sizes):

@@ -11,7 +11,7 @@ using namespace campaign;
 namespace {
 
 const char* const kExporters[] = {"aud", "vqf", "wma"};
-const char* const kImporters[] = {"aud", "wma"};
+const char* const kImporters[] = {"aud", "vqf", "wma"};
 
 // A complete file of the plug-in's own format (imports start from it).
 std::string MadeFile(const std::string& plugin) {
@@ -140,7 +140,13 @@ TEST(Paths, NamesOf259To1000CharactersAreWrittenWholeOrRefused) {
       if (!p.openInput) continue;
       Bytes pcm;
       EXPECT_TRUE(Import(p, path, 30720, pcm)) << plugin << " " << length;
-      EXPECT_EQ(pcm.size(), Signal(3000, FormatFor(plugin).channels).size()) << plugin << " " << length;
+      // VQF gives whole codec frames back: the signal and the rest of its last frame.
+      const size_t sent = Signal(3000, FormatFor(plugin).channels).size();
+      if (std::string(plugin) == "vqf") {
+        EXPECT_GE(pcm.size(), sent) << length;
+      } else {
+        EXPECT_EQ(pcm.size(), sent) << plugin << " " << length;
+      }
     }
   }
 }
