@@ -13,8 +13,6 @@ namespace tvqenc {
 
 namespace {
 
-
-constexpr double kPi = 3.14159265358979323846;
 constexpr float kInputLimit = 65536.0f;  // twice full scale; beyond it input is clipped
 // LPC analysis: Gaussian lag window (radians per lag) and bandwidth expansion.
 constexpr double kLagWindow = 0.03;

@@ -27,7 +27,13 @@ void Cycle(const std::string& plugin, const Bytes& pcm) {
   ASSERT_EQ(p.understandsFormat(path.c_str()), 1);
   Bytes back;
   ASSERT_TRUE(Import(p, path, 16384, back));
-  ASSERT_EQ(back.size(), pcm.size());
+  if (plugin == "vqf") {
+    // VQF keeps whole frames only: the import ends with the last frame's padding.
+    ASSERT_GE(back.size(), pcm.size());
+    ASSERT_LT(back.size() - pcm.size(), 2048u * 2 * FormatFor(plugin).channels);
+  } else {
+    ASSERT_EQ(back.size(), pcm.size());
+  }
 }
 
 void RunCycles(const std::string& plugin, int cycles, bool holdLibrary = false) {
