@@ -43,6 +43,8 @@ std::string ParseArguments(int argc, const char* const* argv, Arguments& args) {
       return "";
     } else if (a == "--quiet" || a == "-q") {
       args.quiet = true;
+    } else if (a == "--close-messages") {
+      args.closeMessages = true;
     } else if (a == "--time") {
       args.time = true;
     } else if (a == "--options") {
@@ -75,7 +77,7 @@ std::string ParseArguments(int argc, const char* const* argv, Arguments& args) {
 }
 
 const char* UsageText() {
-  return R"(usage: flthost COMMAND FILTER.flt [FILES] [--options N] [--quiet] [--time]
+  return R"(usage: flthost COMMAND FILTER.flt [FILES] [--options N] [--quiet] [--time] [--close-messages]
 
 Drives a file-format plug-in through its exported entry points.
 
@@ -93,6 +95,10 @@ flags:
   --quiet       no progress bar (it is drawn on stderr only when stderr is a terminal)
   --time        print "plugin-seconds: S", the time spent inside the plug-in's calls
                 from the open call to the close call
+  --close-messages
+                answer the plug-in's message boxes as they appear and print each one's
+                text on stderr as "flthost: the plug-in said: TEXT" (for scripts: a
+                box would otherwise wait for a person)
   --help        this text
 
 exit codes:

@@ -30,6 +30,7 @@ struct Arguments {
   std::string output;
   uint32_t options = 0;
   bool quiet = false;
+  bool closeMessages = false;
   bool time = false;
 };
 

@@ -14,13 +14,13 @@ std::string Parse(std::vector<const char*> words, flthost::Arguments& args) {
 
 TEST(FlthostArguments, CommandsTakeTheirFilesAndFlags) {
   flthost::Arguments a;
-  EXPECT_EQ(Parse({"export", "p.flt", "in.wav", "out.aud", "--options", "0x22", "--time", "-q"}, a), "");
+  EXPECT_EQ(Parse({"export", "p.flt", "in.wav", "out.aud", "--options", "0x22", "--time", "-q", "--close-messages"}, a), "");
   EXPECT_EQ(a.command, flthost::Command::Export);
   EXPECT_EQ(a.filter, "p.flt");
   EXPECT_EQ(a.input, "in.wav");
   EXPECT_EQ(a.output, "out.aud");
   EXPECT_EQ(a.options, 34u);
-  EXPECT_TRUE(a.time && a.quiet);
+  EXPECT_TRUE(a.time && a.quiet && a.closeMessages);
 
   flthost::Arguments o;
   EXPECT_EQ(Parse({"--options", "4294967295", "options", "p.flt"}, o), "");

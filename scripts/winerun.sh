@@ -4,8 +4,4 @@
 # (scripts/wine-session.sh) so that every test shares them.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
-# wine libraries of a build (wmaudsdk.dll's Windows and Linux halves) lie in
-# build/<preset>/winelib, beside the bin folder of the program being run.
-winelib=$(cd "$(dirname "${1:-.}")/../winelib" 2>/dev/null && pwd) &&
-  export WINEDLLPATH="$winelib${WINEDLLPATH:+:$WINEDLLPATH}"
 exec "$WINE" "$@"

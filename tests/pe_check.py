@@ -8,6 +8,7 @@
 --import-dlls      the module may import from these DLLs only (case-insensitive)
 --ordinal-imports  from DLL exactly these ordinals, and no names
 --forbid-dlls      no imported DLL name may contain one of these texts
+--not-wine-builtin the module carries no wine builtin marker (a DLL that wine alone can load)
 """
 import argparse
 import re
@@ -42,6 +43,7 @@ def main():
     ap.add_argument("--import-dlls")
     ap.add_argument("--ordinal-imports", action="append", default=[])
     ap.add_argument("--forbid-dlls")
+    ap.add_argument("--not-wine-builtin", action="store_true")
     a = ap.parse_args()
 
     exports, imports = read_tables(a.objdump, a.module)
@@ -73,6 +75,12 @@ def main():
             hits = [d for d in imports if bad.lower() in d.lower()]
             if hits:
                 failures.append(f"forbidden imports {hits}")
+
+    if a.not_wine_builtin:
+        with open(a.module, "rb") as f:
+            stub = f.read(0x80)  # winebuild writes its marker into the DOS stub
+        if b"Wine builtin DLL" in stub:
+            failures.append("marked as a wine builtin")
 
     print(f"{a.module}: exports {sorted(exports)}")
     for dll, entries in imports.items():

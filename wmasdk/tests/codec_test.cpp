@@ -1,25 +1,29 @@
-// The Linux half natively, with the sanitizers: our writer and reader round-trip exactly
+// The FFmpeg core natively, with the sanitizers: our writer and reader round-trip exactly
 // the samples given whatever the PCM's shape, and damaged files end early but safely.
 #include "ffmpeg_reader.h"
 #include "ffmpeg_writer.h"
 
 #include <gtest/gtest.h>
 
+#include "asf_header_facts.h"
+#include "wma_stream_tag.h"
+
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-using namespace wmaunix;
+using namespace wmacore;
 
 namespace {
 
 struct Decoded {
   std::vector<int16_t> pcm;
-  WmaBridgeStream stream{};
-  uint32_t state = kBridgeMore;
+  StreamInfo stream;
+  uint32_t state = kMore;
   bool opened = false;
 };
 
@@ -53,24 +57,25 @@ void Encode(const std::string& path, const Format& f, const std::vector<uint8_t>
   AsfWmaWriter* w = OpenWriter(path.c_str(), &result);
   ASSERT_NE(w, nullptr);
   uint32_t written = 0;
-  ASSERT_EQ(SetWriterOutput(w, f.bitRate, f.rate, f.channels, &written), kBridgeOk);
-  ASSERT_EQ(SetWriterInput(w, f.inRate, f.inChannels, f.inBits), kBridgeOk);
+  ASSERT_EQ(SetWriterOutput(w, f.bitRate, f.rate, f.channels, &written), kOk);
+  ASSERT_EQ(SetWriterInput(w, f.inRate, f.inChannels, f.inBits), kOk);
   for (size_t at = 0; at < pcm.size(); at += chunk)
-    ASSERT_EQ(WritePcm(w, pcm.data() + at, static_cast<uint32_t>(std::min(chunk, pcm.size() - at))), kBridgeOk);
+    ASSERT_EQ(WritePcm(w, pcm.data() + at, static_cast<uint32_t>(std::min(chunk, pcm.size() - at))), kOk);
   if (!pcm.empty()) {
-    EXPECT_EQ(SetWriterInput(w, f.inRate, f.inChannels, f.inBits), kBridgeWrongState);
+    EXPECT_EQ(SetWriterInput(w, f.inRate, f.inChannels, f.inBits), kWrongState);
   }
-  ASSERT_EQ(FinishWriter(w), kBridgeOk);
+  ASSERT_EQ(FinishWriter(w), kOk);
   CloseWriter(w);
 }
 
 Decoded Decode(const std::string& path) {
   Decoded d;
-  AsfWmaReader* r = OpenReader(path.c_str(), &d.stream);
+  int32_t result = kFailed;
+  AsfWmaReader* r = OpenReader(path.c_str(), &d.stream, &result);
   if (!r) return d;
   d.opened = true;
   std::vector<uint8_t> block(5000);  // not a multiple of a stereo frame on purpose
-  while (d.state == kBridgeMore) {
+  while (d.state == kMore) {
     const uint32_t n = ReadPcm(r, block.data(), static_cast<uint32_t>(block.size()), &d.state);
     EXPECT_EQ(n % (2 * d.stream.channels), 0u);
     const auto* s = reinterpret_cast<const int16_t*>(block.data());
@@ -109,7 +114,7 @@ TEST(WmaCodec, RoundTripGivesBackExactlyTheSamplesGiven) {
     Encode(path, c.f, pcm, c.chunk);
     const Decoded d = Decode(path);
     ASSERT_TRUE(d.opened);
-    EXPECT_EQ(d.state, kBridgeEnded);
+    EXPECT_EQ(d.state, kEnded);
     EXPECT_EQ(d.stream.sampleRate, c.f.rate);
     EXPECT_EQ(d.stream.channels, c.f.channels);
     EXPECT_EQ(d.stream.bitRate, std::max<uint32_t>(c.f.bitRate, 24000));
@@ -127,13 +132,13 @@ TEST(WmaCodec, RefusesWhatItCannotWrite) {
   AsfWmaWriter* w = OpenWriter(TempPath("refused.wma").c_str(), &result);
   ASSERT_NE(w, nullptr);
   uint32_t written = 0;
-  EXPECT_EQ(SetWriterOutput(w, 128000, 96000, 2, &written), kBridgeRefused);  // above the codec's rates
-  EXPECT_EQ(SetWriterOutput(w, 128000, 44100, 3, &written), kBridgeRefused);
-  EXPECT_EQ(SetWriterInput(w, 44100, 2, 24), kBridgeRefused);
-  EXPECT_EQ(WritePcm(w, nullptr, 0), kBridgeWrongState);  // no formats yet
+  EXPECT_EQ(SetWriterOutput(w, 128000, 96000, 2, &written), kRefused);  // above the codec's rates
+  EXPECT_EQ(SetWriterOutput(w, 128000, 44100, 3, &written), kRefused);
+  EXPECT_EQ(SetWriterInput(w, 44100, 2, 24), kRefused);
+  EXPECT_EQ(WritePcm(w, nullptr, 0), kWrongState);  // no formats yet
   CloseWriter(w);
   EXPECT_EQ(OpenWriter("/nonexistent-dir/x.wma", &result), nullptr);
-  EXPECT_EQ(result, kBridgeNoFile);
+  EXPECT_EQ(result, kNoFile);
 }
 
 TEST(WmaCodec, DamagedFilesEndWithWhatDecodedAndSayTheyAreDamaged) {
@@ -153,7 +158,7 @@ TEST(WmaCodec, DamagedFilesEndWithWhatDecodedAndSayTheyAreDamaged) {
     write(std::vector<char>(bytes.begin(), bytes.begin() + cut));
     const Decoded d = Decode(bad);
     if (!d.opened) continue;
-    EXPECT_EQ(d.state, kBridgeDamaged);
+    EXPECT_EQ(d.state, kDamaged);
     ASSERT_LE(d.pcm.size(), whole.pcm.size());  // a cut in the closing silence loses nothing
     const size_t settled = d.pcm.size() > 2 * 2048 * 2 ? d.pcm.size() - 2 * 2048 * 2 : 0;
     EXPECT_TRUE(std::equal(d.pcm.begin(), d.pcm.begin() + settled, whole.pcm.begin()));
@@ -170,6 +175,172 @@ TEST(WmaCodec, DamagedFilesEndWithWhatDecodedAndSayTheyAreDamaged) {
   // Not ASF at all.
   write(std::vector<char>(4096, 'x'));
   EXPECT_FALSE(Decode(bad).opened);
+}
+
+std::vector<char> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const std::string& path, const std::vector<char>& b) {
+  std::ofstream(path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
+}
+
+// Text as the ASF header stores it: UTF-16LE.
+std::vector<char> Utf16(const std::string& text) {
+  std::vector<char> out;
+  for (char c : text) {
+    out.push_back(c);
+    out.push_back(0);
+  }
+  return out;
+}
+
+bool Replace(std::vector<char>& bytes, const std::string& from, const std::string& to) {
+  const std::vector<char> a = Utf16(from), b = Utf16(to);
+  auto at = std::search(bytes.begin(), bytes.end(), a.begin(), a.end());
+  if (at == bytes.end()) return false;
+  std::copy(b.begin(), b.end(), at);
+  return true;
+}
+
+bool Ffmpeg(const std::string& args) {
+  return std::system(("ffmpeg -nostdin -hide_banner -loglevel error -y " + args).c_str()) == 0;
+}
+
+TEST(WmaCodec, SampleCountTagTakesItsTwoFormsOnly) {
+  struct Case {
+    const char* value;
+    int64_t samples;
+    uint32_t rate, channels;
+  } cases[] = {
+      {"0000000000030001 022050 1", 30001, 22050, 1},
+      {"0000000000030001", 30001, 0, 0},  // earlier versions: the count alone
+      {"000000000003000", -1, 0, 0},
+      {"0000000000030001 22050 1", -1, 0, 0},
+      {"0000000000030001 022050 0", -1, 0, 0},
+      {"00000000000300x1 022050 1", -1, 0, 0},
+      {"", -1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    const SampleCountTag tag = ParseSampleCountTag(c.value);
+    EXPECT_EQ(tag.samples, c.samples);
+    EXPECT_EQ(tag.rate, c.rate);
+    EXPECT_EQ(tag.channels, c.channels);
+  }
+}
+
+// Files made by ffmpeg carry no count: the length comes from the header's duration, and
+// a cut copy ends as damaged, not as if it were whole.
+TEST(WmaCodec, ForeignFilesAnnounceTheirLengthAndEndDamagedWhenCut) {
+  struct Case {
+    const char* codec;
+    uint32_t rate, channels;
+  } cases[] = {{"wmav2", 44100, 2}, {"wmav1", 22050, 1}, {"wmav2", 16000, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codec);
+    const std::string wav = TempPath("foreign.wav"), wma = TempPath("foreign.wma");
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i sine=f=440:r=" + std::to_string(c.rate) + ":d=3 -ac " +
+                       std::to_string(c.channels) + " " + wav));
+    ASSERT_TRUE(Ffmpeg("-i " + wav + " -c:a " + c.codec + " -b:a 64k " + wma));
+    const int64_t seconds3 = 3 * int64_t{c.rate};
+    const Decoded whole = Decode(wma);
+    ASSERT_TRUE(whole.opened);
+    EXPECT_EQ(whole.state, kEnded);
+    EXPECT_NEAR(whole.stream.samples, seconds3, 2 * 2048);
+    EXPECT_NEAR(static_cast<double>(whole.pcm.size() / c.channels), seconds3, 2 * 2048);
+
+    std::vector<char> bytes = ReadAll(wma);
+    bytes.resize(bytes.size() * 6 / 10);
+    WriteAll(wma, bytes);
+    const Decoded cut = Decode(wma);
+    ASSERT_TRUE(cut.opened);
+    EXPECT_EQ(cut.stream.samples, whole.stream.samples);
+    EXPECT_EQ(cut.state, kDamaged);
+    EXPECT_LT(cut.pcm.size(), whole.pcm.size() * 7 / 10);
+  }
+}
+
+// Our writer's count is believed only where it describes the stream it sits in.
+TEST(WmaCodec, StoredCountIsBelievedOnlyWhereItDescribesTheStream) {
+  const std::string ours = TempPath("ours.wma"), other = TempPath("other.wma");
+  Encode(ours, {32000, 22050, 1, 22050, 1, 16}, Sine(22050, 1, 16, 30001), 4096);
+  struct Case {
+    const char* what;
+    int64_t min, max;  // delivered samples per channel
+  } cases[] = {
+      {"as written", 30001, 30001},
+      {"re-encoded at twice the rate", 60002 - 4096, 60002 + 3 * 2048},
+      {"count forged", 30002, 30001 + 3 * 1024},
+      {"key in other case", 30002, 30001 + 3 * 1024},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = ours;
+    if (c.what[0] == 'r') {
+      ASSERT_TRUE(Ffmpeg("-i " + ours + " -ar 44100 -c:a wmav2 -b:a 64k " + other));
+      path = other;
+    } else if (c.what[0] != 'a') {
+      std::vector<char> b = ReadAll(ours);
+      ASSERT_TRUE(c.what[0] == 'c' ? Replace(b, "0000000000030001", "0000999999999999")
+                                   : Replace(b, "VellSampleCount", "vellSampleCount"));
+      WriteAll(other, b);
+      path = other;
+    }
+    const Decoded d = Decode(path);
+    ASSERT_TRUE(d.opened);
+    const int64_t got = static_cast<int64_t>(d.pcm.size() / d.stream.channels);
+    EXPECT_GE(got, c.min);
+    EXPECT_LE(got, c.max);
+    EXPECT_LE(d.stream.samples, c.max);
+  }
+}
+
+// A content encryption object of either kind in the header: refused at open.
+TEST(WmaCodec, ProtectedFilesAreRefused) {
+  const std::string ours = TempPath("clear.wma"), bad = TempPath("protected.wma");
+  Encode(ours, {64000, 44100, 2, 44100, 2, 16}, Sine(44100, 2, 16, 8192), 65536);
+  const std::vector<char> clear = ReadAll(ours);
+  const uint8_t guids[][16] = {
+      {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11, 0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E},
+      {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C, 0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C},
+  };
+  for (const auto& guid : guids) {
+    // The object: its GUID, its size (40), and four empty length-prefixed fields.
+    std::vector<char> object(40, 0);
+    std::copy(guid, guid + 16, object.begin());
+    object[16] = 40;
+    std::vector<char> b = clear;
+    b.insert(b.begin() + 30, object.begin(), object.end());
+    b[16] = static_cast<char>(static_cast<uint8_t>(b[16]) + 40);  // the header's size and count
+    if (static_cast<uint8_t>(b[16]) < 40) ++b[17];
+    ++b[24];
+    WriteAll(bad, b);
+    int32_t result = kOk;
+    StreamInfo info;
+    EXPECT_EQ(OpenReader(bad.c_str(), &info, &result), nullptr);
+    EXPECT_EQ(result, kProtected);
+  }
+  EXPECT_TRUE(Decode(ours).opened);
+}
+
+TEST(WmaCodec, AStoppedReaderEndsAtOnceAsDamaged) {
+  const std::string path = TempPath("stopped.wma");
+  Encode(path, {64000, 44100, 2, 44100, 2, 16}, Sine(44100, 2, 16, 44100), 65536);
+  int32_t result = kFailed;
+  StreamInfo info;
+  AsfWmaReader* r = OpenReader(path.c_str(), &info, &result);
+  ASSERT_NE(r, nullptr);
+  std::vector<uint8_t> block(4096);
+  uint32_t state = kMore;
+  EXPECT_GT(ReadPcm(r, block.data(), 4096, &state), 0u);
+  StopReader(r);
+  uint32_t total = 0;
+  for (int i = 0; i < 100 && state == kMore; ++i) total += ReadPcm(r, block.data(), 4096, &state);
+  EXPECT_EQ(state, kDamaged);
+  EXPECT_LT(total, 44100u * 4 / 2);  // what was already decoded, not the rest of the file
+  CloseReader(r);
 }
 
 }  // namespace

@@ -9,7 +9,15 @@ up; our import must give back exactly the input's sample count and match ffmpeg'
 decode within 1 LSB.
 
 Import: files made by ffmpeg (wmav1 and wmav2, mono and stereo, 8 to 48 kHz) must come
-back as ffmpeg's own decode, within 1 LSB and with the same sample count.
+back as ffmpeg's own decode, within 1 LSB and with the same sample count, with flthost
+exiting 0 (the announced size kept).
+
+Odd files: ffmpeg-made files cut at several points end with the error status (flthost 9,
+the plug-in's "Unknown error." answered); a copy of our file re-encoded by ffmpeg at
+another rate, which keeps our sample-count tag, imports at its real length; a file with
+a content encryption object is refused (flthost 6).
+
+Every failure names flthost's exit code and carries its output, wine's included.
 
   flthost_wma_test.py --bin BUILD/bin --winerun scripts/winerun.sh
 """
@@ -99,21 +107,20 @@ class Host:
         self.bin, self.winerun, self.work = bin_dir, winerun, work
 
     def run(self, *args):
-        """flthost's exit code; its output goes through files (wine may hold pipes open)."""
+        """flthost's exit code; its output goes through files (wine may hold pipes open).
+        Wine's own reports (a crash's backtrace) arrive on the same stderr."""
         out, err = os.path.join(self.work, "out"), os.path.join(self.work, "err")
         with open(out, "w") as o, open(err, "w") as e:
             rc = subprocess.run([self.winerun, os.path.join(self.bin, "flthost.exe"), *args,
-                                 "--quiet"], stdout=o, stderr=e, timeout=60).returncode
-        self.output = open(out).read() + open(err).read()
+                                 "--quiet", "--close-messages"], stdout=o, stderr=e, timeout=120).returncode
+        self.output = f"exit code {rc}: " + (open(out).read() + open(err).read()).strip()
         return rc
 
     def export(self, wav, wma, row):
         return self.run("export", os.path.join(self.bin, "vell_wma.flt"), wav, wma, "--options", str(row))
 
     def import_(self, wma, wav):
-        # 9 is flthost's short-read warning: the plug-in announces duration + 1 ms.
-        rc = self.run("import", os.path.join(self.bin, "vell_wma.flt"), wma, wav)
-        return rc in (0, 9)
+        return self.run("import", os.path.join(self.bin, "vell_wma.flt"), wma, wav)
 
 
 def check_export(host, failures):
@@ -147,7 +154,7 @@ def check_export(host, failures):
         snr = snr_db(pcm, theirs[:len(pcm)])
         if kbps >= 64 and snr < 20:
             fail(f"SNR {snr:.1f} dB")
-        if not host.import_(wma, back):
+        if host.import_(wma, back) != 0:
             fail("import failed: " + host.output)
             continue
         ours = read_wav_pcm(back)
@@ -166,7 +173,7 @@ def check_import(host, failures):
                         "-ac", str(channels), "-c:a", codec, "-b:a", "48k", "-y", wma], check=True)
         theirs = ffmpeg_decode(wma)
         what = f"{codec} {rate} Hz {channels} ch"
-        if not host.import_(wma, back):
+        if host.import_(wma, back) != 0:
             failures.append(f"{what}: import failed: {host.output}")
             continue
         ours = read_wav_pcm(back)
@@ -174,6 +181,46 @@ def check_import(host, failures):
         if len(ours) != len(theirs) or worst > 1:
             failures.append(f"{what}: {len(ours)} samples of {len(theirs)}, worst difference {worst}")
         print(f"{what}: {len(ours) // channels} frames as ffmpeg's, worst difference {worst}")
+
+
+def check_odd_files(host, failures):
+    wma, back = os.path.join(host.work, "odd.wma"), os.path.join(host.work, "back.wav")
+    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=997:r=44100:d=3", "-ac", "2",
+                    "-c:a", "wmav2", "-b:a", "64k", "-y", wma], check=True)
+    whole = open(wma, "rb").read()
+    for share in (35, 60, 85):
+        open(wma, "wb").write(whole[:len(whole) * share // 100])
+        rc = host.import_(wma, back)
+        said = "Unknown error." in host.output
+        if rc != 9 or not said:
+            failures.append(f"ffmpeg-made file cut at {share}%: wanted exit 9 and the error message, "
+                            f"got {host.output}")
+        print(f"cut at {share}%: exit {rc}, {len(read_wav_pcm(back)) // 2} frames")
+
+    # Our file, re-encoded by ffmpeg from 22.05 to 44.1 kHz: it keeps our tag.
+    wav, ours, copy = (os.path.join(host.work, n) for n in ("in.wav", "ours.wma", "copy.wma"))
+    write_wav(wav, 22050, 1, sine_with_onset(22050, 1))
+    host.export(wav, ours, 16)
+    subprocess.run(["ffmpeg", "-v", "error", "-i", ours, "-ar", "44100", "-c:a", "wmav2", "-b:a", "64k",
+                    "-y", copy], check=True)
+    theirs = ffmpeg_decode(copy)
+    rc = host.import_(copy, back)
+    got = len(read_wav_pcm(back)) if rc == 0 else 0
+    if rc != 0 or got != len(theirs):
+        failures.append(f"re-encoded copy: {got} samples of {len(theirs)}, {host.output}")
+    print(f"re-encoded copy: exit {rc}, {got} samples of {len(theirs)}")
+
+    # A content encryption object (empty fields) put into the header.
+    clear = bytearray(open(ours, "rb").read())
+    guid = bytes([0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11, 0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E])
+    obj = guid + struct.pack("<Q", 40) + bytes(16)
+    size, count = struct.unpack_from("<QI", clear, 16)
+    struct.pack_into("<QI", clear, 16, size + len(obj), count + 1)
+    open(wma, "wb").write(bytes(clear[:30]) + obj + bytes(clear[30:]))
+    rc = host.import_(wma, back)
+    if rc != 6:
+        failures.append(f"protected file: wanted exit 6, got {host.output}")
+    print(f"protected file: exit {rc}")
 
 
 def main():
@@ -186,6 +233,7 @@ def main():
         host = Host(os.path.abspath(args.bin), args.winerun, work)
         check_export(host, failures)
         check_import(host, failures)
+        check_odd_files(host, failures)
     for f in failures:
         print("FAIL", f)
     return 1 if failures else 0

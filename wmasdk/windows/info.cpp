@@ -2,7 +2,7 @@
 // the reader accepts), then let go at once.
 #include "creators.h"
 #include "object_ops.h"
-#include "unix_bridge.h"
+#include "ffmpeg_reader.h"
 
 #include <new>
 
@@ -23,18 +23,15 @@ const WmaInfoOps kInfoOps = {
 
 HRESULT CreateInfo(const WCHAR* path, WmaInfo** info) {
   if (!path || !info) return E_POINTER;
-  if (!UnixHalfConnected()) return E_FAIL;
   HRESULT result = S_OK;
-  char* unixPath = CheckedUnixPath(path, false, &result);
-  if (!unixPath) return result;
-  WmaBridgeStream stream{};
-  stream.open.unixPath = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(unixPath));
-  const bool called = CallUnix(kBridgeReaderOpen, &stream);
-  FreeUnixPath(unixPath);
-  if (!called) return E_FAIL;
-  if (!stream.open.object) return FromBridgeResult(stream.open.result);
-  WmaBridgeObject close{stream.open.object, 0, 0};
-  CallUnix(kBridgeReaderClose, &close);
+  char* utf8 = CheckedPath(path, false, &result);
+  if (!utf8) return result;
+  wmacore::StreamInfo stream;
+  int32_t opened = wmacore::kFailed;
+  wmacore::AsfWmaReader* reader = wmacore::OpenReader(utf8, &stream, &opened);
+  FreePath(utf8);
+  if (!reader) return FromCoreResult(opened == wmacore::kOk ? wmacore::kFailed : opened);
+  wmacore::CloseReader(reader);
 
   auto* object = new (std::nothrow) InfoObject;
   if (!object) return E_OUTOFMEMORY;

@@ -1,10 +1,11 @@
-// The reader: a Windows thread of this half asks the Linux half for one block of decoded
-// PCM at a time and hands it to the caller's callback, then reports how the stream
-// ended (3: its end; 0: an error, after everything that decoded). The Linux half only
-// decodes; it never calls back and starts no thread.
+// The reader: a thread of its own asks the core for one block of decoded PCM at a time
+// and hands it to the caller's callback, then reports how the stream ended (3: its end;
+// 0: an error, after everything that decoded). The core only decodes; it never calls
+// back and starts no thread. A stop reaches a read inside FFmpeg through the core's
+// interrupt check, so it never waits on a stuck read.
 #include "creators.h"
 #include "object_ops.h"
-#include "unix_bridge.h"
+#include "ffmpeg_reader.h"
 
 #include <cstring>
 #include <new>
@@ -16,8 +17,8 @@ constexpr DWORD kBlockBytes = 32768;  // PCM per OnSample call (the last one may
 
 struct ReaderObject : WmaReader {
   LONG refs = 1;
-  uint64_t unixReader = 0;
-  WmaBridgeStream stream{};
+  wmacore::AsfWmaReader* core = nullptr;
+  wmacore::StreamInfo stream;
   WmaReaderCallback* callback = nullptr;  // referenced until the object is destroyed
   uint8_t* block = nullptr;               // from the process heap
   volatile LONG stopping = 0;
@@ -39,20 +40,16 @@ void Deliver(ReaderObject* r) {
   WmaReaderCallback* cb = r->callback;
   for (;;) {
     if (Stopping(r)) return;
-    WmaBridgeData next{r->unixReader, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(r->block)),
-                       kBlockBytes, 0, kBridgeDamaged, 0};
-    if (!CallUnix(kBridgeReaderNext, &next)) {
-      next.bytes = 0;
-      next.state = kBridgeDamaged;
-    }
-    if (next.bytes > kBlockBytes) next.bytes = 0;  // never more than the block holds
-    if (next.bytes) {
+    uint32_t state = wmacore::kDamaged;
+    uint32_t bytes = wmacore::ReadPcm(r->core, r->block, kBlockBytes, &state);
+    if (bytes > kBlockBytes) bytes = 0;  // never more than the block holds
+    if (bytes) {
       if (Stopping(r)) return;
-      cb->ops->OnSample(cb, r->block, next.bytes, 0);
+      cb->ops->OnSample(cb, r->block, bytes, 0);
     }
-    if (next.state == kBridgeMore) continue;
+    if (state == wmacore::kMore) continue;
     if (Stopping(r)) return;
-    cb->ops->OnStatus(cb, next.state == kBridgeEnded ? WMA_STATUS_END_OF_STREAM : WMA_STATUS_ERROR, 0, 0);
+    cb->ops->OnStatus(cb, state == wmacore::kEnded ? WMA_STATUS_END_OF_STREAM : WMA_STATUS_ERROR, 0, 0);
     return;
   }
 }
@@ -74,10 +71,7 @@ ReaderObject::~ReaderObject() {
   // or this is its last act.
   if (thread) CloseHandle(thread);
   if (callback) callback->ops->Release(callback);
-  if (unixReader) {
-    WmaBridgeObject close{unixReader, 0, 0};
-    CallUnix(kBridgeReaderClose, &close);
-  }
+  if (core) wmacore::CloseReader(core);
   if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
@@ -143,6 +137,7 @@ HRESULT WINAPI Start(WmaReader* self) {
 HRESULT WINAPI Stop(WmaReader* self) {
   ReaderObject* r = Self(self);
   InterlockedExchange(&r->stopping, 1);
+  wmacore::StopReader(r->core);
   if (r->thread && GetCurrentThreadId() != r->threadId) WaitForSingleObject(r->thread, INFINITE);
   return S_OK;
 }
@@ -163,25 +158,21 @@ const WmaReaderOps kReaderOps = {
 
 HRESULT CreateReader(const WCHAR* path, WmaReaderCallback* callback, WmaReader** reader) {
   if (!path || !callback || !reader) return E_POINTER;
-  if (!UnixHalfConnected()) return E_FAIL;
   HRESULT result = S_OK;
-  char* unixPath = CheckedUnixPath(path, false, &result);
-  if (!unixPath) return result;
+  char* utf8 = CheckedPath(path, false, &result);
+  if (!utf8) return result;
   auto* r = new (std::nothrow) ReaderObject;
   if (!r) {
-    FreeUnixPath(unixPath);
+    FreePath(utf8);
     return E_OUTOFMEMORY;
   }
   r->ops = &kReaderOps;
-  r->stream.open.unixPath = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(unixPath));
-  const bool called = CallUnix(kBridgeReaderOpen, &r->stream);
-  FreeUnixPath(unixPath);
-  r->stream.open.unixPath = 0;
-  r->unixReader = r->stream.open.object;
-  if (!called || !r->unixReader) {
-    result = called ? FromBridgeResult(r->stream.open.result) : E_FAIL;
+  int32_t opened = wmacore::kFailed;
+  r->core = wmacore::OpenReader(utf8, &r->stream, &opened);
+  FreePath(utf8);
+  if (!r->core) {
     delete r;
-    return FAILED(result) ? result : E_FAIL;
+    return FromCoreResult(opened == wmacore::kOk ? wmacore::kFailed : opened);
   }
   r->block = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, kBlockBytes));
   if (!r->block) {

@@ -1,8 +1,8 @@
-// The writer: each operation is one call into the Linux half, which encodes with FFmpeg
-// and writes the ASF file. The formats are fixed once PCM has been written.
+// The writer: each operation is one call into the core, which encodes with FFmpeg and
+// writes the ASF file. The formats are fixed once PCM has been written.
 #include "creators.h"
 #include "object_ops.h"
-#include "unix_bridge.h"
+#include "ffmpeg_writer.h"
 
 #include <new>
 
@@ -11,18 +11,15 @@ namespace {
 
 struct WriterObject : WmaWriter {
   LONG refs = 1;
-  uint64_t unixWriter = 0;
+  wmacore::AsfWmaWriter* core = nullptr;
   bool writing = false;  // PCM has been given: the formats stay as they are
 
   ~WriterObject() {
-    WmaBridgeObject close{unixWriter, 0, 0};
-    if (unixWriter) CallUnix(kBridgeWriterClose, &close);
+    if (core) wmacore::CloseWriter(core);
   }
 };
 
 WriterObject* Self(WmaWriter* w) { return static_cast<WriterObject*>(w); }
-
-HRESULT Result(bool called, int32_t result) { return called ? FromBridgeResult(result) : E_FAIL; }
 
 HRESULT WINAPI SetInputFormat(WmaWriter* self, const WAVEFORMATEX* pcm) {
   WriterObject* w = Self(self);
@@ -32,40 +29,33 @@ HRESULT WINAPI SetInputFormat(WmaWriter* self, const WAVEFORMATEX* pcm) {
   if (pcm->wFormatTag != WAVE_FORMAT_PCM || (bits != 8 && bits != 16) || pcm->nChannels < 1 ||
       pcm->nChannels > 2 || pcm->nBlockAlign != pcm->nChannels * (bits / 8))
     return E_INVALIDARG;
-  WmaBridgeWriterInput input{w->unixWriter, static_cast<uint32_t>(pcm->nSamplesPerSec),
-                             pcm->nChannels, bits, 0, 0};
-  const bool called = CallUnix(kBridgeWriterInput, &input);
-  return Result(called, input.result);
+  return FromCoreResult(wmacore::SetWriterInput(w->core, static_cast<uint32_t>(pcm->nSamplesPerSec),
+                                                pcm->nChannels, bits));
 }
 
 HRESULT WINAPI SetOutputFormat(WmaWriter* self, DWORD bitRate, DWORD sampleRate, DWORD channels,
                                DWORD) {
   WriterObject* w = Self(self);
   if (w->writing) return E_UNEXPECTED;
-  WmaBridgeWriterOutput output{w->unixWriter, static_cast<uint32_t>(bitRate),
-                               static_cast<uint32_t>(sampleRate), static_cast<uint32_t>(channels),
-                               0, 0, 0};
-  const bool called = CallUnix(kBridgeWriterOutput, &output);
-  return Result(called, output.result);
+  uint32_t written = 0;
+  return FromCoreResult(wmacore::SetWriterOutput(w->core, static_cast<uint32_t>(bitRate),
+                                                 static_cast<uint32_t>(sampleRate),
+                                                 static_cast<uint32_t>(channels), &written));
 }
 
 HRESULT WINAPI Write(WmaWriter* self, const void* data, DWORD bytes) {
   WriterObject* w = Self(self);
   if (bytes == 0) return S_OK;
   if (!data) return E_POINTER;
-  WmaBridgeData block{w->unixWriter, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(data)),
-                      static_cast<uint32_t>(bytes), 0, 0, 0};
-  const bool called = CallUnix(kBridgeWriterWrite, &block);
   w->writing = true;
-  return Result(called, block.result);
+  return FromCoreResult(wmacore::WritePcm(w->core, static_cast<const uint8_t*>(data),
+                                          static_cast<uint32_t>(bytes)));
 }
 
 HRESULT WINAPI Finish(WmaWriter* self) {
   WriterObject* w = Self(self);
-  WmaBridgeObject finish{w->unixWriter, 0, 0};
-  const bool called = CallUnix(kBridgeWriterFinish, &finish);
   w->writing = true;
-  return Result(called, finish.result);
+  return FromCoreResult(wmacore::FinishWriter(w->core));
 }
 
 const WmaWriterOps kWriterOps = {
@@ -84,23 +74,21 @@ const WmaWriterOps kWriterOps = {
 
 HRESULT CreateWriter(const WCHAR* path, WmaWriter** writer) {
   if (!path || !writer) return E_POINTER;
-  if (!UnixHalfConnected()) return E_FAIL;
   HRESULT result = S_OK;
-  char* unixPath = CheckedUnixPath(path, true, &result);
-  if (!unixPath) return result;
-  WmaBridgeOpen open{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(unixPath)), 0, 0, 0};
-  const bool called = CallUnix(kBridgeWriterOpen, &open);
-  FreeUnixPath(unixPath);
-  if (!called || !open.object) return called ? FromBridgeResult(open.result) : E_FAIL;
+  char* utf8 = CheckedPath(path, true, &result);
+  if (!utf8) return result;
+  int32_t opened = wmacore::kFailed;
+  wmacore::AsfWmaWriter* core = wmacore::OpenWriter(utf8, &opened);
+  FreePath(utf8);
+  if (!core) return FromCoreResult(opened == wmacore::kOk ? wmacore::kFailed : opened);
 
   auto* w = new (std::nothrow) WriterObject;
   if (!w) {
-    WmaBridgeObject close{open.object, 0, 0};
-    CallUnix(kBridgeWriterClose, &close);
+    wmacore::CloseWriter(core);
     return E_OUTOFMEMORY;
   }
   w->ops = &kWriterOps;
-  w->unixWriter = open.object;
+  w->core = core;
   *writer = w;
   return S_OK;
 }

@@ -1,9 +1,12 @@
 // Decoding: packets of the chosen stream go through FFmpeg's decoder and a converter to
-// 16-bit interleaved PCM at the stream's own rate and channels. Packets that do not
+// 16-bit interleaved PCM at the stream's own rate, mono or stereo. Packets that do not
 // decode are skipped; the stream then ends as damaged, with everything that did decode.
-// Files of our writer carry their exact sample count and end there.
+// The length to expect comes from the header's play duration, bounded by what its data
+// object can hold at the stream's bit rate; files of our writer carry their exact sample
+// count, believed where it agrees with that duration.
 #include "ffmpeg_reader.h"
 
+#include "asf_header_facts.h"
 #include "av_result.h"
 #include "wma_stream_tag.h"
 
@@ -16,16 +19,20 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <vector>
 
-namespace wmaunix {
+namespace wmacore {
 
 constexpr int kMostChannels = 8;
 // Reads that do not move through the file before the stream is given up as damaged.
 constexpr int kStalledReadLimit = 1000;
+// File bytes one ReadPcm may consume without producing PCM before the rest is given up.
+constexpr int64_t kMostBytesWithoutPcm = 16 << 20;
+// Header bytes scanned for the file properties and encryption objects.
+constexpr int kMostHeaderBytes = 1 << 20;
 
 class AsfWmaReader {
  public:
@@ -33,6 +40,7 @@ class AsfWmaReader {
     avcodec_free_context(&decoder);
     avformat_close_input(&demux);
     swr_free(&convert);
+    av_channel_layout_uninit(&frameLayout);
     av_frame_free(&frame);
     av_packet_free(&packet);
   }
@@ -43,7 +51,10 @@ class AsfWmaReader {
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   int streamIndex = -1;
-  int rate = 0, channels = 0;
+  int rate = 0;
+  int channels = 0;             // of the decoded PCM: 1 or 2
+  AVChannelLayout frameLayout{};  // of the first decoded frame, which set up the converter
+  int frameFormat = -1;
   int64_t limit = -1;      // samples per channel to deliver; -1: all that decode
   int64_t expected = 0;    // samples per channel the header's duration promises
   int64_t delivered = 0;   // samples per channel converted so far
@@ -52,6 +63,7 @@ class AsfWmaReader {
   bool inputDone = false, decoderDone = false, damaged = false;
   int stalledReads = 0;
   int64_t lastPosition = -1;
+  std::atomic<bool> stop{false};
 };
 
 namespace {
@@ -61,22 +73,68 @@ bool IsWmaFamily(AVCodecID id) {
          id == AV_CODEC_ID_WMALOSSLESS || id == AV_CODEC_ID_WMAVOICE;
 }
 
-int64_t TaggedSampleCount(AVFormatContext* f) {
-  const AVDictionaryEntry* e = av_dict_get(f->metadata, kSampleCountTag, nullptr, 0);
-  if (!e || std::strlen(e->value) != static_cast<size_t>(kSampleCountDigits)) return -1;
-  char* end = nullptr;
-  const long long n = std::strtoll(e->value, &end, 10);
-  return (*end == '\0' && n >= 0) ? n : -1;
+int Interrupted(void* reader) { return static_cast<AsfWmaReader*>(reader)->stop.load() ? 1 : 0; }
+
+// The samples of one WMA frame at this rate: the tolerance of a stored count.
+constexpr int64_t kCountTolerance = 4;
+int64_t FrameSamples(int rate) { return rate <= 16000 ? 512 : rate <= 22050 ? 1024 : 2048; }
+
+// The header's facts and the data object's declared payload, read with the demuxer's own
+// I/O, which is put back where the demuxer left it.
+AsfHeaderFacts ReadHeaderFacts(AVIOContext* io, int64_t* dataBytes) {
+  AsfHeaderFacts facts;
+  *dataBytes = -1;
+  const int64_t resume = avio_tell(io);
+  std::vector<uint8_t> bytes(kMostHeaderBytes);
+  if (avio_seek(io, 0, SEEK_SET) == 0) {
+    const int got = avio_read(io, bytes.data(), kMostHeaderBytes);
+    facts = ParseAsfHeader(bytes.data(), got > 0 ? static_cast<size_t>(got) : 0);
+    uint8_t head[24];
+    if (facts.valid && facts.headerBytes < (uint64_t{1} << 62) &&
+        avio_seek(io, static_cast<int64_t>(facts.headerBytes), SEEK_SET) >= 0 &&
+        avio_read(io, head, sizeof head) == static_cast<int>(sizeof head))
+      *dataBytes = AsfDataPayloadBytes(head, sizeof head);
+  }
+  avio_seek(io, resume, SEEK_SET);
+  return facts;
 }
 
-int32_t Open(AsfWmaReader* r, const char* path, WmaBridgeStream* out) {
+// How long the stream should play: the header's play duration, no longer than its data
+// object could carry at the stream's bit rate (a forged duration would promise gigabytes).
+int64_t ExpectedMs(const AsfHeaderFacts& facts, int64_t dataBytes, int64_t bitRate) {
+  const int64_t carried = dataBytes >= 0 && bitRate > 0 ? av_rescale(dataBytes, 8000, bitRate) : -1;
+  if (facts.playMs >= 0 && carried >= 0) return std::min(facts.playMs, carried);
+  return facts.playMs >= 0 ? facts.playMs : std::max<int64_t>(carried, 0);
+}
+
+// Our writer's exact count, where it describes this stream: the same rate and channels,
+// and within four frames of the header's duration (a re-encoded copy keeps the tag; our
+// writer's own silence before and after the input makes up to three).
+int64_t BelievedSampleCount(AVFormatContext* f, int rate, int channels, int64_t expected) {
+  const AVDictionaryEntry* e = av_dict_get(f->metadata, kSampleCountTag, nullptr, AV_DICT_MATCH_CASE);
+  const SampleCountTag tag = ParseSampleCountTag(e ? e->value : nullptr);
+  if (tag.samples < 0) return -1;
+  if (tag.rate && (tag.rate != static_cast<uint32_t>(rate) || tag.channels != static_cast<uint32_t>(channels)))
+    return -1;
+  const int64_t apart = tag.samples > expected ? tag.samples - expected : expected - tag.samples;
+  return apart <= kCountTolerance * FrameSamples(rate) ? tag.samples : -1;
+}
+
+int32_t Open(AsfWmaReader* r, const char* path, StreamInfo* out) {
   const AVInputFormat* asf = av_find_input_format("asf");
-  if (!asf) return kBridgeRefused;
+  if (!asf) return kRefused;
+  r->demux = avformat_alloc_context();
+  if (!r->demux) return kNoMemory;
+  r->demux->interrupt_callback.callback = Interrupted;
+  r->demux->interrupt_callback.opaque = r;
   const int opened = avformat_open_input(&r->demux, path, asf, nullptr);
   if (opened < 0) {
     const int32_t result = FromAvError(opened);
-    return result == kBridgeFailed ? kBridgeRefused : result;
+    return result == kFailed ? kRefused : result;
   }
+  int64_t dataBytes = -1;
+  const AsfHeaderFacts facts = ReadHeaderFacts(r->demux->pb, &dataBytes);
+  if (facts.protectedContent) return kProtected;
   for (unsigned i = 0; i < r->demux->nb_streams; ++i) {
     const AVCodecParameters* p = r->demux->streams[i]->codecpar;
     if (p->codec_type == AVMEDIA_TYPE_AUDIO && IsWmaFamily(p->codec_id)) {
@@ -84,52 +142,63 @@ int32_t Open(AsfWmaReader* r, const char* path, WmaBridgeStream* out) {
       break;
     }
   }
-  if (r->streamIndex < 0) return kBridgeRefused;
+  if (r->streamIndex < 0) return kRefused;
   for (unsigned i = 0; i < r->demux->nb_streams; ++i)
     if (static_cast<int>(i) != r->streamIndex) r->demux->streams[i]->discard = AVDISCARD_ALL;
   const AVCodecParameters* p = r->demux->streams[r->streamIndex]->codecpar;
   r->rate = p->sample_rate;
-  r->channels = p->ch_layout.nb_channels;
-  if (r->rate <= 0 || r->rate > 384000 || r->channels < 1 || r->channels > kMostChannels)
-    return kBridgeRefused;
+  const int sourceChannels = p->ch_layout.nb_channels;
+  if (r->rate <= 0 || r->rate > 384000 || sourceChannels < 1 || sourceChannels > kMostChannels)
+    return kRefused;
+  r->channels = std::min(sourceChannels, 2);
 
   const AVCodec* codec = avcodec_find_decoder(p->codec_id);
-  if (!codec) return kBridgeRefused;
+  if (!codec) return kRefused;
   r->decoder = avcodec_alloc_context3(codec);
-  if (!r->decoder || avcodec_parameters_to_context(r->decoder, p) < 0) return kBridgeNoMemory;
+  if (!r->decoder || avcodec_parameters_to_context(r->decoder, p) < 0) return kNoMemory;
   r->decoder->thread_count = 1;
   r->decoder->pkt_timebase = r->demux->streams[r->streamIndex]->time_base;
-  if (avcodec_open2(r->decoder, codec, nullptr) < 0) return kBridgeRefused;
+  if (avcodec_open2(r->decoder, codec, nullptr) < 0) return kRefused;
   r->frame = av_frame_alloc();
   r->packet = av_packet_alloc();
-  if (!r->frame || !r->packet) return kBridgeNoMemory;
+  if (!r->frame || !r->packet) return kNoMemory;
 
-  r->limit = TaggedSampleCount(r->demux);
-  const int64_t duration = r->demux->duration > 0 ? r->demux->duration : 0;
-  r->expected = r->limit >= 0 ? r->limit : av_rescale(duration, r->rate, AV_TIME_BASE);
+  const int64_t bitRate = p->bit_rate > 0 ? p->bit_rate : r->demux->bit_rate;
+  const int64_t ms = ExpectedMs(facts, dataBytes, bitRate);
+  r->expected = av_rescale(ms, r->rate, 1000);
+  r->limit = BelievedSampleCount(r->demux, r->rate, r->channels, r->expected);
+  if (r->limit >= 0) r->expected = r->limit;
   out->sampleRate = static_cast<uint32_t>(r->rate);
   out->channels = static_cast<uint32_t>(r->channels);
-  const int64_t bitRate = p->bit_rate > 0 ? p->bit_rate : r->demux->bit_rate;
   out->bitRate = static_cast<uint32_t>(std::clamp<int64_t>(bitRate, 0, UINT32_MAX));
-  const int64_t ms = r->limit >= 0 ? av_rescale(r->limit, 1000, r->rate) : duration / 1000;
-  out->durationMs = static_cast<uint32_t>(std::clamp<int64_t>(ms, 0, UINT32_MAX));
-  return kBridgeOk;
+  out->durationMs = static_cast<uint32_t>(std::clamp<int64_t>(av_rescale(r->expected, 1000, r->rate), 0, UINT32_MAX));
+  out->samples = r->expected;
+  return kOk;
 }
 
 // Converts a decoded frame into pending PCM, up to the stream's sample count.
 void Convert(AsfWmaReader* r) {
   AVFrame* f = r->frame;
-  if (f->ch_layout.nb_channels != r->channels || f->sample_rate != r->rate || f->nb_samples <= 0) {
+  if (f->sample_rate != r->rate || f->nb_samples <= 0 || f->ch_layout.nb_channels < 1) {
     r->damaged = true;  // a frame unlike the stream's header: not ours to pass on
     return;
   }
   if (!r->convert) {
-    if (swr_alloc_set_opts2(&r->convert, &f->ch_layout, AV_SAMPLE_FMT_S16, r->rate, &f->ch_layout,
+    // The first frame sets up the converter; more than two channels fold down to stereo.
+    AVChannelLayout outLayout;
+    av_channel_layout_default(&outLayout, r->channels);
+    if (av_channel_layout_copy(&r->frameLayout, &f->ch_layout) < 0 ||
+        swr_alloc_set_opts2(&r->convert, &outLayout, AV_SAMPLE_FMT_S16, r->rate, &f->ch_layout,
                             static_cast<AVSampleFormat>(f->format), r->rate, 0, nullptr) < 0 ||
         swr_init(r->convert) < 0) {
       r->damaged = true;
+      swr_free(&r->convert);
       return;
     }
+    r->frameFormat = f->format;
+  } else if (f->format != r->frameFormat || av_channel_layout_compare(&f->ch_layout, &r->frameLayout) != 0) {
+    r->damaged = true;  // a later frame in another format or layout is damage, not more input
+    return;
   }
   int count = f->nb_samples;
   if (r->limit >= 0) count = static_cast<int>(std::min<int64_t>(count, r->limit - r->delivered));
@@ -169,9 +238,15 @@ void FeedDecoder(AsfWmaReader* r) {
   if (r->inputDone) avcodec_send_packet(r->decoder, nullptr);
 }
 
-// Decodes until some PCM is pending or the stream is over.
+// Decodes until some PCM is pending or the stream is over (or stopped, or too much of
+// the file went by without PCM).
 void DecodeMore(AsfWmaReader* r) {
+  const int64_t from = avio_tell(r->demux->pb);
   while (r->pendingPos == r->pending.size() && !r->decoderDone) {
+    if (r->stop.load() || avio_tell(r->demux->pb) - from > kMostBytesWithoutPcm) {
+      r->damaged = r->inputDone = r->decoderDone = true;
+      break;
+    }
     if (r->limit >= 0 && r->delivered >= r->limit) {
       r->decoderDone = true;
       break;
@@ -193,15 +268,15 @@ void DecodeMore(AsfWmaReader* r) {
 
 }  // namespace
 
-AsfWmaReader* OpenReader(const char* path, WmaBridgeStream* stream) {
+AsfWmaReader* OpenReader(const char* path, StreamInfo* info, int32_t* result) {
   av_log_set_level(AV_LOG_QUIET);  // FFmpeg's messages would reach the host's console
   auto* r = new (std::nothrow) AsfWmaReader;
   if (!r) {
-    stream->open.result = kBridgeNoMemory;
+    *result = kNoMemory;
     return nullptr;
   }
-  stream->open.result = Open(r, path, stream);
-  if (stream->open.result != kBridgeOk) {
+  *result = Open(r, path, info);
+  if (*result != kOk) {
     delete r;
     return nullptr;
   }
@@ -222,16 +297,18 @@ uint32_t ReadPcm(AsfWmaReader* r, uint8_t* out, uint32_t room, uint32_t* state) 
     stored += n;
   }
   if (r->pendingPos < r->pending.size() || !r->decoderDone) {
-    *state = kBridgeMore;
+    *state = kMore;
   } else {
     // Short of what the header promised by more than the decoder's last frames: cut off.
     const int64_t slack = r->limit >= 0 ? 0 : 3 * 4096 + r->rate / 10;
     if (r->delivered + slack < r->expected) r->damaged = true;
-    *state = r->damaged ? kBridgeDamaged : kBridgeEnded;
+    *state = r->damaged ? kDamaged : kEnded;
   }
   return stored;
 }
 
+void StopReader(AsfWmaReader* r) { r->stop.store(true); }
+
 void CloseReader(AsfWmaReader* r) { delete r; }
 
-}  // namespace wmaunix
+}  // namespace wmacore

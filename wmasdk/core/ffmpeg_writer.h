@@ -1,14 +1,15 @@
-// The encoding side of the Linux half: PCM in, WMA (version 2) in ASF out, through
-// FFmpeg's libavformat and libavcodec. No Windows code is called from here.
+// The encoding side of the library: PCM in, WMA (version 2) in ASF out, through
+// FFmpeg's libavformat and libavcodec. Paths are UTF-8 (FFmpeg's file protocol
+// opens them with the wide-character calls on Windows).
 #pragma once
 
 #include <cstdint>
 
-namespace wmaunix {
+namespace wmacore {
 
 class AsfWmaWriter;
 
-// Creates (truncates) the file; kBridge* result in *result, null on failure.
+// Creates (truncates) the file; a Result in *result, null on failure.
 AsfWmaWriter* OpenWriter(const char* path, int32_t* result);
 // The compressed format; *written is the bit rate the file will really have.
 int32_t SetWriterOutput(AsfWmaWriter* w, uint32_t bitRate, uint32_t sampleRate, uint32_t channels,
@@ -18,4 +19,4 @@ int32_t WritePcm(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes);
 int32_t FinishWriter(AsfWmaWriter* w);
 void CloseWriter(AsfWmaWriter* w);
 
-}  // namespace wmaunix
+}  // namespace wmacore

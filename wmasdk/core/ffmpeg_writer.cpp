@@ -10,7 +10,7 @@
 #include "ffmpeg_writer.h"
 
 #include "av_result.h"
-#include "bridge.h"
+#include "core_result.h"
 #include "wma_stream_tag.h"
 
 extern "C" {
@@ -30,7 +30,7 @@ extern "C" {
 #include <new>
 #include <vector>
 
-namespace wmaunix {
+namespace wmacore {
 
 constexpr uint32_t kHighestBitRate = 320000;  // where the search for an accepted rate gives up
 constexpr uint32_t kBitRateStep = 1000;
@@ -59,7 +59,7 @@ class AsfWmaWriter {
   uint32_t carried = 0;
   uint32_t inRate = 0, inChannels = 0, inBits = 0;
   bool started = false, finished = false;
-  int32_t failure = kBridgeOk;  // the first error met while encoding; later calls report it
+  int32_t failure = kOk;  // the first error met while encoding; later calls report it
   int64_t samples = 0;          // per channel at the file's rate, the silence not counted
   int64_t nextPts = 0;
 };
@@ -83,14 +83,14 @@ AVCodecContext* NewEncoder(uint32_t bitRate, uint32_t sampleRate, uint32_t chann
 }
 
 int32_t Fail(AsfWmaWriter* w, int32_t result) {
-  if (w->failure == kBridgeOk) w->failure = result;
+  if (w->failure == kOk) w->failure = result;
   return w->failure;
 }
 
 int32_t MuxPackets(AsfWmaWriter* w) {
   for (;;) {
     const int got = avcodec_receive_packet(w->encoder, w->packet);
-    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return kBridgeOk;
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return kOk;
     if (got < 0) return Fail(w, FromAvError(got));
     w->packet->stream_index = 0;
     av_packet_rescale_ts(w->packet, w->encoder->time_base, w->mux->streams[0]->time_base);
@@ -105,49 +105,57 @@ int32_t MuxPackets(AsfWmaWriter* w) {
 int32_t EncodeQueued(AsfWmaWriter* w) {
   const int size = w->encoder->frame_size;
   while (av_audio_fifo_size(w->queue) >= size) {
-    if (av_frame_make_writable(w->frame) < 0) return Fail(w, kBridgeNoMemory);
+    if (av_frame_make_writable(w->frame) < 0) return Fail(w, kNoMemory);
     av_audio_fifo_read(w->queue, reinterpret_cast<void**>(w->frame->data), size);
     w->frame->pts = w->nextPts;
     w->nextPts += size;
     const int sent = avcodec_send_frame(w->encoder, w->frame);
     if (sent < 0) return Fail(w, FromAvError(sent));
-    if (MuxPackets(w) != kBridgeOk) return w->failure;
+    if (MuxPackets(w) != kOk) return w->failure;
   }
-  return kBridgeOk;
+  return kOk;
 }
 
 int32_t QueueSilence(AsfWmaWriter* w, int count) {
-  if (count <= 0) return kBridgeOk;
+  if (count <= 0) return kOk;
   const int channels = w->encoder->ch_layout.nb_channels;
   std::vector<float> zeros(static_cast<size_t>(count), 0.0f);
   void* planes[2] = {zeros.data(), zeros.data()};
   if (channels > 2 || av_audio_fifo_write(w->queue, planes, count) != count)
-    return Fail(w, kBridgeNoMemory);
-  return kBridgeOk;
+    return Fail(w, kNoMemory);
+  return kOk;
 }
 
 // Converts count input samples (per channel) and queues them; null in flushes the converter.
 int32_t QueueConverted(AsfWmaWriter* w, const uint8_t* in, int count) {
   const int room = swr_get_out_samples(w->convert, count);
-  if (room < 0) return Fail(w, kBridgeFailed);
+  if (room < 0) return Fail(w, kFailed);
   const int channels = w->encoder->ch_layout.nb_channels;
   const size_t plane = static_cast<size_t>(room) * sizeof(float);
   if (w->converted.size() < plane * channels) w->converted.resize(plane * channels);
   uint8_t* out[2] = {w->converted.data(), w->converted.data() + plane};
   const uint8_t* inPlanes[1] = {in};
   const int got = swr_convert(w->convert, out, room, in ? inPlanes : nullptr, in ? count : 0);
-  if (got < 0) return Fail(w, kBridgeFailed);
+  if (got < 0) return Fail(w, kFailed);
   if (av_audio_fifo_write(w->queue, reinterpret_cast<void**>(out), got) != got)
-    return Fail(w, kBridgeNoMemory);
+    return Fail(w, kNoMemory);
   w->samples += got;
   return EncodeQueued(w);
+}
+
+void SetSampleCountTag(AsfWmaWriter* w, int64_t samples) {
+  char text[kSampleCountTextSize];
+  std::snprintf(text, sizeof text, "%0*lld %06u %u", kSampleCountDigits, static_cast<long long>(samples),
+                static_cast<unsigned>(w->encoder->sample_rate),
+                static_cast<unsigned>(w->encoder->ch_layout.nb_channels));
+  av_dict_set(&w->mux->metadata, kSampleCountTag, text, 0);
 }
 
 // Sets up conversion and the ASF file once both formats are known, and queues the
 // leading frame of silence.
 int32_t Start(AsfWmaWriter* w) {
   if (w->started) return w->failure;
-  if (!w->encoder || !w->inBits) return kBridgeWrongState;
+  if (!w->encoder || !w->inBits) return kWrongState;
   w->started = true;
   AVCodecContext* e = w->encoder;
   AVChannelLayout inLayout;
@@ -156,27 +164,25 @@ int32_t Start(AsfWmaWriter* w) {
   if (swr_alloc_set_opts2(&w->convert, &e->ch_layout, AV_SAMPLE_FMT_FLTP, e->sample_rate,
                           &inLayout, inFormat, static_cast<int>(w->inRate), 0, nullptr) < 0 ||
       swr_init(w->convert) < 0)
-    return Fail(w, kBridgeRefused);
+    return Fail(w, kRefused);
   w->queue = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, e->ch_layout.nb_channels, e->frame_size * 4);
   w->frame = av_frame_alloc();
   w->packet = av_packet_alloc();
-  if (!w->queue || !w->frame || !w->packet) return Fail(w, kBridgeNoMemory);
+  if (!w->queue || !w->frame || !w->packet) return Fail(w, kNoMemory);
   w->frame->format = AV_SAMPLE_FMT_FLTP;
   w->frame->nb_samples = e->frame_size;
   if (av_channel_layout_copy(&w->frame->ch_layout, &e->ch_layout) < 0 ||
       av_frame_get_buffer(w->frame, 0) < 0)
-    return Fail(w, kBridgeNoMemory);
+    return Fail(w, kNoMemory);
 
   if (avformat_alloc_output_context2(&w->mux, nullptr, "asf", nullptr) < 0)
-    return Fail(w, kBridgeFailed);
+    return Fail(w, kFailed);
   w->mux->pb = w->io;
   AVStream* stream = avformat_new_stream(w->mux, nullptr);
   if (!stream || avcodec_parameters_from_context(stream->codecpar, e) < 0)
-    return Fail(w, kBridgeNoMemory);
+    return Fail(w, kNoMemory);
   stream->time_base = e->time_base;
-  char placeholder[kSampleCountDigits + 1];
-  std::snprintf(placeholder, sizeof placeholder, "%0*d", kSampleCountDigits, 0);
-  av_dict_set(&w->mux->metadata, kSampleCountTag, placeholder, 0);
+  SetSampleCountTag(w, 0);
   const int header = avformat_write_header(w->mux, nullptr);
   if (header < 0) return Fail(w, FromAvError(header));
   if (w->io->error < 0) return Fail(w, FromAvError(w->io->error));
@@ -192,7 +198,7 @@ AsfWmaWriter* OpenWriter(const char* path, int32_t* result) {
   av_log_set_level(AV_LOG_QUIET);  // FFmpeg's messages would reach the host's console
   auto* w = new (std::nothrow) AsfWmaWriter;
   if (!w) {
-    *result = kBridgeNoMemory;
+    *result = kNoMemory;
     return nullptr;
   }
   const int opened = avio_open(&w->io, path, AVIO_FLAG_WRITE);
@@ -201,13 +207,13 @@ AsfWmaWriter* OpenWriter(const char* path, int32_t* result) {
     delete w;
     return nullptr;
   }
-  *result = kBridgeOk;
+  *result = kOk;
   return w;
 }
 
 int32_t SetWriterOutput(AsfWmaWriter* w, uint32_t bitRate, uint32_t sampleRate, uint32_t channels,
                         uint32_t* written) {
-  if (w->started) return kBridgeWrongState;
+  if (w->started) return kWrongState;
   // The encoder refuses rates below its floor (24 kbps in FFmpeg 5.1): take the lowest it
   // accepts at or above the one asked for.
   for (uint32_t rate = bitRate < kBitRateStep ? kBitRateStep : bitRate; rate <= kHighestBitRate;
@@ -216,26 +222,26 @@ int32_t SetWriterOutput(AsfWmaWriter* w, uint32_t bitRate, uint32_t sampleRate, 
       avcodec_free_context(&w->encoder);
       w->encoder = e;
       *written = rate;
-      return kBridgeOk;
+      return kOk;
     }
     if (!avcodec_find_encoder(AV_CODEC_ID_WMAV2)) break;
   }
-  return kBridgeRefused;
+  return kRefused;
 }
 
 int32_t SetWriterInput(AsfWmaWriter* w, uint32_t sampleRate, uint32_t channels, uint32_t bits) {
-  if (w->started) return kBridgeWrongState;
+  if (w->started) return kWrongState;
   if ((bits != 8 && bits != 16) || channels < 1 || channels > 2 || sampleRate < 1000 ||
       sampleRate > 384000)
-    return kBridgeRefused;
+    return kRefused;
   w->inRate = sampleRate;
   w->inChannels = channels;
   w->inBits = bits;
-  return kBridgeOk;
+  return kOk;
 }
 
 int32_t WritePcm(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes) {
-  if (w->finished) return kBridgeWrongState;
+  if (w->finished) return kWrongState;
   if (int32_t started = Start(w)) return started;
   const uint32_t align = w->inChannels * (w->inBits / 8);
   // Complete a sample frame begun by the previous write.
@@ -245,7 +251,7 @@ int32_t WritePcm(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes) {
     w->carried += take;
     data += take;
     bytes -= take;
-    if (w->carried < align) return kBridgeOk;
+    if (w->carried < align) return kOk;
     w->carried = 0;
     if (int32_t r = QueueConverted(w, w->carry, 1)) return r;
   }
@@ -259,7 +265,7 @@ int32_t WritePcm(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes) {
   }
   std::memcpy(w->carry, data, bytes);
   w->carried = bytes;
-  return kBridgeOk;
+  return kOk;
 }
 
 int32_t FinishWriter(AsfWmaWriter* w) {
@@ -274,16 +280,14 @@ int32_t FinishWriter(AsfWmaWriter* w) {
   if (flushed < 0) return Fail(w, FromAvError(flushed));
   if (MuxPackets(w)) return w->failure;
 
-  char count[kSampleCountDigits + 1];
-  std::snprintf(count, sizeof count, "%0*lld", kSampleCountDigits, static_cast<long long>(w->samples));
-  av_dict_set(&w->mux->metadata, kSampleCountTag, count, 0);
+  SetSampleCountTag(w, w->samples);
   const int trailer = av_write_trailer(w->mux);  // rewrites the header: duration, sizes, count
   if (trailer < 0) return Fail(w, FromAvError(trailer));
   avio_flush(w->io);
   if (w->io->error < 0) return Fail(w, FromAvError(w->io->error));
-  return kBridgeOk;
+  return kOk;
 }
 
 void CloseWriter(AsfWmaWriter* w) { delete w; }
 
-}  // namespace wmaunix
+}  // namespace wmacore

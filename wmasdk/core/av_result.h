@@ -1,7 +1,7 @@
-// FFmpeg's error codes as the bridge's results.
+// FFmpeg's error codes as the core's results.
 #pragma once
 
-#include "bridge.h"
+#include "core_result.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -10,28 +10,30 @@ extern "C" {
 #include <cerrno>
 #include <cstdint>
 
-namespace wmaunix {
+namespace wmacore {
 
 inline int32_t FromAvError(int error) {
-  if (error >= 0) return kBridgeOk;
+  if (error >= 0) return kOk;
   switch (error) {
     case AVERROR(ENOENT):
     case AVERROR(ENOTDIR):
     case AVERROR(EISDIR):
-      return kBridgeNoFile;
+      return kNoFile;
     case AVERROR(EACCES):
     case AVERROR(EPERM):
     case AVERROR(EROFS):
-      return kBridgeDenied;
+      return kDenied;
     case AVERROR(ENOSPC):
     case AVERROR(EFBIG):
+#ifdef EDQUOT  // not in the Windows C runtime
     case AVERROR(EDQUOT):
-      return kBridgeDiskFull;
+#endif
+      return kDiskFull;
     case AVERROR(ENOMEM):
-      return kBridgeNoMemory;
+      return kNoMemory;
     default:
-      return kBridgeFailed;
+      return kFailed;
   }
 }
 
-}  // namespace wmaunix
+}  // namespace wmacore
