@@ -5,6 +5,7 @@
 # that CTest reports them as not run rather than passed or failed.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
+vell_wine32_locale
 
 why=
 if [ ! -x "$WINE32" ]; then

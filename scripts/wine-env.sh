@@ -8,3 +8,13 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # The 32-bit loader (wine32), for the shipped 32-bit builds; the same prefix and server.
 export WINE32=${WINE32:-/usr/lib/wine/wine}
+# The 32-bit runs take one locale whatever the caller's: wine converts file names with the
+# locale's character set, so non-ASCII names need UTF-8, and nothing else of the caller's
+# locale (LANG, LC_*, LANGUAGE) reaches the 32-bit processes. Everything that starts wine32
+# calls this first.
+vell_wine32_locale() {
+  {
+    unset LANGUAGE LC_CTYPE LC_MESSAGES LC_NUMERIC LC_TIME LC_COLLATE LC_MONETARY
+    export LANG=C.UTF-8 LC_ALL=C.UTF-8
+  } 2>/dev/null  # bash's own complaint about a caller's locale it cannot load
+}

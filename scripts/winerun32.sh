@@ -8,4 +8,5 @@ source "$here/wine-env.sh"
 # next thread at once crashed every time; spaced out they ran): the test programs space
 # out the starts of their own threads (tests/common/thread_stagger.h).
 export VELL_THREAD_STAGGER_MS=${VELL_THREAD_STAGGER_MS:-500}
+vell_wine32_locale
 exec "$WINE32" "$@"
