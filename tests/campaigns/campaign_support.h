@@ -33,7 +33,7 @@ struct ExportFormat {
 inline ExportFormat FormatFor(const std::string& plugin) {
   if (plugin == "aud") return {22050, 16, 1, 0};
   if (plugin == "vqf") return {11025, 16, 1, 1};  // 11 kHz, 8 kbps per channel
-  return {22050, 16, 2, 0};
+  return {22050, 16, 2, 14};  // row 14: 22.05 kHz stereo, the PCM's own format
 }
 
 // A deterministic, non-trivial 16-bit signal: bytes of `frames` sample frames.
