@@ -32,26 +32,44 @@ void Dct4::Init(int32_t n) {
   work_.resize(half);
 }
 
+// Complex values as (re, im) pairs of doubles, multiplied by hand: the same products and
+// sums as std::complex's, without its checks for NaN (which cost most of the time here).
 void Dct4::Run(const double* in, double* out) const {
   const int32_t half = n_ / 2;
+  double* w = reinterpret_cast<double*>(work_.data());
+  const double* before = reinterpret_cast<const double*>(before_.data());
+  const double* after = reinterpret_cast<const double*>(after_.data());
+  const double* roots = reinterpret_cast<const double*>(roots_.data());
   for (int32_t p = 0; p < half; ++p) {
-    work_[bitReversed_[p]] = std::complex<double>(in[2 * p], in[n_ - 1 - 2 * p]) * before_[p];
+    const double re = in[2 * p], im = in[n_ - 1 - 2 * p];
+    const double br = before[2 * p], bi = before[2 * p + 1];
+    double* to = w + 2 * bitReversed_[p];
+    to[0] = re * br - im * bi;
+    to[1] = re * bi + im * br;
   }
   // Radix-2 decimation in time.
   for (int32_t span = 1; span < half; span *= 2) {
     const int32_t stride = half / (2 * span);
     for (int32_t start = 0; start < half; start += 2 * span) {
+      double* low = w + 2 * start;
+      double* high = w + 2 * (start + span);
       for (int32_t i = 0; i < span; ++i) {
-        const std::complex<double> odd = work_[start + span + i] * roots_[i * stride];
-        work_[start + span + i] = work_[start + i] - odd;
-        work_[start + i] += odd;
+        const double rr = roots[2 * i * stride], ri = roots[2 * i * stride + 1];
+        const double hr = high[2 * i], hi = high[2 * i + 1];
+        const double oddRe = hr * rr - hi * ri, oddIm = hr * ri + hi * rr;
+        const double lr = low[2 * i], li = low[2 * i + 1];
+        high[2 * i] = lr - oddRe;
+        high[2 * i + 1] = li - oddIm;
+        low[2 * i] = lr + oddRe;
+        low[2 * i + 1] = li + oddIm;
       }
     }
   }
   for (int32_t q = 0; q < half; ++q) {
-    const std::complex<double> f = work_[q] * after_[q];
-    out[2 * q] = f.real();
-    out[n_ - 1 - 2 * q] = -f.imag();
+    const double wr = w[2 * q], wi = w[2 * q + 1];
+    const double ar = after[2 * q], ai = after[2 * q + 1];
+    out[2 * q] = wr * ar - wi * ai;
+    out[n_ - 1 - 2 * q] = -(wr * ai + wi * ar);
   }
 }
 

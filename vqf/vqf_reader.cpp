@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 #include "decoder_model.h"
@@ -161,7 +164,13 @@ int16_t ToPcm16(float sample) {
   const float x = sample * 32768.0f;
   if (!(x > -32768.0f)) return -32768;  // NaN too, as a clipped conversion gives it
   if (x >= 32767.0f) return 32767;
+#if defined(__SSE2__)
+  // The processor's conversion rounds to nearest, ties to even, as lrint does by default,
+  // without the library call that the Windows runtime makes of lrint.
+  return static_cast<int16_t>(_mm_cvtss_si32(_mm_set_ss(x)));
+#else
   return static_cast<int16_t>(std::lrint(x));
+#endif
 }
 
 VqfDecoder::VqfDecoder() = default;
