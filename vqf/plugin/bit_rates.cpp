@@ -15,4 +15,8 @@ uint32_t OptionsForBitRate(uint32_t kbpsPerChannel) {
   return 0;
 }
 
+bool IsVqfSampleRate(long hz) {
+  return hz == 8000 || hz == 11025 || hz == 16000 || hz == 22050 || hz == 44100;
+}
+
 }  // namespace vqf

@@ -1,4 +1,5 @@
-// The bit rates offered in the quality dialog and the options word that selects one.
+// The bit rates offered in the quality dialog and the options word that selects one, and
+// the sampling rates VQF has modes for.
 #pragma once
 
 #include <stdint.h>
@@ -17,6 +18,11 @@ uint32_t RateIndexFromOptions(uint32_t options);
 
 // The options word whose entry is `kbpsPerChannel`; 0 when no entry is.
 uint32_t OptionsForBitRate(uint32_t kbpsPerChannel);
+
+// Whether VQF has modes at this sampling rate: 8000, 11025, 16000, 22050 and 44100 Hz
+// exactly. Any other rate would be written under the nearest mode's rate and play at the
+// wrong speed; the host converts to the suggested 44100 Hz instead.
+bool IsVqfSampleRate(long hz);
 
 // kbps per channel for an options word.
 inline uint32_t BitRateFromOptions(uint32_t options) {

@@ -66,7 +66,7 @@ FilterHandle WINAPI OpenFilterOutput(const char* fileName, long sampleRate, WORD
     return nullptr;
   }
   vqf::EncoderContext* context =
-      fileName && sampleRate > 0
+      fileName && vqf::IsVqfSampleRate(sampleRate)
           ? vqf::OpenEncoderContext(fileName, channels, static_cast<uint32_t>(sampleRate),
                                     bitsPerSample, vqf::BitRateFromOptions(options))
           : nullptr;

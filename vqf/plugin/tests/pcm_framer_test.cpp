@@ -17,6 +17,12 @@ TEST(BitRates, OptionsWordSelectsAnEntryOrTheDefault) {
   for (uint32_t options = 1; options <= 8; ++options) EXPECT_EQ(BitRateFromOptions(options), expected[options - 1]);
 }
 
+TEST(BitRates, OnlyTheFiveModeRatesAreVqfRates) {
+  for (long hz : {8000L, 11025L, 16000L, 22050L, 44100L}) EXPECT_TRUE(IsVqfSampleRate(hz)) << hz;
+  for (long hz : {0L, -8000L, 7999L, 8001L, 8999L, 11000L, 11127L, 12000L, 22000L, 22254L, 32000L, 44099L, 48000L})
+    EXPECT_FALSE(IsVqfSampleRate(hz)) << hz;
+}
+
 namespace {
 
 struct Collector {

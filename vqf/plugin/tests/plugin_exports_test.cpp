@@ -104,6 +104,11 @@ TEST(VqfOutput, RefusedSampleTypesAndModesLeaveNoFileAndNoLibrary) {
       {44100, 16, 2, 1},  // 44100 Hz at 8 kbps per channel: no such mode
       {48000, 16, 2, 8},  // no 48 kHz mode
       {0, 16, 1, 1},
+      // Near a mode's rate but not it: written as that rate, they would play at the wrong speed.
+      {8999, 16, 1, 1},
+      {11127, 16, 1, 1},
+      {22254, 16, 2, 4},
+      {44099, 16, 2, 8},
   };
   long transferSize = 0;
   for (const Case& c : cases) {
