@@ -14,9 +14,15 @@ void BitWriter::Put(uint32_t value, int32_t width) {
 bool BitReader::Get(int32_t width, int32_t* value) {
   *value = 0;
   if (width > bitsLeft_ - position_) return false;
+  // A byte's worth (or what is left of the byte) at a time, most significant bit first.
   uint32_t v = 0;
-  for (int32_t i = 0; i < width; ++i, ++position_) {
-    v = (v << 1) | ((data_[position_ / 8] >> (7 - position_ % 8)) & 1u);
+  for (int32_t left = width; left > 0;) {
+    const int32_t used = static_cast<int32_t>(position_ & 7);
+    const int32_t take = left < 8 - used ? left : 8 - used;
+    const uint32_t byte = data_[position_ >> 3];
+    v = (v << take) | ((byte >> (8 - used - take)) & ((1u << take) - 1u));
+    left -= take;
+    position_ += take;
   }
   *value = static_cast<int32_t>(v);
   return true;

@@ -19,8 +19,11 @@ void Dct4::Init(int32_t n) {
     before_[p] = std::polar(1.0, -kPi * p / n);
     after_[p] = std::polar(1.0, -kPi * (p + 0.25) / n);
   }
-  roots_.resize(half / 2 > 0 ? half / 2 : 1);
-  for (int32_t i = 0; i < half / 2; ++i) roots_[i] = std::polar(1.0, -2 * kPi * i / half);
+  std::vector<std::complex<double>> roots(half / 2 > 0 ? half / 2 : 1);
+  for (int32_t i = 0; i < half / 2; ++i) roots[i] = std::polar(1.0, -2 * kPi * i / half);
+  stageRoots_.assign(half > 1 ? half - 1 : 1, 1.0);
+  for (int32_t span = 1; span < half; span *= 2)
+    for (int32_t i = 0; i < span; ++i) stageRoots_[span - 1 + i] = roots[i * (half / (2 * span))];
   int32_t bits = 0;
   while ((1 << bits) < half) ++bits;
   bitReversed_.resize(half);
@@ -39,7 +42,7 @@ void Dct4::Run(const double* in, double* out) const {
   double* w = reinterpret_cast<double*>(work_.data());
   const double* before = reinterpret_cast<const double*>(before_.data());
   const double* after = reinterpret_cast<const double*>(after_.data());
-  const double* roots = reinterpret_cast<const double*>(roots_.data());
+  const double* stageRoots = reinterpret_cast<const double*>(stageRoots_.data());
   for (int32_t p = 0; p < half; ++p) {
     const double re = in[2 * p], im = in[n_ - 1 - 2 * p];
     const double br = before[2 * p], bi = before[2 * p + 1];
@@ -49,12 +52,12 @@ void Dct4::Run(const double* in, double* out) const {
   }
   // Radix-2 decimation in time.
   for (int32_t span = 1; span < half; span *= 2) {
-    const int32_t stride = half / (2 * span);
+    const double* roots = stageRoots + 2 * (span - 1);
     for (int32_t start = 0; start < half; start += 2 * span) {
       double* low = w + 2 * start;
       double* high = w + 2 * (start + span);
       for (int32_t i = 0; i < span; ++i) {
-        const double rr = roots[2 * i * stride], ri = roots[2 * i * stride + 1];
+        const double rr = roots[2 * i], ri = roots[2 * i + 1];
         const double hr = high[2 * i], hi = high[2 * i + 1];
         const double oddRe = hr * rr - hi * ri, oddIm = hr * ri + hi * rr;
         const double lr = low[2 * i], li = low[2 * i + 1];

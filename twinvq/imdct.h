@@ -21,7 +21,10 @@ class Dct4 {
 
  private:
   int32_t n_ = 0;
-  std::vector<std::complex<double>> before_, after_, roots_;
+  std::vector<std::complex<double>> before_, after_;
+  // The FFT's twiddles stage by stage: the stage of span s (1, 2, 4, ...) reads its s roots
+  // contiguously from index s - 1.
+  std::vector<std::complex<double>> stageRoots_;
   std::vector<int32_t> bitReversed_;
   mutable std::vector<std::complex<double>> work_;
 };
