@@ -1,12 +1,15 @@
 // The eight entry points of TVQENC.DLL. Each stream's encoder instance is found through
-// FrameIndex.libraryPrivate; the layout queries answer for the mode initialised last (the
-// plug-in asks right after initialising). Layouts live as long as the library, so they stay
-// valid after the instance that chose them is gone.
+// FrameIndex.libraryPrivate and used only while the registry holds it; the layout queries
+// answer for the mode initialised last (the plug-in asks right after initialising). Layouts
+// live as long as the library, so they stay valid after the instance that chose them is
+// gone. Nothing thrown inside (std::bad_alloc) leaves an entry point: the caller gets the
+// failure value, as C callers expect.
 #include <atomic>
 #include <cstring>
 #include <memory>
 
 #include "encoder_instance.h"
+#include "instance_registry.h"
 #include "tvqenc_api.h"
 #include "twinvq_layout.h"
 
@@ -42,6 +45,9 @@ const TwinVqLayout* LayoutOwning(const int32_t* widths0) {
 
 std::atomic<const TwinVqLayout*> currentLayout{nullptr};
 
+// Built and freed with the library, like the layouts.
+tvqenc::InstanceRegistry liveInstances;
+
 static_assert(sizeof(FrameIndex::libraryPrivate) >= sizeof(tvqenc::EncoderInstance*),
               "room for the stream's encoder");
 
@@ -57,6 +63,10 @@ void SetInstanceOf(FrameIndex* index, tvqenc::EncoderInstance* instance) {
 
 }  // namespace
 
+namespace tvqenc {
+size_t LiveInstanceCount() { return liveInstances.Count(); }
+}  // namespace tvqenc
+
 extern "C" {
 
 int32_t TVQ_API TvqGetVersionID(int32_t, char* versionId) {
@@ -67,14 +77,24 @@ int32_t TVQ_API TvqGetVersionID(int32_t, char* versionId) {
 
 int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex* index, int32_t) {
   if (!header || !index) return -1;
-  const TwinVqMode* mode = FindTwinVqMode(header->channelMode, header->bitRate, header->samplingRate);
-  if (!mode) return -1;
-  std::unique_ptr<tvqenc::EncoderInstance> instance = tvqenc::EncoderInstance::Create(*header);
-  if (!instance) return -1;
-  instance->Attach(index);
-  SetInstanceOf(index, instance.release());
-  currentLayout = &Layouts().layouts[mode - kTwinVqModes][header->channelMode];
-  return 0;
+  try {
+    const TwinVqMode* mode = FindTwinVqMode(header->channelMode, header->bitRate, header->samplingRate);
+    if (!mode) return -1;
+    // A second initialise of the same index starts its stream again: the first instance
+    // ends here instead of being lost.
+    tvqenc::EncoderInstance* previous = InstanceOf(index);
+    if (liveInstances.Remove(previous)) delete previous;
+    SetInstanceOf(index, nullptr);
+    std::unique_ptr<tvqenc::EncoderInstance> instance = tvqenc::EncoderInstance::Create(*header);
+    if (!instance) return -1;
+    instance->Attach(index);
+    if (!liveInstances.Add(instance.get())) return -1;  // nothing below can throw
+    SetInstanceOf(index, instance.release());
+    currentLayout = &Layouts().layouts[mode - kTwinVqModes][header->channelMode];
+    return 0;
+  } catch (...) {
+    return -1;
+  }
 }
 
 int32_t TVQ_API TvqEncGetConfInfo(EncoderConfig* config) {
@@ -102,9 +122,13 @@ int32_t TVQ_API TvqEncGetFrameSize(void) {
 int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
   if (!samples || !index) return -1;
   tvqenc::EncoderInstance* instance = InstanceOf(index);
-  if (!instance) return -1;
-  instance->EncodeFrame(samples, index);
-  return 0;
+  if (!liveInstances.Contains(instance)) return -1;
+  try {
+    instance->EncodeFrame(samples, index);
+    return 0;
+  } catch (...) {
+    return -1;
+  }
 }
 
 // Long blocks keep one layout in every mode: restate it. The stream is known by the width
@@ -120,9 +144,14 @@ int32_t TVQ_API TvqEncUpdateVectorInfo(int32_t, int32_t* shapeCount, int32_t* wi
   return 0;
 }
 
+// An index with no instance has nothing to end (0); one whose instance is not registered
+// (ended already, or a copy of an ended stream's index) is refused.
 int32_t TVQ_API TvqEncTerminate(FrameIndex* index) {
   if (!index) return -1;
-  delete InstanceOf(index);
+  tvqenc::EncoderInstance* instance = InstanceOf(index);
+  if (!instance) return 0;
+  if (!liveInstances.Remove(instance)) return -1;
+  delete instance;
   SetInstanceOf(index, nullptr);
   return 0;
 }
