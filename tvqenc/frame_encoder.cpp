@@ -151,7 +151,11 @@ FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
     const int32_t inner = sizes_.InnerOverlap(kind);
     for (int32_t c = 0; c < channels_; ++c) {
       for (int32_t s = 0; s < sub; ++s) {
-        const int32_t left = s == 0 ? StartOverlap(sizes_, currentKind_, kind) : inner;
+        // The long candidate is scored with its steady-state overlap, as it would stand once
+        // the transition is over: its transition window leaks, and judged by that a steady
+        // tone after a glide would stay in medium blocks for good.
+        const FrameKind from = kind == kLong ? kLong : currentKind_;
+        const int32_t left = s == 0 ? StartOverlap(sizes_, from, kind) : inner;
         const int32_t right = s == sub - 1 ? sizes_.EdgeOverlap(kind) : inner;
         const float* window = Window(bs, left, right);
         const float* span = input_[c].data() + n_ + n_ / 2 + s * bs - bs / 2;
