@@ -1,12 +1,15 @@
-// The TwinVQ encoder on random sample frames: the first byte picks one of the 18 modes,
-// the rest are 16-bit samples (some byte patterns stand for NaN, infinities and values far
-// beyond full scale). Every frame's indices must fit their fields and decode to finite
-// output in the codec core's decoder model.
+// The TwinVQ encoder on random sample frames: the first byte picks one of the 18 modes and
+// the number of frames (one or two), the rest are 16-bit samples, repeated to fill each
+// frame, so short inputs cover whole frames (some byte patterns stand for NaN, infinities
+// and values far beyond full scale). Every frame's indices must fit their fields and
+// decode to finite output in the codec core's decoder model. One encoder and decoder per
+// mode are made once and reset for each input: the per-input cost is the frames alone.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "decoder_model.h"
@@ -26,29 +29,45 @@ float SampleFrom(uint16_t code) {
   }
 }
 
+struct Codec {
+  explicit Codec(int32_t choice) {
+    if (!setup.Init(kModes[choice / 2][0], kModes[choice / 2][1], 1 + choice % 2)) std::abort();
+    encoder = std::make_unique<tvqenc::FrameEncoder>(setup);
+    model = std::make_unique<twinvq::DecoderModel>(setup);
+  }
+  twinvq::StreamSetup setup;
+  std::unique_ptr<tvqenc::FrameEncoder> encoder;
+  std::unique_ptr<twinvq::DecoderModel> model;
+};
+
+Codec& CodecFor(int32_t choice) {
+  static std::unique_ptr<Codec> codecs[18];
+  if (!codecs[choice]) codecs[choice] = std::make_unique<Codec>(choice);
+  return *codecs[choice];
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  const int32_t choice = data[0] % 18;
-  twinvq::StreamSetup setup;
-  if (!setup.Init(kModes[choice / 2][0], kModes[choice / 2][1], 1 + choice % 2)) std::abort();
-  const int32_t n = setup.frameSize(), channels = setup.channels();
-  tvqenc::FrameEncoder encoder(setup);
-  twinvq::DecoderModel model(setup);
+  if (size < 3) return 0;
+  Codec& c = CodecFor(data[0] % 18);
+  const int32_t frames = 1 + (data[0] / 18) % 2;
+  c.encoder->Reset();
+  c.model->Reset();
+  const int32_t n = c.setup.frameSize(), channels = c.setup.channels();
   std::vector<float> samples(n * channels), out(n * channels);
-  size_t at = 1;
-  for (int32_t frame = 0; frame < 4 && at < size; ++frame) {
+  const size_t codes = (size - 1) / 2;
+  size_t next = 0;
+  for (int32_t frame = 0; frame < frames; ++frame) {
     for (float& s : samples) {
-      uint16_t code = 0;
-      if (at + 1 < size) std::memcpy(&code, data + at, 2);
-      at += 2;
+      uint16_t code;
+      std::memcpy(&code, data + 1 + 2 * (next++ % codes), 2);
       s = SampleFrom(code);
     }
     twinvq::FrameValues values;
-    encoder.Encode(samples.data(), &values);
-    if (!twinvq::ValuesFitFields(setup, values)) std::abort();
-    if (!model.DecodeFrame(values, out.data())) std::abort();
+    c.encoder->Encode(samples.data(), &values);
+    if (!twinvq::ValuesFitFields(c.setup, values)) std::abort();
+    if (!c.model->DecodeFrame(values, out.data())) std::abort();
     for (float y : out) {
       if (!std::isfinite(y)) std::abort();
     }

@@ -49,24 +49,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
   }
   windows_.reserve(32);  // at most 3 sizes x 3 x 3 edge combinations
-  for (int32_t c = 0; c < 2; ++c) {
-    input_[c].assign(3 * n_, 0.0f);
-    lpcEnvelope_[c].assign(n_, 1.0f);
-  }
-  spectrum_.assign(2 * n_, 0.0f);
-  barkShape_.assign(2 * n_, 1.0f);
-  amplitude_.assign(2 * n_, 1.0f);
-  peaks_.assign(2 * n_, 0.0f);
-  target_.assign(2 * n_, 0.0f);
-  weight_.assign(2 * n_, 0.0f);
-  scratch_.assign(2 * n_, 0.0f);
-  trialSpectrum_.assign(2 * n_, 0.0f);
-  trialPowers_.assign(4 * n_, 0.0f);
-
-  // The decoder's starting state: histories at zero but for three short-block bark values.
-  std::memset(barkHistory_, 0, sizeof barkHistory_);
-  for (int32_t i = 0; i < 3; ++i) barkHistory_[kShort][0][i] = 0.1f;
-  std::memset(lspHistory_, 0, sizeof lspHistory_);
+  Reset();
 
   // Gain levels as the decoder computes them.
   twinvq::FrameValues probe;
@@ -630,6 +613,28 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
     total += choice.error;
   }
   return total;
+}
+
+void FrameEncoder::Reset() {
+  for (int32_t c = 0; c < 2; ++c) {
+    input_[c].assign(3 * n_, 0.0f);
+    lpcEnvelope_[c].assign(n_, 1.0f);
+  }
+  spectrum_.assign(2 * n_, 0.0f);
+  barkShape_.assign(2 * n_, 1.0f);
+  amplitude_.assign(2 * n_, 1.0f);
+  peaks_.assign(2 * n_, 0.0f);
+  target_.assign(2 * n_, 0.0f);
+  weight_.assign(2 * n_, 0.0f);
+  scratch_.assign(2 * n_, 0.0f);
+  trialSpectrum_.assign(2 * n_, 0.0f);
+  trialPowers_.assign(4 * n_, 0.0f);
+
+  // The decoder's starting state: histories at zero but for three short-block bark values.
+  std::memset(barkHistory_, 0, sizeof barkHistory_);
+  for (int32_t i = 0; i < 3; ++i) barkHistory_[kShort][0][i] = 0.1f;
+  std::memset(lspHistory_, 0, sizeof lspHistory_);
+  previousKind_ = currentKind_ = kLong;
 }
 
 void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {

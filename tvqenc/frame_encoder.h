@@ -35,6 +35,9 @@ class FrameEncoder {
  public:
   explicit FrameEncoder(const twinvq::StreamSetup& setup);
 
+  // The state of a new stream (tables and caches stay).
+  void Reset();
+
   // samples: frameSize values per channel, channel after channel, in 16-bit units.
   void Encode(const float* samples, twinvq::FrameValues* values);
 
