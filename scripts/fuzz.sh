@@ -2,7 +2,7 @@
 # Builds the fuzz preset and runs each libFuzzer target on its seed corpus.
 #   scripts/fuzz.sh [--time SECONDS | --runs COUNT] [--parallel N] [--no-build] [TARGET...]
 # TARGET is a name under fuzz/corpus (aud_import, aud_export, vqf_header, vqf_frame,
-# wma_handoff); all of them by default. Default: 60 seconds each, one at a time.
+# vqf_import, tvqenc_encoder, wma_handoff); all of them by default. Default: 60 seconds each, one at a time.
 # New inputs go to build/fuzz/corpus/<target> (the seeds in fuzz/corpus stay as they are),
 # logs to build/fuzz/logs, crashing inputs to build/fuzz/findings. Exits 1 on any finding.
 set -euo pipefail
