@@ -2,13 +2,13 @@
 
 #include <new>
 
-#include "twinvq_layout.h"
+#include "library_layouts.h"
 
 namespace tvqenc {
 
 std::unique_ptr<EncoderInstance> EncoderInstance::Create(const HeaderInfo& header) {
-  // The modes the plug-in's layout table accepts, and no others.
-  const TwinVqMode* mode = FindTwinVqMode(header.channelMode, header.bitRate, header.samplingRate);
+  // The 18 modes of the format, and no others.
+  const twinvq::RateMode* mode = FindStreamMode(header.channelMode, header.bitRate, header.samplingRate);
   if (!mode) return nullptr;
   std::unique_ptr<EncoderInstance> instance(new (std::nothrow) EncoderInstance());
   if (!instance) return nullptr;

@@ -202,8 +202,6 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   const int16_t* first = m.lspCodebook;
   const int16_t* second = first + firstCount * order;
   const int16_t* weights = second + secondCount * order;
-  const bool fourSplits = m.lspSplits == 4;
-  const int32_t endOffset[4] = {-2, fourSplits ? -2 : 1, fourSplits ? -2 : 1, 0};
 
   double bestScore = HUGE_VAL;
   int32_t bestHistory = 0, bestFirst = 0, bestSecond[twinvq::kMaxLspSplits] = {0};
@@ -230,7 +228,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
       int32_t split[twinvq::kMaxLspSplits];
       int32_t j = 0;
       for (int32_t s = 0; s < m.lspSplits; ++s) {
-        const int32_t end = ((s + 1) * order + endOffset[s]) / m.lspSplits;
+        const int32_t end = twinvq::LspSplitEnd(m, s);
         double best = HUGE_VAL;
         split[s] = 0;
         for (int32_t q = 0; q < secondCount; ++q) {
@@ -283,12 +281,11 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
 }
 
 void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values) {
-  static const double kBlend[3] = {0.4, 0.35, 0.28};
   const auto bkind = static_cast<twinvq::BlockKind>(kind);
   const twinvq::BlockTables& b = setup_.mode().block[kind];
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   const int32_t rows = b.bandCount / b.barkValues, entries = 1 << b.barkBits;
-  const double blend = kBlend[kind];
+  const double blend = twinvq::BarkHistoryBlend(bkind);
   const float* envelope = lpcEnvelope_[ch].data();
   for (int32_t s = 0; s < sub; ++s) {
     const float* x = spectrum_.data() + ch * n_ + s * bs;
@@ -380,34 +377,6 @@ void FrameEncoder::QuantizeGains(FrameKind kind, double scale, twinvq::FrameValu
   }
 }
 
-// The bin each value of a channel's peak shape lands on (-1: outside the spectrum), in the
-// order the decoder spends the shape: half a peak at bin 0, then whole peaks around the
-// multiples of the period. Returns the shape length.
-int32_t FrameEncoder::PeakBins(int32_t periodIndex, int32_t* bins) const {
-  const int32_t length = setup_.mode().peakShapeLength;
-  const int32_t period = setup_.PeakPeriod(periodIndex);
-  const int32_t width = setup_.PeakWidth(period);
-  int32_t m = 0;
-  auto put = [&](int32_t bin) {
-    if (m < length) bins[m++] = bin >= 0 && bin < n_ ? bin : -1;
-  };
-  if (width <= 0) {
-    while (m < length) put(-1);
-    return length;
-  }
-  for (int32_t i = 0; i < width / 2; ++i) put(i);
-  const int32_t peaks = (length + width / 2) / width;
-  int32_t k = 1;
-  for (; k < peaks; ++k) {
-    const int32_t centre = twinvq::PeakCentre(period, k);
-    for (int32_t j = -width / 2; j < (width + 1) / 2; ++j) put(centre + j);
-  }
-  const int32_t centre = twinvq::PeakCentre(period, k);
-  for (int32_t j = -width / 2; j < (width + 1) / 2 && m < length; ++j) put(centre + j);
-  while (m < length) put(-1);
-  return length;
-}
-
 // Peak component of a long frame: per channel the period whose comb catches most of the
 // flattened spectrum's energy, a gain matched to the caught values, then the shape by the
 // weighted VQ over both channels' values (the decoder interleaves them).
@@ -415,8 +384,9 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
   const int32_t length = setup_.mode().peakShapeLength;
   const int32_t periods = 1 << setup_.mode().peakPeriodBits;
   const int32_t gains = 1 << setup_.mode().peakGainBits;
-  std::vector<int32_t> bins(length);
-  std::vector<float> shapeTarget(2 * length, 0.0f), shapeWeight(2 * length, 0.0f);
+  int32_t bins[twinvq::kMaxPeakShapeLength];
+  float shapeTarget[twinvq::kMaxChannels * twinvq::kMaxPeakShapeLength] = {};
+  float shapeWeight[twinvq::kMaxChannels * twinvq::kMaxPeakShapeLength] = {};
   const twinvq::VectorPart& p = setup_.part(twinvq::kPeakPart);
   double shapeRms = 0.0;
   for (int32_t b = 0; b < 2; ++b) {
@@ -431,7 +401,7 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
     int32_t bestPeriod = 0;
     double bestCaught = -1.0;
     for (int32_t q = 0; q < periods; ++q) {
-      PeakBins(q, bins.data());
+      twinvq::PeakBins(setup_, q, bins);
       double caught = 0.0;
       for (int32_t m = 0; m < length; ++m) {
         if (bins[m] >= 0) caught += double(x[bins[m]]) * x[bins[m]];
@@ -441,7 +411,7 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
         bestPeriod = q;
       }
     }
-    PeakBins(bestPeriod, bins.data());
+    twinvq::PeakBins(setup_, bestPeriod, bins);
     double sum = 0.0;
     for (int32_t m = 0; m < length; ++m) {
       const double f = bins[m] >= 0 ? x[bins[m]] / e[bins[m]] : 0.0;

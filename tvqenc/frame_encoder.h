@@ -59,7 +59,6 @@ class FrameEncoder {
   void WeighSubBlocks(FrameKind kind);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
-  int32_t PeakBins(int32_t periodIndex, int32_t* bins) const;
 
   const twinvq::StreamSetup& setup_;
   BlockSizes sizes_;

@@ -10,19 +10,19 @@
 
 #include "encoder_instance.h"
 #include "instance_registry.h"
+#include "library_layouts.h"
 #include "tvqenc_api.h"
-#include "twinvq_layout.h"
 
 namespace {
 
+using tvqenc::LibraryLayout;
+
 struct AllLayouts {
-  TwinVqLayout layouts[kTwinVqModeCount][2];
+  LibraryLayout layouts[twinvq::kRateModeCount][2];
   AllLayouts() {
-    for (int32_t row = 0; row < kTwinVqModeCount; ++row) {
+    for (int32_t row = 0; row < twinvq::kRateModeCount; ++row) {
       for (int32_t channelMode = 0; channelMode < 2; ++channelMode) {
-        const TwinVqMode& m = kTwinVqModes[row];
-        ComputeTwinVqLayout(channelMode, m.kbpsPerChannel * (channelMode + 1), m.kHzCode,
-                            &layouts[row][channelMode]);
+        tvqenc::BuildLibraryLayout(twinvq::kRateModes[row], channelMode + 1, &layouts[row][channelMode]);
       }
     }
   }
@@ -36,14 +36,14 @@ AllLayouts kLayouts;
 AllLayouts& Layouts() { return kLayouts; }
 
 // The layout whose long-block widths0 array this is, or null (arrays of the caller's own).
-const TwinVqLayout* LayoutOwning(const int32_t* widths0) {
+const LibraryLayout* LayoutOwning(const int32_t* widths0) {
   for (auto& row : Layouts().layouts)
-    for (const TwinVqLayout& layout : row)
+    for (const LibraryLayout& layout : row)
       if (layout.widths0[2] == widths0) return &layout;
   return nullptr;
 }
 
-std::atomic<const TwinVqLayout*> currentLayout{nullptr};
+std::atomic<const LibraryLayout*> currentLayout{nullptr};
 
 // Built and freed with the library, like the layouts.
 tvqenc::InstanceRegistry liveInstances;
@@ -78,7 +78,7 @@ int32_t TVQ_API TvqGetVersionID(int32_t, char* versionId) {
 int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex* index, int32_t) {
   if (!header || !index) return -1;
   try {
-    const TwinVqMode* mode = FindTwinVqMode(header->channelMode, header->bitRate, header->samplingRate);
+    const twinvq::RateMode* mode = tvqenc::FindStreamMode(header->channelMode, header->bitRate, header->samplingRate);
     if (!mode) return -1;
     // A second initialise of the same index starts its stream again: the first instance
     // ends here instead of being lost.
@@ -90,7 +90,7 @@ int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex*
     instance->Attach(index);
     if (!liveInstances.Add(instance.get())) return -1;  // nothing below can throw
     SetInstanceOf(index, instance.release());
-    currentLayout = &Layouts().layouts[mode - kTwinVqModes][header->channelMode];
+    currentLayout = &Layouts().layouts[mode - twinvq::kRateModes][header->channelMode];
     return 0;
   } catch (...) {
     return -1;
@@ -98,14 +98,14 @@ int32_t TVQ_API TvqEncInitialize(HeaderInfo* header, EncoderTuning*, FrameIndex*
 }
 
 int32_t TVQ_API TvqEncGetConfInfo(EncoderConfig* config) {
-  const TwinVqLayout* layout = currentLayout;
+  const LibraryLayout* layout = currentLayout;
   if (!config || !layout) return -1;
   *config = layout->config;
   return 0;
 }
 
 int32_t TVQ_API TvqEncGetVectorInfo(int32_t** widths0, int32_t** widths1) {
-  const TwinVqLayout* layout = currentLayout;
+  const LibraryLayout* layout = currentLayout;
   if (!widths0 || !widths1 || !layout) return -1;
   for (int entry = 0; entry < 4; ++entry) {
     widths0[entry] = const_cast<int32_t*>(layout->widths0[entry]);
@@ -115,8 +115,8 @@ int32_t TVQ_API TvqEncGetVectorInfo(int32_t** widths0, int32_t** widths1) {
 }
 
 int32_t TVQ_API TvqEncGetFrameSize(void) {
-  const TwinVqLayout* layout = currentLayout;
-  return layout ? layout->mode->frameSize : 0;
+  const LibraryLayout* layout = currentLayout;
+  return layout ? layout->frameSize : 0;
 }
 
 int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
@@ -137,10 +137,10 @@ int32_t TVQ_API TvqEncodeFrame(const float* samples, FrameIndex* index) {
 int32_t TVQ_API TvqEncUpdateVectorInfo(int32_t, int32_t* shapeCount, int32_t* widths0,
                                        int32_t* widths1) {
   if (!shapeCount || !widths0 || !widths1) return -1;
-  const TwinVqLayout* layout = LayoutOwning(widths0);
+  const LibraryLayout* layout = LayoutOwning(widths0);
   if (!layout) layout = currentLayout;
   if (!layout) return -1;
-  RestateLongBlockWidths(*layout, shapeCount, widths0, widths1);
+  tvqenc::RestateLongBlockWidths(*layout, shapeCount, widths0, widths1);
   return 0;
 }
 

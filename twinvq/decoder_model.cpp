@@ -161,12 +161,16 @@ void DecodeGains(const StreamSetup& setup, const FrameValues& v,
   }
 }
 
+float BarkHistoryBlend(BlockKind kind) {
+  static const float kBlend[3] = {0.4f, 0.35f, 0.28f};
+  return kBlend[kind];
+}
+
 void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
                   bool useHistory, float gain, float* history, float* out) {
-  static const float kBlend[3] = {0.4f, 0.35f, 0.28f};
   const BlockTables& b = setup.mode().block[kind];
   const int32_t rows = b.bandCount / b.barkValues;
-  const float blend = kBlend[kind];
+  const float blend = BarkHistoryBlend(kind);
   int32_t band = 0;
   for (int32_t r = 0; r < rows; ++r) {
     for (int32_t j = 0; j < b.barkValues; ++j, ++band) {
@@ -201,31 +205,40 @@ int32_t PeakCentre(int32_t period, int32_t k) {
   return x - rows.values[at];
 }
 
-void AddPeaks(const StreamSetup& setup, int32_t periodIndex, int32_t gainIndex,
-              const float* shape, float* spectrum) {
+int32_t PeakBins(const StreamSetup& setup, int32_t periodIndex, int32_t* bins) {
   periodIndex &= (1 << setup.mode().peakPeriodBits) - 1;
-  gainIndex &= (1 << setup.mode().peakGainBits) - 1;
+  const int32_t length = std::min(setup.mode().peakShapeLength, kMaxPeakShapeLength);
   const int32_t period = setup.PeakPeriod(periodIndex);
   const int32_t width = setup.PeakWidth(period);
-  const float gain = PeakGain(setup, gainIndex);
-  const int32_t length = setup.mode().peakShapeLength;
   const int32_t limit = setup.frameSize();
-  const float* end = shape + length;
-  auto add = [&](int32_t bin) {
-    if (bin >= 0 && bin < limit) spectrum[bin] += gain * *shape;
-    ++shape;
+  int32_t m = 0;
+  auto put = [&](int32_t bin) {
+    if (m < length) bins[m++] = bin >= 0 && bin < limit ? bin : -1;
   };
-  // Half a peak at bin 0, then whole peaks at multiples of the period; the last one takes
-  // what is left of the shape.
-  for (int32_t i = 0; i < width / 2; ++i) add(i);
-  const int32_t peaks = (length + width / 2) / width;
-  int32_t k = 1;
-  for (; k < peaks; ++k) {
+  if (width > 0) {
+    for (int32_t i = 0; i < width / 2; ++i) put(i);
+    const int32_t peaks = (length + width / 2) / width;
+    int32_t k = 1;
+    for (; k < peaks; ++k) {
+      const int32_t centre = PeakCentre(period, k);
+      for (int32_t j = -width / 2; j < (width + 1) / 2; ++j) put(centre + j);
+    }
     const int32_t centre = PeakCentre(period, k);
-    for (int32_t j = -width / 2; j < (width + 1) / 2; ++j) add(centre + j);
+    for (int32_t j = -width / 2; j < (width + 1) / 2; ++j) put(centre + j);
   }
-  const int32_t centre = PeakCentre(period, k);
-  for (int32_t j = -width / 2; j < (width + 1) / 2 && shape < end; ++j) add(centre + j);
+  while (m < length) put(-1);
+  return length;
+}
+
+void AddPeaks(const StreamSetup& setup, int32_t periodIndex, int32_t gainIndex,
+              const float* shape, float* spectrum) {
+  gainIndex &= (1 << setup.mode().peakGainBits) - 1;
+  const float gain = PeakGain(setup, gainIndex);
+  int32_t bins[kMaxPeakShapeLength];
+  const int32_t length = PeakBins(setup, periodIndex, bins);
+  for (int32_t i = 0; i < length; ++i) {
+    if (bins[i] >= 0) spectrum[bins[i]] += gain * shape[i];
+  }
 }
 
 void DecodeLsp(const StreamSetup& setup, int32_t historyIndex, int32_t firstIndex,

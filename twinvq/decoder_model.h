@@ -39,6 +39,8 @@ void DecodeGains(const StreamSetup& setup, const FrameValues& values,
 
 // Bark envelope of one sub-block times gain (blockSize values). history holds the band
 // values of the last sub-block of this kind and channel; it is updated.
+// How much of the previous frame's bark envelope a block kind's envelope keeps.
+float BarkHistoryBlend(BlockKind kind);
 void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
                   bool useHistory, float gain, float* history, float* out);
 
@@ -47,6 +49,13 @@ float PeakGain(const StreamSetup& setup, int32_t gainIndex);
 // Bin of peak number k (k >= 1) for a coded period (period·k/400, with the format's ties).
 int32_t PeakCentre(int32_t period, int32_t k);
 // Adds the peak component of one channel (shape: peak shape length values) to its spectrum.
+// The most peak-shape values a channel has in any mode.
+constexpr int32_t kMaxPeakShapeLength = 64;
+// The bin each value of a channel's peak shape lands on (-1: outside the spectrum), in the
+// order the decoder spends the shape: half a peak at bin 0, then whole peaks around the
+// multiples of the period, the last one taking what is left. Fills and returns the mode's
+// shape length (at most kMaxPeakShapeLength).
+int32_t PeakBins(const StreamSetup& setup, int32_t periodIndex, int32_t* bins);
 void AddPeaks(const StreamSetup& setup, int32_t periodIndex, int32_t gainIndex,
               const float* shape, float* spectrum);
 

@@ -105,4 +105,22 @@ TEST(TwinVqModel, LspSplitsEndWhereTheModesPutThem) {
   }
 }
 
+// The peak comb's bins: within the spectrum or -1, the mode's shape length in every mode,
+// which the fixed buffers of the decoder and encoder must hold.
+TEST(TwinVqModel, PeakBinsFitTheirBuffersAndTheSpectrum) {
+  for (const twinvq::RateMode& m : twinvq::kRateModes) {
+    ASSERT_LE(m.peakShapeLength, twinvq::kMaxPeakShapeLength) << m.kHzCode << "/" << m.kbpsPerChannel;
+    twinvq::StreamSetup setup;
+    ASSERT_TRUE(setup.Init(m.kHzCode, m.kbpsPerChannel, 1));
+    for (int32_t period = 0; period < (1 << m.peakPeriodBits); ++period) {
+      int32_t bins[twinvq::kMaxPeakShapeLength];
+      ASSERT_EQ(twinvq::PeakBins(setup, period, bins), m.peakShapeLength);
+      for (int32_t i = 0; i < m.peakShapeLength; ++i) {
+        EXPECT_TRUE(bins[i] == -1 || (bins[i] >= 0 && bins[i] < setup.frameSize()));
+      }
+      if (setup.PeakWidth(setup.PeakPeriod(period)) >= 2) EXPECT_EQ(bins[0], 0);  // half a peak at bin 0
+    }
+  }
+}
+
 }  // namespace
