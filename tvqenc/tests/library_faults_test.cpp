@@ -10,18 +10,10 @@
 
 #include "failing_allocations.h"
 #include "instance_registry.h"
+#include "library_header.h"
 #include "tvqenc_api.h"
 
 namespace {
-
-HeaderInfo Header(int32_t kHz, int32_t kbpsPerChannel, int32_t channels) {
-  HeaderInfo h;
-  std::memset(&h, 0, sizeof h);
-  h.channelMode = channels - 1;
-  h.bitRate = kbpsPerChannel * channels;
-  h.samplingRate = kHz;
-  return h;
-}
 
 // A frame of a chirp with a click, so every part of the encoder has work.
 std::vector<float> Frame(int32_t frameSize, int32_t channels, int32_t number) {
@@ -34,7 +26,7 @@ std::vector<float> Frame(int32_t frameSize, int32_t channels, int32_t number) {
 }
 
 TEST(LibraryFaults, EveryAllocationFailureIsAFailureValue) {
-  HeaderInfo header = Header(44, 48, 2);
+  HeaderInfo header = LibraryHeader(44, 48, 2);
   EncoderTuning tuning{16};
   FrameIndex index;
   int32_t tried = 0;
@@ -70,7 +62,7 @@ TEST(LibraryFaults, EveryAllocationFailureIsAFailureValue) {
 }
 
 TEST(LibraryFaults, RegistryEndsReinitialisedStreamsAndRefusesEndedOnes) {
-  HeaderInfo header = Header(22, 24, 1);
+  HeaderInfo header = LibraryHeader(22, 24, 1);
   EncoderTuning tuning{16};
   FrameIndex index;
   std::memset(&index, 0, sizeof index);

@@ -20,6 +20,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include "decoder_model.h"
 #include "frame_values.h"
 #include "stream_setup.h"
+#include "library_header.h"
 #include "tvqenc_api.h"
 
 namespace {
@@ -28,21 +29,12 @@ struct Mode { int32_t kHz, kbps; };
 // The nine rate modes of the format, each mono and stereo.
 const Mode kModes[] = {{8, 8}, {11, 8}, {11, 10}, {16, 16}, {22, 20}, {22, 24}, {22, 32}, {44, 40}, {44, 48}};
 
-HeaderInfo Header(int32_t kHz, int32_t kbpsPerChannel, int32_t channels) {
-  HeaderInfo h;
-  std::memset(&h, 0, sizeof h);
-  h.channelMode = channels - 1;
-  h.bitRate = kbpsPerChannel * channels;
-  h.samplingRate = kHz;
-  return h;
-}
-
 struct Stream {
   HeaderInfo header;
   EncoderTuning tuning{16};
   FrameIndex index;
   int32_t result;
-  Stream(int32_t kHz, int32_t kbps, int32_t channels) : header(Header(kHz, kbps, channels)) {
+  Stream(int32_t kHz, int32_t kbps, int32_t channels) : header(LibraryHeader(kHz, kbps, channels)) {
     std::memset(&index, 0, sizeof index);
     result = TvqEncInitialize(&header, &tuning, &index, 0);
   }
