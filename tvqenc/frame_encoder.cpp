@@ -41,8 +41,10 @@ double SafeLog(double v) { return NaturalLog(std::max(std::fabs(v), 1.0e-30)); }
 
 FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()),
-      lsfFinder_(setup.mode().lspOrder) {
+      lsfFinder_(setup.mode().lspOrder), decoded_(setup) {
   sizes_.frame = n_;
+  decodedSpectrum_.assign(size_t(channels_) * n_, 0.0f);
+  decodedOutput_.assign(size_t(channels_) * n_, 0.0f);
   for (int32_t k = 0; k < 3; ++k) {
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
@@ -585,50 +587,9 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
   return total;
 }
 
-void FrameEncoder::Reset() {
-  for (int32_t c = 0; c < 2; ++c) {
-    input_[c].assign(3 * n_, 0.0f);
-    lpcEnvelope_[c].assign(n_, 1.0f);
-  }
-  spectrum_.assign(2 * n_, 0.0f);
-  barkShape_.assign(2 * n_, 1.0f);
-  amplitude_.assign(2 * n_, 1.0f);
-  peaks_.assign(2 * n_, 0.0f);
-  target_.assign(2 * n_, 0.0f);
-  weight_.assign(2 * n_, 0.0f);
-  scratch_.assign(2 * n_, 0.0f);
-  trialSpectrum_.assign(2 * n_, 0.0f);
-  trialPowers_.assign(4 * n_, 0.0f);
-
-  // The decoder's starting state: histories at zero but for three short-block bark values.
-  std::memset(barkHistory_, 0, sizeof barkHistory_);
-  for (int32_t i = 0; i < 3; ++i) barkHistory_[kShort][0][i] = 0.1f;
-  std::memset(lspHistory_, 0, sizeof lspHistory_);
-  previousKind_ = currentKind_ = kLong;
-}
-
-void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
-  // Append the new frame (coded channels) behind the two kept ones.
-  for (int32_t c = 0; c < channels_; ++c) {
-    std::copy(input_[c].begin() + n_, input_[c].end(), input_[c].begin());
-  }
-  const double half = std::sqrt(0.5);
-  for (int32_t i = 0; i < n_; ++i) {
-    if (channels_ == 2) {
-      const double l = CleanSample(samples[i]), r = CleanSample(samples[n_ + i]);
-      input_[0][2 * n_ + i] = static_cast<float>((l + r) * half);
-      input_[1][2 * n_ + i] = static_cast<float>((l - r) * half);
-    } else {
-      input_[0][2 * n_ + i] = CleanSample(samples[i]);
-    }
-  }
-  const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
-  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_));
-  const FrameKind kind = currentKind_;
-  *values = twinvq::FrameValues{};
-  values->windowType = WindowTypeCode(previousKind_, kind);
-  Transform(kind, StartOverlap(sizes_, previousKind_, kind), StartOverlap(sizes_, kind, next));
-
+// Everything after the transform: envelopes, peak component, gains and the main VQ. The
+// LSP and bark histories move on; KeepWithinFullScale may take the frame back and redo it.
+void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
   WeighSubBlocks(kind);
   for (int32_t ch = 0; ch < channels_; ++ch) {
     QuantizeLsp(ch, kind, values);
@@ -711,6 +672,91 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
   QuantizeGains(kind, std::pow(2.0, best * kScanStep), values);
   QuantizeMain(kind, *values, kFinalPreselect, values);
   RefineGains(kind, values);
+}
+
+// The decoder's output must stay within full scale, or every 16-bit decode clips (a
+// full-scale square comes out at about 1.4 times full scale). The frame is decoded as a
+// player will; this frame's own overlap comes out with the next frame, so that part is
+// judged by decoding the frame once more after itself, as a steady signal continues. Where
+// the output goes beyond, the frame is quantised again from its spectrum scaled down by the
+// excess: the gains alone cannot do it, since the bark envelope and its history follow the
+// gain. Once only: the overlap the previous frame left is fixed by now.
+void FrameEncoder::KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* values) {
+  constexpr float kFullScale = 32767.0f / 32768.0f;
+  auto decodedPeak = [&] {
+    decoded_.DecodeSpectrum(*values, decodedSpectrum_.data());
+    float peak = 0.0f;
+    for (int32_t pass = 0; pass < 2; ++pass) {
+      decoded_.Synthesize(pass == 0 ? values->windowType : WindowTypeCode(kind, kind),
+                          decodedSpectrum_.data(), decodedOutput_.data());
+      for (float v : decodedOutput_) peak = std::max(peak, std::fabs(v));
+    }
+    decoded_.UndoSynthesis();  // the second pass was a guess at the next frame
+    return peak;
+  };
+  const float peak = decodedPeak();
+  if (!(peak > kFullScale)) return;
+  decoded_.UndoFrame();
+  std::memcpy(barkHistory_, barkBefore_, sizeof barkHistory_);
+  std::memcpy(lspHistory_, lspBefore_, sizeof lspHistory_);
+  const float scale = kFullScale / peak;
+  for (float& x : spectrum_) x *= scale;
+  const int32_t windowType = values->windowType;
+  *values = twinvq::FrameValues{};
+  values->windowType = windowType;
+  QuantizeFrame(kind, values);
+  decodedPeak();
+}
+
+void FrameEncoder::Reset() {
+  for (int32_t c = 0; c < 2; ++c) {
+    input_[c].assign(3 * n_, 0.0f);
+    lpcEnvelope_[c].assign(n_, 1.0f);
+  }
+  spectrum_.assign(2 * n_, 0.0f);
+  barkShape_.assign(2 * n_, 1.0f);
+  amplitude_.assign(2 * n_, 1.0f);
+  peaks_.assign(2 * n_, 0.0f);
+  target_.assign(2 * n_, 0.0f);
+  weight_.assign(2 * n_, 0.0f);
+  scratch_.assign(2 * n_, 0.0f);
+  trialSpectrum_.assign(2 * n_, 0.0f);
+  trialPowers_.assign(4 * n_, 0.0f);
+
+  // The decoder's starting state: histories at zero but for three short-block bark values.
+  std::memset(barkHistory_, 0, sizeof barkHistory_);
+  for (int32_t i = 0; i < 3; ++i) barkHistory_[kShort][0][i] = 0.1f;
+  std::memset(lspHistory_, 0, sizeof lspHistory_);
+  previousKind_ = currentKind_ = kLong;
+  decoded_.Reset();
+}
+
+void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
+  // Append the new frame (coded channels) behind the two kept ones.
+  for (int32_t c = 0; c < channels_; ++c) {
+    std::copy(input_[c].begin() + n_, input_[c].end(), input_[c].begin());
+  }
+  const double half = std::sqrt(0.5);
+  for (int32_t i = 0; i < n_; ++i) {
+    if (channels_ == 2) {
+      const double l = CleanSample(samples[i]), r = CleanSample(samples[n_ + i]);
+      input_[0][2 * n_ + i] = static_cast<float>((l + r) * half);
+      input_[1][2 * n_ + i] = static_cast<float>((l - r) * half);
+    } else {
+      input_[0][2 * n_ + i] = CleanSample(samples[i]);
+    }
+  }
+  const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
+  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_));
+  const FrameKind kind = currentKind_;
+  *values = twinvq::FrameValues{};
+  values->windowType = WindowTypeCode(previousKind_, kind);
+  Transform(kind, StartOverlap(sizes_, previousKind_, kind), StartOverlap(sizes_, kind, next));
+
+  std::memcpy(barkBefore_, barkHistory_, sizeof barkHistory_);
+  std::memcpy(lspBefore_, lspHistory_, sizeof lspHistory_);
+  QuantizeFrame(kind, values);
+  KeepWithinFullScale(kind, values);
 
   previousKind_ = kind;
   currentKind_ = next;

@@ -56,6 +56,8 @@ class FrameEncoder {
   double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
                       twinvq::FrameValues* out);
   void RefineGains(FrameKind kind, twinvq::FrameValues* values);
+  void QuantizeFrame(FrameKind kind, twinvq::FrameValues* values);
+  void KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* values);
   void WeighSubBlocks(FrameKind kind);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
@@ -91,6 +93,12 @@ class FrameEncoder {
   double wantedGain_[2][twinvq::kMaxSubBlocks];
   float slotWeight_[twinvq::kMaxSubBlocks];  // main VQ weight factor per sub-block
   FrameKind previousKind_ = kLong, currentKind_ = kLong;
+  // The histories before the frame being coded, for quantising it again.
+  float barkBefore_[3][2][twinvq::kMaxBands];
+  float lspBefore_[2][twinvq::kMaxLspOrder];
+  // The decoder, fed every frame as coded: what a player will output.
+  twinvq::DecoderModel decoded_;
+  std::vector<float> decodedSpectrum_, decodedOutput_;
 };
 
 }  // namespace tvqenc

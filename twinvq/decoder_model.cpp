@@ -323,6 +323,8 @@ void DecoderModel::Reset() {
 }
 
 void DecoderModel::DecodeSpectrum(const FrameValues& v, float* spectrum) {
+  std::memcpy(undoBark_, barkHistory_, sizeof barkHistory_);
+  std::memcpy(undoLsp_, lspHistory_, sizeof lspHistory_);
   const BlockKind kind = v.kind();
   const int32_t n = setup_.frameSize();
   const int32_t sub = setup_.subBlocks(kind);
@@ -400,7 +402,21 @@ void DecoderModel::Synthesize(int32_t windowType, const float* spectrum, float* 
     }
   }
   current_.swap(previous_);
+  undoOutputStart_ = outputStart_;
   outputStart_ = newStart;
+}
+
+// Synthesize wrote the buffer that is now previous_ and left the other as it was: swapping
+// back restores the overlap it read (what it wrote, it writes again the next time).
+void DecoderModel::UndoSynthesis() {
+  current_.swap(previous_);
+  outputStart_ = undoOutputStart_;
+}
+
+void DecoderModel::UndoFrame() {
+  std::memcpy(barkHistory_, undoBark_, sizeof barkHistory_);
+  std::memcpy(lspHistory_, undoLsp_, sizeof lspHistory_);
+  UndoSynthesis();
 }
 
 bool DecoderModel::DecodeFrame(const FrameValues& values, float* out) {

@@ -89,6 +89,11 @@ class DecoderModel {
   // DecodeSpectrum then Synthesize. False, with nothing decoded and the state unchanged,
   // when a value does not fit its field (ValuesFitFields).
   bool DecodeFrame(const FrameValues& values, float* out);
+  // Takes back the last Synthesize (its output stands), or the last DecodeSpectrum and
+  // Synthesize: the state is as before them. For an encoder that tries a frame and keeps it
+  // only if it suits.
+  void UndoSynthesis();
+  void UndoFrame();
 
   const StreamSetup& setup() const { return setup_; }
 
@@ -100,6 +105,10 @@ class DecoderModel {
   // Per channel two frames of samples: the current and the previous frame's blocks.
   std::vector<float> current_, previous_;
   int32_t outputStart_ = 0;  // where the previous frame's overlap region starts
+  // The state before the last frame, for the undo calls.
+  float undoBark_[3][kMaxChannels][kMaxBands];
+  float undoLsp_[kMaxChannels][kMaxLspOrder];
+  int32_t undoOutputStart_ = 0;
   std::vector<float> blockOutput_, scratch_;
 };
 
