@@ -9,6 +9,9 @@ figures, is not a test.
    decoded VQF, one PNG per mode and signal, in the work directory.
 3. Speed: an hour (TVQENC_BENCH_SECONDS) of 44100 Hz stereo at 48 kbps per channel and of
    22050 Hz mono at 20 kbps, time inside the plug-in's calls.
+4. Perceptual grades (bench/peaq_grades.py): PEAQ's ODG and distortion index of our VQF
+   beside wmav2, mp2, LAME MP3, Vorbis, AAC and Opus at the same bit rate, on band music,
+   speech and transients, at 44100 Hz stereo 96 kbps and 22050 Hz mono 20 and 24 kbps.
 
   bench/tvqenc_bench.py [--build build/win64] [--work DIR] [--modes 44/48/2,...]
 """
@@ -21,6 +24,7 @@ import sys
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(root, "tvqenc", "tests"))
 import vqf_quality_test as q  # noqa: E402
+import peaq_grades  # noqa: E402
 
 
 def decode(path, out, channels):
@@ -132,6 +136,8 @@ def main():
         print("speed: %s, %d s of audio in %.1f s inside the plug-in: %.1fx real time" % (
             label, seconds, busy, seconds / busy if busy else 0.0))
         os.remove(wav)
+    peaq_grades.report(argparse.Namespace(build=args.build, work=os.path.join(args.work, "peaq"),
+                                          setups="44/48/2,22/20/1,22/24/1"))
     return 0
 
 
