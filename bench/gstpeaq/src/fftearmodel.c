@@ -341,7 +341,7 @@ void state_free (PeaqEarModel const *model, gpointer state)
  * Performs the computation described in section 2.1 of <xref linkend="BS1387"
  * /> and section 2 of <xref linkend="Kabal03" /> for one single frame of
  * single-channel data. The input is assumed to be sampled at 48 kHz. To follow
- * the specification, the frames of successive invocations of
+ * BS.1387, the frames of successive invocations of
  * peaq_ear_process() have to overlap by 50%.
  *
  * The first step is to apply a Hann window to the input frame and transform 
