@@ -27,7 +27,8 @@ if ((${#missing[@]})); then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
+  # A mirror in mid-sync fails one index now and then; the install below says what is missing.
+  "${sudo_cmd[@]}" apt-get update -qq || echo "setup: apt-get update reported errors; going on with the lists at hand" >&2
   # --no-install-recommends keeps wine64 from pulling in the i386 packages.
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

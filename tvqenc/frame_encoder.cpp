@@ -27,8 +27,17 @@ constexpr int32_t kFinalPreselect = 24;
 // Block kind choice: the share of a frame's coefficient bits an ideal coder is granted
 // (the real quantisers are far from ideal; half matched the coded results best).
 constexpr double kIdealBitShare = 0.5;
-// Sub-block weights: an energy share below this counts as this share.
-constexpr double kQuietShare = 0.01;
+// Post-masking: a sub-block's threshold carries into the next ones, falling this fast.
+constexpr double kPostMaskingDbPerMs = 0.3;
+// Noise is weighed against the threshold raised to this power, a compressed mask: the
+// quantiser's noise sits at a roughly fixed depth under the envelope it codes against, and
+// weighed against the full mask, bins whose threshold it cannot reach (a line's far skirts,
+// the envelope's floor) draw the effort away from the lines themselves, which then lose
+// their accuracy (a steady tone: 45 -> 22 dB SNR for no gain heard).
+constexpr double kMaskDepth = 0.65;
+// Decoded peak: tries at quantising a frame again, and the margin after the first.
+constexpr int32_t kPeakAttempts = 4;
+constexpr float kPeakMargin = 0.95f;
 
 float CleanSample(float v) {
   if (!(v == v)) return 0.0f;
@@ -49,6 +58,9 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
     binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
+    const twinvq::BlockTables& b = setup.mode().block[k];
+    masks_[k] = std::make_unique<MaskModel>(setup.mode().realHz, sizes_.Block(static_cast<FrameKind>(k)),
+                                            b.bandWidths, b.bandCount);
   }
   windows_.reserve(32);  // at most 3 sizes x 3 x 3 edge combinations
   Reset();
@@ -123,15 +135,19 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
 
 // The next frame's block kind. Short blocks where the transient detector finds an attack
 // inside the frame, and the detector's kind after a short frame; otherwise long
-// or medium, whichever block leaves the smaller error with an ideal coder of its
+// or medium, whichever block leaves the less audible error with an ideal coder of its
 // coefficients (the next frame's block, input [N, 3N) of the kept samples, transformed
 // with each kind's windows) that spends a share of the frame's bits on them: the main VQ's,
-// and in a long block the peak component's too.
+// and in a long block the peak component's too. Audible: coefficients over the square root
+// of the masking threshold. A medium sub-block is judged by its own threshold; the long
+// block's noise spreads over all of its time, so it is judged by the lowest of the medium
+// sub-blocks' thresholds at each frequency: the pre-echo a quiet start would hear.
 FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
   if (detected == kShort || currentKind_ == kShort) return detected;
   double bestError = HUGE_VAL;
   FrameKind best = kLong;
-  for (FrameKind kind : {kLong, kMedium}) {
+  const int32_t mediumSize = sizes_.Block(kMedium), mediumCount = sizes_.subBlocks[kMedium];
+  for (FrameKind kind : {kMedium, kLong}) {
     const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
     const int32_t inner = sizes_.InnerOverlap(kind);
     for (int32_t c = 0; c < channels_; ++c) {
@@ -146,6 +162,23 @@ FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
         const float* span = input_[c].data() + n_ + n_ / 2 + s * bs - bs / 2;
         for (int32_t i = 0; i < 2 * bs; ++i) scratch_[i] = span[i] * window[i];
         mdct_[kind]->Forward(scratch_.data(), trialSpectrum_.data() + c * n_ + s * bs);
+      }
+    }
+    if (kind == kMedium) ThresholdOf(kMedium, trialSpectrum_.data(), trialThreshold_.data());
+    for (int32_t s = 0; s < sub; ++s) {
+      for (int32_t k = 0; k < bs; ++k) {
+        float threshold;
+        if (kind == kMedium) {
+          threshold = trialThreshold_[s * bs + k];
+        } else {
+          const int32_t bin = static_cast<int32_t>(int64_t(k) * mediumSize / bs);
+          threshold = trialThreshold_[bin];
+          for (int32_t m = 1; m < mediumCount; ++m) {
+            threshold = std::min(threshold, trialThreshold_[m * mediumSize + bin]);
+          }
+        }
+        const float scale = 1.0f / std::sqrt(threshold);
+        for (int32_t c = 0; c < channels_; ++c) trialSpectrum_[c * n_ + s * bs + k] *= scale;
       }
     }
     int32_t bits = setup_.part(static_cast<twinvq::BlockKind>(kind)).TotalBits();
@@ -191,6 +224,24 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
     for (int32_t k = 0; k < bs; ++k) strongest[k] = {-power[k], k};
     std::partial_sort(strongest.begin(), strongest.begin() + kStrongLines, strongest.end());
     for (int32_t i = 0; i < kStrongLines; ++i) gridBins.push_back(strongest[i].second);
+  }
+  // A bark band's grid points weigh one over the square root of their count: per grid
+  // point the widest top bands would decide the fit, and per band alike a tone at the top
+  // of the spectrum is fitted too loosely.
+  const twinvq::BlockTables& bands = m.block[kind];
+  std::vector<double> gridWeight(regular, 1.0);
+  {
+    std::vector<int32_t> bandOf(regular, 0), count(bands.bandCount + 1, 0);
+    int32_t band = 0, end = bands.bandCount > 0 ? bands.bandWidths[0] : bs;
+    for (size_t i = 0; i < regular; ++i) {
+      while (gridBins[i] >= end && band < bands.bandCount) {
+        ++band;
+        end += band < bands.bandCount ? bands.bandWidths[band] : bs;
+      }
+      bandOf[i] = band;
+      ++count[band];
+    }
+    for (size_t i = 0; i < regular; ++i) gridWeight[i] = 1.0 / std::sqrt(double(count[bandOf[i]]));
   }
   double twoCos[kMaxLpcOrder];
   for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
@@ -254,12 +305,12 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
       // The grid's variance of the log difference, plus the squared shortfall at each
       // strong line below the grid's mean offset (an envelope above the fit there costs
       // nothing: the gains take up the level).
-      double sum = 0.0, sum2 = 0.0;
-      const double count = static_cast<double>(regular);
+      double sum = 0.0, sum2 = 0.0, count = 0.0;
       for (size_t i = 0; i < regular; ++i) {
         const double d = SafeLog(envelope[gridBins[i]]) - wanted[i];
-        sum += d;
-        sum2 += d * d;
+        sum += gridWeight[i] * d;
+        sum2 += gridWeight[i] * d * d;
+        count += gridWeight[i];
       }
       double score = sum2 - sum * sum / count;
       for (size_t i = regular; i < gridBins.size(); ++i) {
@@ -324,7 +375,7 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
             double st = use ? (1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0 : c + 1.0;
             if (st < -1.0) st = 1.0;
             const double d = SafeLog(std::max(std::fabs(st), 1.0e-3)) - bandLog[band];
-            e += b.bandWidths[band] * d * d;
+            e += d * d;  // each bark band alike, not each bin
           }
           if (e < best) {
             best = e;
@@ -458,7 +509,8 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
 
 // With the main vectors chosen, the decoded spectrum is linear in each gain: per channel
 // and sub-block, X - E peaks ~ g u with u = E st (vectors). The gain indices are chosen
-// again for the least squared error: the 8-bit index of a long frame from all 256; in
+// again for the least weighted squared error (the main VQ's noise weights): the 8-bit index
+// of a long frame from all 256; in
 // short and medium frames the 5-bit factor of each sub-block, under every frame index
 // from the one chosen down to where the loudest sub-block's largest factor falls short.
 void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
@@ -474,8 +526,9 @@ void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
         const double e = lpcEnvelope_[ch][k];
         const double u = e * barkShape_[at] * decoded[at];
         const double r = spectrum_[at] - double(peaks_[at]) * e;
-        a += r * u;
-        b += u * u;
+        const double w = noiseWeight_[s * bs + k];
+        a += w * r * u;
+        b += w * u * u;
       }
       ru[s] = a;
       uu[s] = b;
@@ -518,26 +571,62 @@ void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
   }
 }
 
-// Sub-block weights of the main VQ in short and medium frames: a sub-block's squared
-// error counts in inverse proportion to the square root of its share of the frame's
-// energy, so quiet sub-blocks beside loud ones keep more of their signal-to-noise ratio
-// (speech is judged in short time segments). Steady sound gives equal weights, as does
-// a long frame (one sub-block).
-void FrameEncoder::WeighSubBlocks(FrameKind kind) {
+// Masking threshold of each sub-block from the envelope the decoder rebuilds (LPC envelope
+// x bark envelope x level-matched gain x the codebook's RMS, plus the peak component): the
+// coded channels' mean power, since noise in either lands in both output channels. A loud
+// sub-block's threshold carries into the quieter ones after it (post-masking), so the noise
+// before an attack weighs more than the noise after it.
+void FrameEncoder::BuildThreshold(FrameKind kind) {
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-  double energy[twinvq::kMaxSubBlocks], mean = 0.0;
+  const double hopMs = 1000.0 * bs / setup_.mode().realHz;
+  const float decay = static_cast<float>(std::pow(10.0, -kPostMaskingDbPerMs * hopMs / 10.0));
+  float* power = scratch_.data();
   for (int32_t s = 0; s < sub; ++s) {
-    energy[s] = 0.0;
+    std::fill(power, power + bs, 0.0f);
     for (int32_t ch = 0; ch < channels_; ++ch) {
+      const double level = wantedGain_[ch][s] * codebookRms_[kind];
       for (int32_t k = 0; k < bs; ++k) {
-        const double x = spectrum_[ch * n_ + s * bs + k];
-        energy[s] += x * x;
+        const int32_t at = ch * n_ + s * bs + k;
+        const double e = lpcEnvelope_[ch][k];
+        const double coded = e * barkShape_[at] * level, peak = e * peaks_[at];
+        power[k] += static_cast<float>((coded * coded + peak * peak) / channels_);
       }
     }
-    mean += energy[s] / sub;
+    float* threshold = threshold_.data() + s * bs;
+    masks_[kind]->Threshold(power, threshold);
+    // The envelope is smooth: it cannot see the valleys between a voice's or a chord's
+    // lines, where noise is heard long before it is at the envelope's level. The bins' own
+    // threshold lowers it there.
+    float* fine = scratch_.data() + bs;
+    std::fill(power, power + bs, 0.0f);
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      const float* x = spectrum_.data() + ch * n_ + s * bs;
+      for (int32_t k = 0; k < bs; ++k) power[k] += x[k] * x[k] / channels_;
+    }
+    masks_[kind]->FineThreshold(power, fine);
+    for (int32_t k = 0; k < bs; ++k) threshold[k] = std::min(threshold[k], fine[k]);
+    const float* before = s > 0 ? threshold - bs : carried_.data();
+    const int32_t beforeSize = s > 0 ? bs : carriedSize_;
+    for (int32_t k = 0; k < bs && beforeSize > 0; ++k) {
+      threshold[k] = std::max(threshold[k], decay * before[int64_t(k) * beforeSize / bs]);
+    }
+    for (int32_t k = 0; k < bs; ++k) {
+      noiseWeight_[s * bs + k] = static_cast<float>(std::pow(double(threshold[k]), -kMaskDepth));
+    }
   }
+}
+
+// Thresholds of a trial transform's sub-blocks from its own coefficients.
+void FrameEncoder::ThresholdOf(FrameKind kind, const float* spectrum, float* threshold) {
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
+  float* power = scratch_.data();
   for (int32_t s = 0; s < sub; ++s) {
-    slotWeight_[s] = mean > 0.0 ? static_cast<float>(1.0 / std::sqrt(energy[s] / mean + kQuietShare)) : 1.0f;
+    std::fill(power, power + bs, 0.0f);
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      const float* x = spectrum + ch * n_ + s * bs;
+      for (int32_t k = 0; k < bs; ++k) power[k] += x[k] * x[k] / channels_;
+    }
+    masks_[kind]->Threshold(power, threshold + s * bs);
   }
 }
 
@@ -555,7 +644,7 @@ void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& va
         const float wanted = spectrum_[at] - peaks_[at] * lpcEnvelope_[ch][k];
         const bool usable = std::fabs(a) > 1.0e-30f && std::isfinite(a);
         target_[at] = usable ? wanted / a : 0.0f;
-        weight_[at] = usable ? a * a * slotWeight_[s] : 0.0f;
+        weight_[at] = usable ? a * a * noiseWeight_[s * bs + k] : 0.0f;
       }
     }
   }
@@ -590,7 +679,6 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
 // Everything after the transform: envelopes, peak component, gains and the main VQ. The
 // LSP and bark histories move on; KeepWithinFullScale may take the frame back and redo it.
 void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
-  WeighSubBlocks(kind);
   for (int32_t ch = 0; ch < channels_; ++ch) {
     QuantizeLsp(ch, kind, values);
     QuantizeBark(ch, kind, values);
@@ -623,8 +711,8 @@ void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
       wantedGain_[ch][s] = std::sqrt(e / bs) / codebookRms_[kind] + 1.0e-30;
     }
   }
-  // Coarse scan in steps of 4, then halving the step around the best twice.
-  // Scale factors that quantise to gains already tried give the same error again: the
+  BuildThreshold(kind);
+    // Scale factors that quantise to gains already tried give the same error again: the
   // errors are kept per set of gain indices.
   twinvq::FrameValues trial = *values;
   struct Tried {
@@ -650,25 +738,25 @@ void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
     if (triedCount < 16) tried[triedCount++] = now;
     return now.error;
   };
-  int32_t best = kGainScanFrom;
-  double bestError = HUGE_VAL;
-  for (int32_t i = kGainScanFrom; i <= kGainScanTo; i += 6) {
-    const double error = errorAt(i);
-    if (error < bestError) {
-      bestError = error;
-      best = i;
-    }
-  }
+  // Climb from the previous frame's best offset (the error is one-valleyed in the offset,
+  // and steady sound keeps it): in steps of 3 while a neighbour is better, then of 1.
+  int32_t best = std::min(std::max(scanStart_, kGainScanFrom), kGainScanTo);
+  double bestError = errorAt(best);
   for (int32_t step : {3, 1}) {
-    const int32_t centre = best;
-    for (int32_t i : {centre - step, centre + step}) {
-      const double error = errorAt(i);
-      if (error < bestError) {
+    for (int32_t direction : {1, -1}) {
+      bool moved = false;
+      for (int32_t i = best + direction * step; i >= kGainScanFrom && i <= kGainScanTo;
+           i += direction * step) {
+        const double error = errorAt(i);
+        if (!(error < bestError)) break;
         bestError = error;
         best = i;
+        moved = true;
       }
+      if (moved) break;  // the other side was worse before the climb began
     }
   }
+  scanStart_ = best;
   QuantizeGains(kind, std::pow(2.0, best * kScanStep), values);
   QuantizeMain(kind, *values, kFinalPreselect, values);
   RefineGains(kind, values);
@@ -680,7 +768,7 @@ void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
 // judged by decoding the frame once more after itself, as a steady signal continues. Where
 // the output goes beyond, the frame is quantised again from its spectrum scaled down by the
 // excess: the gains alone cannot do it, since the bark envelope and its history follow the
-// gain. Once only: the overlap the previous frame left is fixed by now.
+// gain. A few tries at most: the overlap the previous frame left is fixed by now.
 void FrameEncoder::KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* values) {
   constexpr float kFullScale = 32767.0f / 32768.0f;
   auto decodedPeak = [&] {
@@ -694,18 +782,23 @@ void FrameEncoder::KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* valu
     decoded_.UndoSynthesis();  // the second pass was a guess at the next frame
     return peak;
   };
-  const float peak = decodedPeak();
-  if (!(peak > kFullScale)) return;
-  decoded_.UndoFrame();
-  std::memcpy(barkHistory_, barkBefore_, sizeof barkHistory_);
-  std::memcpy(lspHistory_, lspBefore_, sizeof lspHistory_);
-  const float scale = kFullScale / peak;
-  for (float& x : spectrum_) x *= scale;
-  const int32_t windowType = values->windowType;
-  *values = twinvq::FrameValues{};
-  values->windowType = windowType;
-  QuantizeFrame(kind, values);
-  decodedPeak();
+  const float firstPeak = decodedPeak();
+  float peak = firstPeak, scale = kFullScale / firstPeak, applied = 1.0f;
+  for (int32_t attempt = 0; attempt < kPeakAttempts && peak > kFullScale; ++attempt) {
+    decoded_.UndoFrame();
+    std::memcpy(barkHistory_, barkBefore_, sizeof barkHistory_);
+    std::memcpy(lspHistory_, lspBefore_, sizeof lspHistory_);
+    // Quantised again, the frame's noise differs: each further try a margin lower, from
+    // the spectrum as it came.
+    for (float& x : spectrum_) x *= scale / applied;
+    applied = scale;
+    scale *= kPeakMargin;
+    const int32_t windowType = values->windowType;
+    *values = twinvq::FrameValues{};
+    values->windowType = windowType;
+    QuantizeFrame(kind, values);
+    peak = decodedPeak();
+  }
 }
 
 void FrameEncoder::Reset() {
@@ -722,12 +815,18 @@ void FrameEncoder::Reset() {
   scratch_.assign(2 * n_, 0.0f);
   trialSpectrum_.assign(2 * n_, 0.0f);
   trialPowers_.assign(4 * n_, 0.0f);
+  threshold_.assign(n_, 1.0f);
+  noiseWeight_.assign(n_, 1.0f);
+  carried_.assign(n_, 0.0f);
+  carriedSize_ = 0;
+  trialThreshold_.assign(n_, 1.0f);
 
   // The decoder's starting state: histories at zero but for three short-block bark values.
   std::memset(barkHistory_, 0, sizeof barkHistory_);
   for (int32_t i = 0; i < 3; ++i) barkHistory_[kShort][0][i] = 0.1f;
   std::memset(lspHistory_, 0, sizeof lspHistory_);
   previousKind_ = currentKind_ = kLong;
+  scanStart_ = 0;
   decoded_.Reset();
 }
 
@@ -758,6 +857,9 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
   QuantizeFrame(kind, values);
   KeepWithinFullScale(kind, values);
 
+  const int32_t bs = sizes_.Block(kind);
+  std::copy(threshold_.end() - bs, threshold_.end(), carried_.begin());
+  carriedSize_ = bs;
   previousKind_ = kind;
   currentKind_ = next;
 }

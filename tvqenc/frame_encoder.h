@@ -10,11 +10,14 @@
 //   X = MDCT(windowed samples)                         the spectrum the decoder rebuilds
 //   LSP envelope E: LPC of the frame's power spectrum, quantised with both history choices,
 //     each scored by the decoded envelope's fit
+//     (a grid point weighs one over the square root of its bark band's count)
 //   bark envelope st per sub-block: codebook entries closest in the log domain, with and
-//     without history
-//   gains g: level matching, then a scan of scale factors scored by the VQ's error
-//   main VQ: target (X/E - peaks)/(st g), weights (E st g)^2 (over a sub-block's energy
-//     share's square root in short and medium frames), two codebooks per vector
+//     without history, each bark band alike
+//   masking threshold T per bin and sub-block: from the decoded envelope and the bins' own
+//     powers (MaskModel), carried forward in time (post-masking)
+//   gains g: level matching, then a climb over scale factors scored by the VQ's error
+//   main VQ: target (X/E - peaks)/(st g), weights (E st g)^2 / T^0.65, two codebooks per
+//     vector; the gains are refined with the same weights
 // Portable: no Windows code.
 #pragma once
 
@@ -26,6 +29,7 @@
 #include "decoder_model.h"
 #include "frame_values.h"
 #include "lpc.h"
+#include "masking.h"
 #include "mdct.h"
 #include "stream_setup.h"
 
@@ -58,7 +62,8 @@ class FrameEncoder {
   void RefineGains(FrameKind kind, twinvq::FrameValues* values);
   void QuantizeFrame(FrameKind kind, twinvq::FrameValues* values);
   void KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* values);
-  void WeighSubBlocks(FrameKind kind);
+  void BuildThreshold(FrameKind kind);
+  void ThresholdOf(FrameKind kind, const float* spectrum, float* threshold);
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
 
@@ -66,6 +71,7 @@ class FrameEncoder {
   BlockSizes sizes_;
   int32_t channels_, n_;
   std::unique_ptr<Mdct> mdct_[3];
+  std::unique_ptr<MaskModel> masks_[3];
   LsfFinder lsfFinder_;                  // the LSF search of the mode's order
   std::vector<double> binCos_[3];        // per block kind: cos((k + 1/2) pi / block size)
   struct CachedWindow {
@@ -91,8 +97,13 @@ class FrameEncoder {
   double logLevelGain_[256], logSubGain_[32], logPeakGain_[256];  // their logarithms
   double codebookRms_[3];
   double wantedGain_[2][twinvq::kMaxSubBlocks];
-  float slotWeight_[twinvq::kMaxSubBlocks];  // main VQ weight factor per sub-block
+  std::vector<float> threshold_;         // N: masking threshold per bin of each sub-block
+  std::vector<float> noiseWeight_;       // N: what a unit of noise there costs
+  std::vector<float> carried_;           // the last sub-block's threshold, for post-masking
+  int32_t carriedSize_ = 0;              // its block size (0: none)
+  std::vector<float> trialThreshold_;    // the next block's thresholds on trial
   FrameKind previousKind_ = kLong, currentKind_ = kLong;
+  int32_t scanStart_ = 0;                // where the gain scan starts: the last frame's best
   // The histories before the frame being coded, for quantising it again.
   float barkBefore_[3][2][twinvq::kMaxBands];
   float lspBefore_[2][twinvq::kMaxLspOrder];

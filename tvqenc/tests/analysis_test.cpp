@@ -1,4 +1,4 @@
-// The encoder's analysis units: MDCT and windows, block switching, LPC and LSFs.
+// The encoder's analysis units: MDCT and windows, block switching, LPC and LSFs, masking.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 
 #include "block_switch.h"
 #include "lpc.h"
+#include "masking.h"
 #include "mdct.h"
 #include "natural_log.h"
 
@@ -213,6 +214,46 @@ TEST(NaturalLog, AgreesWithTheRuntime) {
   EXPECT_EQ(NaturalLog(0.0), -HUGE_VAL);
   EXPECT_TRUE(std::isnan(NaturalLog(-1.0)));
   EXPECT_EQ(NaturalLog(HUGE_VAL), HUGE_VAL);
+}
+
+// One loud band among silent ones: the threshold in the band itself is its power per bin
+// 12 dB down; a band a bark above hears it 10 dB per bark lower, a band a bark below 25 dB
+// per bark lower, both seen through the outer ear; far away the threshold in quiet takes
+// over. Bin by bin, a lone line spreads 6 dB per bark either way from 27 dB under itself.
+TEST(MaskModel, SpreadsAsTheSlopesSay) {
+  const int32_t rate = 44100, size = 512;
+  std::vector<uint16_t> widths(size / 8, 8);  // 64 bands of 8 bins, 43 Hz a bin
+  MaskModel model(rate, size, widths.data(), static_cast<int32_t>(widths.size()));
+  const double binHz = 0.5 * rate / size;
+  auto db = [](double v) { return 10.0 * std::log10(v); };
+  const int32_t loud = 24;  // bins 192-199, about 8.4 kHz
+  std::vector<float> power(size, 0.0f), mask(size);
+  for (int32_t k = loud * 8; k < loud * 8 + 8; ++k) power[k] = 1.0e8f;
+  model.Threshold(power.data(), mask.data());
+  auto centre = [&](int32_t band) { return (band * 8 + 4) * binHz; };
+  struct Case { int32_t band; double slope; };
+  for (const Case& c : {Case{loud, 0.0}, Case{loud + 1, -10.0}, Case{loud + 3, -10.0}, Case{loud - 1, 25.0}}) {
+    const double expected = db(1.0e8) - 12.0 + c.slope * (Bark(centre(c.band)) - Bark(centre(loud))) +
+                            OuterEarDb(centre(loud)) - OuterEarDb(centre(c.band));
+    EXPECT_NEAR(db(mask[c.band * 8]), expected, 0.01) << "band " << c.band;
+  }
+  // Far below the masker only the threshold in quiet is left: a band whose most sensitive
+  // bin is at 340 Hz (8.4 dB) lies 13 dB above one at 3.4 kHz.
+  EXPECT_FLOAT_EQ(mask[2], model.Quiet(2));
+  EXPECT_NEAR(db(model.Quiet(2)) - db(model.Quiet(80)), 13.4, 0.5);
+  EXPECT_NEAR(QuietThresholdDb(1000.0), 3.4, 0.1);
+  EXPECT_GT(QuietThresholdDb(16000.0), 40.0);
+
+  std::fill(power.begin(), power.end(), 0.0f);
+  const int32_t line = 100;
+  power[line] = 1.0e10f;
+  model.FineThreshold(power.data(), mask.data());
+  for (int32_t k : {line, line + 5, line - 5, line + 40}) {
+    const double hz = (k + 0.5) * binHz, lineHz = (line + 0.5) * binHz;
+    const double expected = db(1.0e10) - 27.0 - 6.0 * std::fabs(Bark(hz) - Bark(lineHz)) +
+                            OuterEarDb(lineHz) - OuterEarDb(hz);
+    EXPECT_NEAR(db(mask[k]), std::max(expected, db(model.Quiet(k))), 0.05) << "bin " << k;
+  }
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ double Snr(const RoundTrip& r, int32_t channels, int64_t skip) {
 
 // The analysis with the decoder's synthesis alone (no quantisation) gives the input back,
 // through every window transition: transform, windows, timing and stereo are the inverse
-// of the decoder's.
+// of the decoder's. Clicks well under full scale, so that the decoded-peak guard leaves the
+// spectrum as it is.
 TEST(RoundTrip, UnquantisedSpectrumRebuildsTheInput) {
   for (const ModeCase& m : {kAllModes[0], kAllModes[9], kAllModes[17]}) {
     twinvq::StreamSetup setup;
@@ -92,7 +93,7 @@ TEST(RoundTrip, UnquantisedSpectrumRebuildsTheInput) {
     std::uniform_real_distribution<double> noise(-3000.0, 3000.0);
     const RoundTrip r = EncodeAndDecode(setup, 24, [&](int64_t t, int32_t c) {
       const bool click = (t % (6 * n)) >= 4 * n + n / 4 && (t % (6 * n)) < 4 * n + n / 4 + 30;
-      return noise(random) * (t % (3 * n) < n ? 0.05 : 1.0) + (click ? 25000.0 * (1 - 2 * c) : 0.0);
+      return noise(random) * (t % (3 * n) < n ? 0.05 : 1.0) + (click ? 12000.0 * (1 - 2 * c) : 0.0);
     }, true);
     bool seen[3] = {false, false, false};
     for (int32_t code : r.windowTypes) seen[twinvq::BlockKindOfWindowType(code)] = true;
@@ -103,8 +104,10 @@ TEST(RoundTrip, UnquantisedSpectrumRebuildsTheInput) {
 
 TEST(RoundTrip, SineInEveryMode) {
   // Floors 1.5 dB under what each mode reaches, in the order of kAllModes.
-  const double kFloors[] = {40.9, 41.1, 36.4, 37.6, 38.8, 38.1, 44.1, 46.3, 42.5,
-                            41.7, 44.0, 41.7, 41.5, 36.7, 44.9, 45.2, 45.4, 45.2};
+  // The masking weights move noise off a lone tone's far bins onto the tone itself, where
+  // the tone masks it: a few dB below the plain squared-error search.
+  const double kFloors[] = {34.2, 35.2, 33.2, 34.9, 35.2, 37.0, 32.7, 34.8, 34.0,
+                            32.6, 33.5, 32.8, 33.2, 38.0, 41.7, 41.7, 43.4, 43.6};
   static_assert(sizeof kFloors / sizeof kFloors[0] == sizeof kAllModes / sizeof kAllModes[0], "one floor a mode");
   for (size_t i = 0; i < sizeof kAllModes / sizeof kAllModes[0]; ++i) {
     const ModeCase& m = kAllModes[i];
@@ -127,9 +130,9 @@ TEST(RoundTrip, SineInEveryMode) {
 TEST(RoundTrip, HardTonesReachTheirFloors) {
   struct Case { ModeCase mode; double low, high, glide, floor; bool medium; };
   const Case cases[] = {
-      {{44, 48, 1}, 997.0, 997.0, 0.0, 45.5, false},  // reached 47.1
-      {{44, 48, 2}, 60.0, 60.0, 0.0, 37.5, false},    // reached 39.1
-      {{11, 8, 1}, 1500.0, 4500.0, 10000.0, 12.5, true},  // reached 13.6
+      {{44, 48, 1}, 997.0, 997.0, 0.0, 45.5, false},  // reached 46.3
+      {{44, 48, 2}, 60.0, 60.0, 0.0, 37.5, false},    // reached 38.3
+      {{11, 8, 1}, 1500.0, 4500.0, 10000.0, 11.5, true},  // reached 12.1
   };
   for (const Case& c : cases) {
     twinvq::StreamSetup setup;
@@ -165,7 +168,7 @@ TEST(RoundTrip, HardTonesReachTheirFloors) {
 // it reaches alone. Floors just under what is reached.
 TEST(RoundTrip, SteadyToneAfterAGlideReturnsToLongBlocks) {
   struct Case { ModeCase mode; double floor; };
-  const Case cases[] = {{{8, 8, 1}, 52.0}, {{16, 16, 1}, 54.0}};  // reached: 53.2, 55.2
+  const Case cases[] = {{{8, 8, 1}, 44.5}, {{16, 16, 1}, 50.0}};  // reached: 45.6, 51.1
   for (const Case& c : cases) {
     twinvq::StreamSetup setup;
     ASSERT_TRUE(setup.Init(c.mode.kHz, c.mode.kbps, c.mode.channels));
@@ -196,11 +199,11 @@ TEST(RoundTrip, SteadyToneAfterAGlideReturnsToLongBlocks) {
 
 // A full-scale square overshoots through the codec (1.24 to 1.43 times full scale before
 // the encoder checked its decoded peak): it now decodes within full scale, its first edge
-// too. The SNR against the input falls (23 to 7 dB at 44/48 stereo: the level comes down by
-// the codec's overshoot), the price of no 16-bit decoder clipping; floors just under it.
+// too. The SNR against the input falls (23 to 5.5 dB at 44/48 stereo: the level comes down
+// by the codec's overshoot), the price of no 16-bit decoder clipping; floors just under it.
 TEST(RoundTrip, DecodedPeakStaysWithinFullScale) {
   struct Case { ModeCase mode; double snrFloor; };
-  const Case cases[] = {{{44, 48, 2}, 6.3}, {{11, 8, 1}, 5.5}, {{22, 20, 1}, 5.9}};
+  const Case cases[] = {{{44, 48, 2}, 5.3}, {{11, 8, 1}, 4.0}, {{22, 20, 1}, 4.5}};
   for (const Case& c : cases) {
     twinvq::StreamSetup setup;
     ASSERT_TRUE(setup.Init(c.mode.kHz, c.mode.kbps, c.mode.channels));
