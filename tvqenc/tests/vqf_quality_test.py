@@ -30,7 +30,10 @@ FRAME = {8: 512, 11: 512, 16: 1024, 22: 1024, 44: 2048}  # 22 kHz at 32 kbps: 51
 FLOORS = {"sine": 20.0, "sweep": 15.0, "noise": 1.5, "speech": 10.0}
 # Where the encoder does not reach a floor yet, the figure it does reach, so that the test
 # still catches a step back there: (mode name, signal) -> floor.
-SHORTFALLS = {}
+# Speech at the lowest rates: the masking weights move noise where it is masked, and a
+# segmental SNR counts it wherever it is.
+SHORTFALLS = {("8-8-mono", "speech"): 9.0, ("11-8-mono", "speech"): 8.4, ("11-10-mono", "speech"): 9.6,
+              ("8-8-stereo", "speech"): 9.2, ("11-8-stereo", "speech"): 8.8}
 GAP = 0.25
 # Signal name and length in seconds.
 SIGNALS = [("sine", 1.0), ("sweep", 2.0), ("noise", 1.0), ("speech", 0.0), ("silence", 0.6),
@@ -183,9 +186,11 @@ def run_mode(args, khz, hz, kbps, options, channels):
     a, b = part("sweep", 0, 0.1)
     corr = {lag: sum(a[i] * b[i + lag] for i in range(64, len(a) - 64)) for lag in range(-16, 17)}
     figures["lag"] = max(corr, key=corr.get)
-    # Full scale: no full-scale input sample comes back near full scale with the other sign.
+    # Full scale: no full-scale input sample comes back near full scale with the other sign
+    # (a wrapped sample lands near the other full scale; at 11 kHz the codec smears the
+    # square's edges so that up to 0.4 of full scale of the other sign lies beside them).
     sq_in, sq_out = part("square", 0, 0.05)
-    wraps = sum(1 for a, b in zip(sq_in, sq_out) if abs(a) > 0.99 and a * b < -0.25)
+    wraps = sum(1 for a, b in zip(sq_in, sq_out) if abs(a) > 0.99 and a * b < -0.6)
     figures["square-wraps"] = wraps
     # Window types: over the clicks all three kinds; every transition allowed.
     fbits = kbps * channels * 1000 * n // hz
