@@ -35,6 +35,11 @@ constexpr double kPostMaskingDbPerMs = 0.3;
 // the envelope's floor) draw the effort away from the lines themselves, which then lose
 // their accuracy (a steady tone: 45 -> 22 dB SNR for no gain heard).
 constexpr double kMaskDepth = 0.65;
+// Block choice: a medium sub-block this far under the others' mean threshold is a quiet
+// stretch a long block's noise would be heard in; closer, it is the ordinary unevenness of
+// steady sound, and the long block is judged by the mean (by the least, steady noise went
+// medium in 21 frames of 24).
+constexpr float kPreEchoDrop = 0.125f;
 // Decoded peak: tries at quantising a frame again, and the margin after the first.
 constexpr int32_t kPeakAttempts = 4;
 constexpr float kPeakMargin = 0.95f;
@@ -140,8 +145,9 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
 // with each kind's windows) that spends a share of the frame's bits on them: the main VQ's,
 // and in a long block the peak component's too. Audible: coefficients over the square root
 // of the masking threshold. A medium sub-block is judged by its own threshold; the long
-// block's noise spreads over all of its time, so it is judged by the lowest of the medium
-// sub-blocks' thresholds at each frequency: the pre-echo a quiet start would hear.
+// block's noise spreads over all of its time, so where a medium sub-block is far quieter
+// than the others it is judged by that one's threshold: the pre-echo a quiet start would
+// hear.
 FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
   if (detected == kShort || currentKind_ == kShort) return detected;
   double bestError = HUGE_VAL;
@@ -172,10 +178,12 @@ FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
           threshold = trialThreshold_[s * bs + k];
         } else {
           const int32_t bin = static_cast<int32_t>(int64_t(k) * mediumSize / bs);
-          threshold = trialThreshold_[bin];
-          for (int32_t m = 1; m < mediumCount; ++m) {
-            threshold = std::min(threshold, trialThreshold_[m * mediumSize + bin]);
+          float least = trialThreshold_[bin], mean = 0.0f;
+          for (int32_t m = 0; m < mediumCount; ++m) {
+            least = std::min(least, trialThreshold_[m * mediumSize + bin]);
+            mean += trialThreshold_[m * mediumSize + bin] / mediumCount;
           }
+          threshold = least < kPreEchoDrop * mean ? least : mean;
         }
         const float scale = 1.0f / std::sqrt(threshold);
         for (int32_t c = 0; c < channels_; ++c) trialSpectrum_[c * n_ + s * bs + k] *= scale;

@@ -225,6 +225,30 @@ TEST(RoundTrip, DecodedPeakStaysWithinFullScale) {
   }
 }
 
+// Block choice with the masking threshold: noise that swells by 30 dB over each frame and
+// falls back at once is too smooth for the transient detector, but a long block spreads its
+// noise over the quiet start (pre-echo), so it goes medium; steady noise, whose medium
+// sub-blocks differ only by chance, stays long. Bounds just beside what is reached (23, 4).
+TEST(RoundTrip, SwellsGoMediumSteadyNoiseStaysLong) {
+  struct Case { double swellDb; int32_t atLeast, atMost; };
+  const Case cases[] = {{30.0, 21, 24}, {0.0, 0, 6}};
+  twinvq::StreamSetup setup;
+  ASSERT_TRUE(setup.Init(44, 48, 1));
+  const int32_t n = setup.frameSize(), frames = 24;
+  for (const Case& c : cases) {
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const RoundTrip r = EncodeAndDecode(setup, frames, [&](int64_t t, int32_t) {
+      const double phase = double(t % n) / n;
+      return 8000.0 * std::pow(10.0, -c.swellDb / 20.0 * (1.0 - phase)) * noise(random);
+    });
+    int32_t medium = 0;
+    for (int32_t code : r.windowTypes) medium += twinvq::BlockKindOfWindowType(code) == twinvq::kMediumBlock;
+    EXPECT_GE(medium, c.atLeast) << c.swellDb << " dB";
+    EXPECT_LE(medium, c.atMost) << c.swellDb << " dB";
+  }
+}
+
 TEST(RoundTrip, ClicksUseEveryBlockKindWithLegalTransitions) {
   twinvq::StreamSetup setup;
   ASSERT_TRUE(setup.Init(22, 20, 1));
