@@ -44,6 +44,30 @@ constexpr float kPreEchoDrop = 0.125f;
 constexpr int32_t kPeakAttempts = 4;
 constexpr float kPeakMargin = 0.95f;
 
+// The LSP fit's grid: every step-th bin from the middle of the first step, the step giving
+// 128 points a block.
+int32_t LspGridStep(int32_t blockSize) { return std::max<int32_t>(1, blockSize / 128); }
+
+// The grid points' weights in the LSP fit: one over the square root of their bark band's
+// count. Per grid point the widest top bands would decide the fit, and with every band alike
+// a tone at the top of the spectrum is fitted too loosely.
+std::vector<double> LspGridWeights(const twinvq::BlockTables& bands, int32_t blockSize) {
+  const int32_t step = LspGridStep(blockSize);
+  std::vector<int32_t> bandOf, count(bands.bandCount + 1, 0);
+  int32_t band = 0, end = bands.bandCount > 0 ? bands.bandWidths[0] : blockSize;
+  for (int32_t k = step / 2; k < blockSize; k += step) {
+    while (k >= end && band < bands.bandCount) {
+      ++band;
+      end += band < bands.bandCount ? bands.bandWidths[band] : blockSize;
+    }
+    bandOf.push_back(band);
+    ++count[band];
+  }
+  std::vector<double> weights;
+  for (int32_t b : bandOf) weights.push_back(1.0 / std::sqrt(double(count[b])));
+  return weights;
+}
+
 float CleanSample(float v) {
   if (!(v == v)) return 0.0f;
   return std::min(std::max(v, -kInputLimit), kInputLimit);
@@ -63,6 +87,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
     binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
+    gridWeight_[k] = LspGridWeights(setup.mode().block[k], sizes_.Block(static_cast<FrameKind>(k)));
     const twinvq::BlockTables& b = setup.mode().block[k];
     masks_[k] = std::make_unique<MaskModel>(setup.mode().realHz, sizes_.Block(static_cast<FrameKind>(k)),
                                             b.bandWidths, b.bandCount);
@@ -223,7 +248,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   // The wanted envelope's shape in the log domain on a coarse grid and, in long frames, at
   // the strongest lines: a tone's line falls between grid points, and an envelope that sits
   // low under it leaves the line beyond the peak component's reach.
-  const int32_t gridStep = std::max<int32_t>(1, bs / 128);
+  const int32_t gridStep = LspGridStep(bs);
   std::vector<int32_t> gridBins;
   for (int32_t k = gridStep / 2; k < bs; k += gridStep) gridBins.push_back(k);
   const size_t regular = gridBins.size();
@@ -233,24 +258,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
     std::partial_sort(strongest.begin(), strongest.begin() + kStrongLines, strongest.end());
     for (int32_t i = 0; i < kStrongLines; ++i) gridBins.push_back(strongest[i].second);
   }
-  // A bark band's grid points weigh one over the square root of their count: per grid
-  // point the widest top bands would decide the fit, and per band alike a tone at the top
-  // of the spectrum is fitted too loosely.
-  const twinvq::BlockTables& bands = m.block[kind];
-  std::vector<double> gridWeight(regular, 1.0);
-  {
-    std::vector<int32_t> bandOf(regular, 0), count(bands.bandCount + 1, 0);
-    int32_t band = 0, end = bands.bandCount > 0 ? bands.bandWidths[0] : bs;
-    for (size_t i = 0; i < regular; ++i) {
-      while (gridBins[i] >= end && band < bands.bandCount) {
-        ++band;
-        end += band < bands.bandCount ? bands.bandWidths[band] : bs;
-      }
-      bandOf[i] = band;
-      ++count[band];
-    }
-    for (size_t i = 0; i < regular; ++i) gridWeight[i] = 1.0 / std::sqrt(double(count[bandOf[i]]));
-  }
+  const std::vector<double>& gridWeight = gridWeight_[kind];
   double twoCos[kMaxLpcOrder];
   for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
   std::vector<double> wanted;
@@ -518,9 +526,9 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
 // With the main vectors chosen, the decoded spectrum is linear in each gain: per channel
 // and sub-block, X - E peaks ~ g u with u = E st (vectors). The gain indices are chosen
 // again for the least weighted squared error (the main VQ's noise weights): the 8-bit index
-// of a long frame from all 256; in
-// short and medium frames the 5-bit factor of each sub-block, under every frame index
-// from the one chosen down to where the loudest sub-block's largest factor falls short.
+// of a long frame from all 256; in short and medium frames the 5-bit factor of each
+// sub-block, under every frame index from the one chosen down to where the loudest
+// sub-block's largest factor falls short.
 void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   std::vector<float>& decoded = scratch_;
@@ -606,11 +614,7 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     // lines, where noise is heard long before it is at the envelope's level. The bins' own
     // threshold lowers it there.
     float* fine = scratch_.data() + bs;
-    std::fill(power, power + bs, 0.0f);
-    for (int32_t ch = 0; ch < channels_; ++ch) {
-      const float* x = spectrum_.data() + ch * n_ + s * bs;
-      for (int32_t k = 0; k < bs; ++k) power[k] += x[k] * x[k] / channels_;
-    }
+    MeanPower(spectrum_.data() + s * bs, bs, power);
     masks_[kind]->FineThreshold(power, fine);
     for (int32_t k = 0; k < bs; ++k) threshold[k] = std::min(threshold[k], fine[k]);
     const float* before = s > 0 ? threshold - bs : carried_.data();
@@ -624,16 +628,21 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
   }
 }
 
+// The coded channels' mean power of count coefficients from `first` on in each channel.
+void FrameEncoder::MeanPower(const float* first, int32_t count, float* power) const {
+  std::fill(power, power + count, 0.0f);
+  for (int32_t ch = 0; ch < channels_; ++ch) {
+    const float* x = first + ch * n_;
+    for (int32_t k = 0; k < count; ++k) power[k] += x[k] * x[k] / channels_;
+  }
+}
+
 // Thresholds of a trial transform's sub-blocks from its own coefficients.
 void FrameEncoder::ThresholdOf(FrameKind kind, const float* spectrum, float* threshold) {
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   float* power = scratch_.data();
   for (int32_t s = 0; s < sub; ++s) {
-    std::fill(power, power + bs, 0.0f);
-    for (int32_t ch = 0; ch < channels_; ++ch) {
-      const float* x = spectrum + ch * n_ + s * bs;
-      for (int32_t k = 0; k < bs; ++k) power[k] += x[k] * x[k] / channels_;
-    }
+    MeanPower(spectrum + s * bs, bs, power);
     masks_[kind]->Threshold(power, threshold + s * bs);
   }
 }
@@ -720,7 +729,7 @@ void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
     }
   }
   BuildThreshold(kind);
-    // Scale factors that quantise to gains already tried give the same error again: the
+  // Scale factors that quantise to gains already tried give the same error again: the
   // errors are kept per set of gain indices.
   twinvq::FrameValues trial = *values;
   struct Tried {

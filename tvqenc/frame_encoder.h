@@ -64,6 +64,7 @@ class FrameEncoder {
   void KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* values);
   void BuildThreshold(FrameKind kind);
   void ThresholdOf(FrameKind kind, const float* spectrum, float* threshold);
+  void MeanPower(const float* first, int32_t count, float* power) const;
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void QuantizePeaks(twinvq::FrameValues* values);
 
@@ -74,6 +75,7 @@ class FrameEncoder {
   std::unique_ptr<MaskModel> masks_[3];
   LsfFinder lsfFinder_;                  // the LSF search of the mode's order
   std::vector<double> binCos_[3];        // per block kind: cos((k + 1/2) pi / block size)
+  std::vector<double> gridWeight_[3];    // per block kind: the LSP fit's grid point weights
   struct CachedWindow {
     int32_t size, left, right;
     std::vector<float> values;

@@ -21,8 +21,6 @@ class MaskModel {
   // that falls short of the block is extended by one band up to its end).
   MaskModel(int32_t sampleRate, int32_t blockSize, const uint16_t* bandWidths, int32_t bandCount);
 
-  int32_t BlockSize() const { return blockSize_; }
-
   // power: blockSize values; mask: blockSize values (may alias power).
   void Threshold(const float* power, float* mask) const;
 
