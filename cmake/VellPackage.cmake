@@ -40,4 +40,6 @@ if(VELL_WIN32 AND Python3_FOUND)
   add_test(NAME package_contents
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/packaging/check_package.py
             --cmake ${CMAKE_COMMAND} --build-dir ${CMAKE_BINARY_DIR})
+  # It builds the package, as the installation test does: one at a time.
+  set_tests_properties(package_contents PROPERTIES RESOURCE_LOCK vell_package)
 endif()

@@ -7,13 +7,13 @@ packages=(
   cmake ninja-build g++ make
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   googletest
-  wine64
+  wine64 wine
   xvfb xauth x11-utils
   ffmpeg
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev pkg-config
   dpkg-dev xz-utils debian-archive-keyring
   clang-14 libclang-rt-14-dev
-  python3
+  python3 curl ca-certificates
   espeak-ng
 )
 

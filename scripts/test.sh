@@ -22,6 +22,7 @@ status=0
 passed=0
 failed=0
 notrun=0
+unran=()
 logs=$(mktemp -d)
 for p in "${presets[@]}"; do
   echo "== tests: $p"
@@ -32,11 +33,18 @@ for p in "${presets[@]}"; do
   if [ -n "$summary" ]; then
     f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
     t=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$summary")
-    # Skipped tests (the win32 ones where 32-bit programs cannot run) are not passes.
+    # Skipped tests (the win32 ones where 32-bit programs cannot run) are not passes, and a
+    # run in which the shipped 32-bit build did not run is not green.
     s=$(grep -c '(Skipped)$' "$logs/$p.log" || true)
     passed=$((passed + t - f - s))
     failed=$((failed + f))
     notrun=$((notrun + s))
+    if [ "$s" -gt 0 ]; then
+      status=1
+      reason=$(grep -m1 -oE 'not run: .*' "$logs/$p.log" || echo "see the log above")
+      echo "test: FAILED: $s $p test(s) did not run: ${reason#not run: }" >&2
+      unran+=("$p")
+    fi
   else
     status=1
   fi
@@ -50,4 +58,7 @@ if [ $# -eq 0 ]; then
   bash scripts/fuzz.sh --time "${VELL_FUZZ_SECONDS:-60}" || status=1
 fi
 echo "ctest: $passed passed, $failed failed, $notrun not run"
+if ((${#unran[@]})); then
+  echo "test: the run is failed: tests of ${unran[*]} did not run (scripts/setup-win32.sh says why)" >&2
+fi
 exit $status
