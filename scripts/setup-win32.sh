@@ -79,6 +79,14 @@ if ! installed wine32:i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386 || cannot "dpkg --add-architecture i386 failed"
   fi
   apt_update
+  # The archive's hosts have answered with a signed Release of another day from one hour to
+  # the next: a refused i386 index is first asked for again, which apt verifies as ever.
+  for wait in 20 40; do
+    grep -qE "Failed to fetch https?://[^ ]+/binary-i386/" "$update_log" || break
+    echo "setup-win32: an i386 index was refused; asking again in $wait s" >&2
+    sleep "$wait"
+    apt_update
+  done
   if ! install_wine32; then
     place_refused_i386_indexes || cannot "wine32:i386 did not install"
     echo "setup: installing wine32:i386 again with the fetched index"
