@@ -49,7 +49,7 @@ uint64_t Id3v2TagBytes(const uint8_t* h) {
       ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
     return 0;
   const uint64_t body = uint64_t{h[6]} << 21 | uint64_t{h[7]} << 14 | uint64_t{h[8]} << 7 | h[9];
-  const bool footer = (h[5] & 0x10) != 0;
+  const bool footer = h[3] == 4 && (h[5] & 0x10) != 0;  // FFmpeg skips a footer of version 4 only
   return kId3Head + body + (footer ? kId3Head : 0);
 }
 
