@@ -7,8 +7,9 @@
 # prints the install prefix (include/, lib/) on its last line. Built from Debian's source
 # package of the FFmpeg Debian ships (scripts/ffmpeg-source.sh) and cached like the mingw
 # builds (VELL_CACHE, default ~/.cache/vell) under a key of the version, the compiler and
-# the configure line. UndefinedBehaviorSanitizer is left out of FFmpeg's build: its
-# decoders' known shifts of negative values would end every run; our code has it.
+# the configure line. FFmpeg gets AddressSanitizer and coverage only: the target looks for
+# memory errors on hostile files anywhere; undefined behaviour is checked in our code,
+# which the fuzz preset builds with UndefinedBehaviorSanitizer as ever.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/ffmpeg-source.sh"
