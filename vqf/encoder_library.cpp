@@ -43,8 +43,9 @@ bool IsAbsolute(const char* folder, size_t length) {
 }
 
 // The system's folders and PATH, never the current directory (a TVQENC.DLL planted in the
-// folder the user last opened a file from must not run). The safe search flag where the
-// system has it; where it has not, the system folders by full path.
+// folder the user last opened a file from must not run). System32 by the safe search flag
+// where the system has it; where it has not, the system folders by full path; then PATH's
+// folders named from the root.
 HMODULE LoadFromSystemFolders() {
   if (HMODULE h = LoadLibraryExA(kLibraryName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return h;
   char folder[MAX_PATH];
