@@ -22,6 +22,22 @@ install(FILES ${CMAKE_SOURCE_DIR}/twinvq/LICENSE-TABLES.md DESTINATION licenses 
 if(VELL_WMASDK_FFMPEG_LICENSES)
   install(FILES ${VELL_WMASDK_FFMPEG_LICENSES}/LICENSE.md DESTINATION licenses RENAME FFMPEG-LICENSE.md)
 endif()
+# winpthreads' notices (linked statically by the toolchain) and where the LGPL parts'
+# sources are, made from the build machine's copyright file and FFmpeg's build note.
+if(VELL_WIN32)
+  set(mingw_dev_copyright /usr/share/doc/mingw-w64-i686-dev/copyright)
+else()
+  set(mingw_dev_copyright /usr/share/doc/mingw-w64-x86-64-dev/copyright)
+endif()
+if(Python3_FOUND AND EXISTS ${mingw_dev_copyright} AND EXISTS "${VELL_WMASDK_FFMPEG_BUILD_NOTE}")
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/packaging/make_notices.py
+    --copyright ${mingw_dev_copyright} --ffmpeg-build-note ${VELL_WMASDK_FFMPEG_BUILD_NOTE}
+    --out ${CMAKE_BINARY_DIR}/notices RESULT_VARIABLE notices_result)
+  if(notices_result EQUAL 0)
+    install(FILES ${CMAKE_BINARY_DIR}/notices/WINPTHREADS.txt ${CMAKE_BINARY_DIR}/notices/SOURCES.txt
+            DESTINATION licenses)
+  endif()
+endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME vell-plugins)

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Builds the user's ZIP (the `package` target) and checks that it holds exactly the files
-its note names, each a PE module of the build's kind where it is one."""
+its note names, each a PE module of the build's kind where it is one; that winpthreads'
+notices are there; and that the sources note names FFmpeg's exact source (Debian's
+package version, the configure line) and the folders of our LGPL parts."""
 import argparse
 import glob
 import os
@@ -10,7 +12,15 @@ import zipfile
 
 WANTED = {"INSTALL.txt", "plugins/vell_aud.flt", "plugins/vell_vqf.flt", "plugins/vell_wma.flt",
           "libraries/TVQENC.DLL", "libraries/wmaudsdk.dll", "licenses/LICENSE",
-          "licenses/COPYING.LGPL-2.1", "licenses/TWINVQ-TABLES.md", "licenses/FFMPEG-LICENSE.md"}
+          "licenses/COPYING.LGPL-2.1", "licenses/TWINVQ-TABLES.md", "licenses/FFMPEG-LICENSE.md",
+          "licenses/WINPTHREADS.txt", "licenses/SOURCES.txt"}
+# What each notice must say.
+NOTICES = {
+    "licenses/WINPTHREADS.txt": ["mingw-w64-libraries/winpthreads/*", "Lockless Inc.",
+                                 "Permission is hereby granted", "Redistributions in binary form"],
+    "licenses/SOURCES.txt": ["apt-get source ffmpeg=", "--enable-demuxer=asf", "--disable-everything",
+                             "twinvq/", "tvqenc/", "vqf/", "wmasdk/"],
+}
 
 
 def main():
@@ -39,6 +49,17 @@ def main():
                 machine = int.from_bytes(data[pe + 4:pe + 6], "little")
                 if data[:2] != b"MZ" or machine != 0x14C:
                     failures.append(f"{n} is not a 32-bit Windows module")
+        for n, phrases in NOTICES.items():
+            if n not in names:
+                continue
+            text = z.read(next(x for x in z.namelist() if x.endswith(n))).decode("utf-8")
+            failures += [f"{n} does not say {p!r}" for p in phrases if p not in text]
+        version = subprocess.run(["dpkg-query", "-W", "-f=${source:Version}", "libavcodec-dev"],
+                                 capture_output=True, text=True).stdout.strip()
+        if version and "licenses/SOURCES.txt" in names:
+            text = z.read(next(x for x in z.namelist() if x.endswith("licenses/SOURCES.txt"))).decode("utf-8")
+            if f"ffmpeg={version}" not in text:
+                failures.append(f"licenses/SOURCES.txt does not name FFmpeg {version}")
     print(f"{os.path.basename(zips[0])}: {len(names)} files")
     for f in failures:
         print("FAIL", f)

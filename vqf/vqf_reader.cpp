@@ -69,8 +69,10 @@ bool ReadCommonChunk(std::FILE* file, uint32_t length, CommonChunk* comm) {
 
 // The header's values for a "COMM" chunk, or kUnsupported.
 HeaderStatus Interpret(const CommonChunk& comm, VqfHeader* header) {
+  // The code is 0 (mono) or 1 (stereo); checked first, as any other value + 1 may overflow.
+  if (comm.channelCode != 0 && comm.channelCode != 1) return HeaderStatus::kUnsupported;
   const int32_t channels = comm.channelCode + 1;
-  if (channels < 1 || channels > 2 || comm.kbpsTotal <= 0 || comm.kbpsTotal % channels != 0)
+  if (comm.kbpsTotal <= 0 || comm.kbpsTotal % channels != 0)
     return HeaderStatus::kUnsupported;
   const RateCode* rate = std::find_if(std::begin(kRateCodes), std::end(kRateCodes),
                                       [&](const RateCode& r) { return r.kHzCode == comm.kHzCode; });

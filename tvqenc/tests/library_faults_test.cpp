@@ -4,8 +4,10 @@
 // losing or reusing an instance.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "failing_allocations.h"
@@ -83,6 +85,72 @@ TEST(LibraryFaults, RegistryEndsReinitialisedStreamsAndRefusesEndedOnes) {
   std::memset(&garbage, 0x5A, sizeof garbage);
   EXPECT_EQ(TvqEncodeFrame(frame.data(), &garbage), -1);
   EXPECT_EQ(TvqEncTerminate(&garbage), -1);
+}
+
+// An ended stream's index copied before its end names the same address as a later stream
+// that reuses the memory: its serial no longer matches, so it is refused.
+TEST(LibraryFaults, AStaleCopyIsRefusedWhenItsAddressIsReused) {
+  HeaderInfo header = LibraryHeader(22, 24, 1);
+  EncoderTuning tuning{16};
+  FrameIndex first{}, second{};
+  ASSERT_EQ(TvqEncInitialize(&header, &tuning, &first, 0), 0);
+  const FrameIndex stale = first;
+  ASSERT_EQ(TvqEncTerminate(&first), 0);
+  ASSERT_EQ(TvqEncInitialize(&header, &tuning, &second, 0), 0);
+  FrameIndex reused = stale;
+  std::memcpy(reused.libraryPrivate, second.libraryPrivate, sizeof(void*));  // the address only
+  const std::vector<float> frame = Frame(TvqEncGetFrameSize(), 1, 0);
+  for (FrameIndex* copy : {const_cast<FrameIndex*>(&stale), &reused}) {
+    FrameIndex c = *copy;
+    EXPECT_EQ(TvqEncodeFrame(frame.data(), &c), -1);
+    EXPECT_EQ(TvqEncTerminate(&c), -1);
+  }
+  EXPECT_EQ(TvqEncodeFrame(frame.data(), &second), 0);  // the live stream is untouched
+  EXPECT_EQ(TvqEncTerminate(&second), 0);
+  EXPECT_EQ(tvqenc::LiveInstanceCount(), 0u);
+}
+
+// Ending a stream while a copy of its index encodes on another thread: the frame finishes
+// on a live instance (ASan would see a use after free) and the last user deletes it.
+TEST(LibraryFaults, EndingAStreamWhileAFrameEncodesWaitsForTheFrame) {
+  HeaderInfo header = LibraryHeader(22, 24, 1);
+  EncoderTuning tuning{16};
+  for (int round = 0; round < 20; ++round) {
+    FrameIndex index{};
+    ASSERT_EQ(TvqEncInitialize(&header, &tuning, &index, 0), 0);
+    FrameIndex copy = index;
+    const std::vector<float> frame = Frame(TvqEncGetFrameSize(), 1, round);
+    std::atomic<bool> started{false};
+    std::thread encoder([&] {
+      started = true;
+      for (int i = 0; i < 4; ++i) TvqEncodeFrame(frame.data(), &copy);
+    });
+    while (!started) std::this_thread::yield();
+    EXPECT_EQ(TvqEncTerminate(&index), 0);
+    encoder.join();
+    EXPECT_EQ(TvqEncodeFrame(frame.data(), &copy), -1);
+    EXPECT_EQ(tvqenc::LiveInstanceCount(), 0u);
+  }
+}
+
+// Each thread's layout queries answer for the mode it initialised, whatever another
+// thread initialised since.
+TEST(LibraryFaults, LayoutQueriesAnswerForTheCallingThreadsMode) {
+  HeaderInfo mono8 = LibraryHeader(8, 8, 1), stereo44 = LibraryHeader(44, 48, 2);
+  EncoderTuning tuning{16};
+  FrameIndex mine{}, theirs{};
+  ASSERT_EQ(TvqEncInitialize(&mono8, &tuning, &mine, 0), 0);
+  const int32_t myFrame = TvqEncGetFrameSize();
+  int32_t theirFrame = 0;
+  std::thread other([&] {
+    ASSERT_EQ(TvqEncInitialize(&stereo44, &tuning, &theirs, 0), 0);
+    theirFrame = TvqEncGetFrameSize();
+  });
+  other.join();
+  EXPECT_NE(myFrame, theirFrame);
+  EXPECT_EQ(TvqEncGetFrameSize(), myFrame);
+  EXPECT_EQ(TvqEncTerminate(&mine), 0);
+  EXPECT_EQ(TvqEncTerminate(&theirs), 0);
 }
 
 }  // namespace

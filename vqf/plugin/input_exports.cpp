@@ -3,6 +3,7 @@
 // null handle and a read with a short count.
 #include <stdio.h>
 
+#include <memory>
 #include <new>
 
 #include "vell_filter.h"
@@ -18,6 +19,10 @@ constexpr long kTransferFrames = 4096;
 
 struct VqfInputContext {
   vqf::VqfDecoder decoder;
+};
+
+struct CloseFile {
+  void operator()(FILE* file) const { fclose(file); }
 };
 
 vqf::VqfDecoder* DecoderOf(FilterHandle input) {
@@ -42,19 +47,18 @@ FilterHandle WINAPI OpenFilterInput(const char* fileName, long* sampleRate, WORD
                                     WORD* channels, long, long* transferSize) {
   if (!fileName) return nullptr;
   try {
-    FILE* file = fopen(fileName, "rb");
+    // Owned on every path: a failed allocation must not leave the file open (and locked).
+    std::unique_ptr<FILE, CloseFile> file(fopen(fileName, "rb"));
     if (!file) return nullptr;
-    auto* context = new VqfInputContext;
-    if (context->decoder.Open(file) != vqf::HeaderStatus::kOk) {
-      delete context;  // closes the file
-      return nullptr;
-    }
+    auto context = std::make_unique<VqfInputContext>();
+    // The decoder owns the file from here, whatever Open does; the context closes it.
+    if (context->decoder.Open(file.release()) != vqf::HeaderStatus::kOk) return nullptr;
     const vqf::VqfHeader& header = context->decoder.header();
     if (sampleRate) *sampleRate = static_cast<long>(header.sampleRate);
     if (bitsPerSample) *bitsPerSample = 16;
     if (channels) *channels = static_cast<WORD>(header.channels);
     if (transferSize) *transferSize = kTransferFrames * FrameBytes(context->decoder);
-    return context;
+    return context.release();
   } catch (...) {
     return nullptr;
   }

@@ -120,6 +120,7 @@ TEST(VqfHeaderReader, ReadsHeadersAndRefusesOthers) {
       {"48 kHz", [] { return Header({Comm(0, 48, 48)}); }, S::kUnsupported, 0, 0, 0},
       {"odd stereo total", [] { return Header({Comm(1, 97, 44)}); }, S::kUnsupported, 0, 0, 0},
       {"no channels", [] { return Header({Comm(0xFFFFFFFFu, 48, 44)}); }, S::kUnsupported, 0, 0, 0},
+      {"channel code at the top", [] { return Header({Comm(0x7FFFFFFFu, 48, 44)}); }, S::kUnsupported, 0, 0, 0},
   };
   for (const HeaderCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -31,8 +31,6 @@ constexpr int kMostChannels = 8;
 constexpr int kStalledReadLimit = 1000;
 // File bytes one ReadPcm may consume without producing PCM before the rest is given up.
 constexpr int64_t kMostBytesWithoutPcm = 16 << 20;
-// Header bytes scanned for the file properties and encryption objects.
-constexpr int kMostHeaderBytes = 1 << 20;
 
 class AsfWmaReader {
  public:
@@ -58,6 +56,8 @@ class AsfWmaReader {
   int64_t limit = -1;      // samples per channel to deliver; -1: all that decode
   int64_t expected = 0;    // samples per channel the header's duration promises
   int64_t delivered = 0;   // samples per channel converted so far
+  int64_t frameSamples = 0;  // of one frame of the stream
+  bool estimated = false;    // expected is a guess from the file's size: not a measure of damage
   std::vector<uint8_t> pending;  // converted PCM not yet handed out
   size_t pendingPos = 0;
   bool inputDone = false, decoderDone = false, damaged = false;
@@ -75,49 +75,84 @@ bool IsWmaFamily(AVCodecID id) {
 
 int Interrupted(void* reader) { return static_cast<AsfWmaReader*>(reader)->stop.load() ? 1 : 0; }
 
-// The samples of one WMA frame at this rate: the tolerance of a stored count.
+// The samples of one frame of the stream, as FFmpeg's WMA decoders size them: the
+// tolerance of a stored count and of a stream that ends early.
 constexpr int64_t kCountTolerance = 4;
-int64_t FrameSamples(int rate) { return rate <= 16000 ? 512 : rate <= 22050 ? 1024 : 2048; }
+int64_t FrameSamples(AVCodecID id, int rate) {
+  if (id == AV_CODEC_ID_WMAVOICE) return 160;
+  const bool v1 = id == AV_CODEC_ID_WMAV1, pro = id == AV_CODEC_ID_WMAPRO || id == AV_CODEC_ID_WMALOSSLESS;
+  if (rate <= 16000) return 512;
+  if (rate <= 22050 || (v1 && rate <= 32000)) return 1024;
+  if (rate <= 48000 || !pro) return 2048;
+  return rate <= 96000 ? 4096 : 8192;
+}
 
-// The header's facts and the data object's declared payload, read with the demuxer's own
-// I/O, which is put back where the demuxer left it.
-AsfHeaderFacts ReadHeaderFacts(AVIOContext* io, int64_t* dataBytes) {
-  AsfHeaderFacts facts;
-  *dataBytes = -1;
+bool ReadAt(void* source, uint64_t at, uint8_t* out, size_t n) {
+  auto* io = static_cast<AVIOContext*>(source);
+  return at <= static_cast<uint64_t>(INT64_MAX) && avio_seek(io, static_cast<int64_t>(at), SEEK_SET) >= 0 &&
+         avio_read(io, out, static_cast<int>(n)) == static_cast<int>(n);
+}
+
+// The header's facts, read with the demuxer's own I/O (so past the ID3v2 tags FFmpeg
+// skipped, and through a header of any size), which is put back where the demuxer left it.
+AsfHeaderFacts ReadHeaderFacts(AVIOContext* io) {
   const int64_t resume = avio_tell(io);
-  std::vector<uint8_t> bytes(kMostHeaderBytes);
-  if (avio_seek(io, 0, SEEK_SET) == 0) {
-    const int got = avio_read(io, bytes.data(), kMostHeaderBytes);
-    facts = ParseAsfHeader(bytes.data(), got > 0 ? static_cast<size_t>(got) : 0);
-    uint8_t head[24];
-    if (facts.valid && facts.headerBytes < (uint64_t{1} << 62) &&
-        avio_seek(io, static_cast<int64_t>(facts.headerBytes), SEEK_SET) >= 0 &&
-        avio_read(io, head, sizeof head) == static_cast<int>(sizeof head))
-      *dataBytes = AsfDataPayloadBytes(head, sizeof head);
-  }
+  const AsfHeaderFacts facts = ReadAsfHeaderFacts(ReadAt, io);
   avio_seek(io, resume, SEEK_SET);
   return facts;
 }
 
+// bytes at bitRate bit/s, in ms, without overflow; -1 when either is unknown.
+int64_t BytesToMs(int64_t bytes, int64_t bitRate) {
+  if (bytes < 0 || bitRate <= 0) return -1;
+  constexpr int64_t kLongestMs = int64_t{1} << 40;  // 35 years
+  const int64_t whole = bytes / bitRate, part = bytes % bitRate;
+  if (whole >= kLongestMs / 8000) return kLongestMs;
+  return whole * 8000 + static_cast<int64_t>(static_cast<double>(part) * 8000 / static_cast<double>(bitRate));
+}
+
+// Without a usable duration in the header (a file written to a pipe, or a broadcast): the
+// send time of the file's last whole packet after the first one's, which falls short of
+// the end by at most one packet; else the bytes present at the stream's bit rate.
+int64_t EstimatedMs(AVIOContext* io, const AsfHeaderFacts& facts, int64_t bitRate) {
+  const uint64_t packetsAt = facts.headerStart + facts.headerBytes + 50;
+  const int64_t size = avio_size(io);
+  if (size <= 0 || static_cast<uint64_t>(size) <= packetsAt) return 0;
+  int64_t present = size - static_cast<int64_t>(packetsAt);
+  if (facts.dataPayloadBytes >= 0) present = std::min(present, facts.dataPayloadBytes);
+  const int64_t packets = facts.packetBytes ? present / facts.packetBytes : 0;
+  if (packets >= 2) {
+    uint8_t first[kAsfPacketHeadBytes], last[kAsfPacketHeadBytes];
+    const uint64_t lastAt = packetsAt + static_cast<uint64_t>(packets - 1) * facts.packetBytes;
+    if (ReadAt(io, packetsAt, first, sizeof first) && ReadAt(io, lastAt, last, sizeof last)) {
+      const int64_t from = AsfPacketSendMs(first), to = AsfPacketSendMs(last);
+      if (from >= 0 && to > from) return std::min(to - from, BytesToMs(present, bitRate) + 1000);
+    }
+  }
+  return std::max<int64_t>(BytesToMs(present, bitRate), 0);
+}
+
 // How long the stream should play: the header's play duration, no longer than its data
 // object could carry at the stream's bit rate (a forged duration would promise gigabytes).
-int64_t ExpectedMs(const AsfHeaderFacts& facts, int64_t dataBytes, int64_t bitRate) {
-  const int64_t carried = dataBytes >= 0 && bitRate > 0 ? av_rescale(dataBytes, 8000, bitRate) : -1;
-  if (facts.playMs >= 0 && carried >= 0) return std::min(facts.playMs, carried);
-  return facts.playMs >= 0 ? facts.playMs : std::max<int64_t>(carried, 0);
+// *estimated when the header has no duration and the length is guessed from the file.
+int64_t ExpectedMs(AVIOContext* io, const AsfHeaderFacts& facts, int64_t bitRate, bool* estimated) {
+  *estimated = facts.playMs < 0;
+  if (*estimated) return EstimatedMs(io, facts, bitRate);
+  const int64_t carried = BytesToMs(facts.dataPayloadBytes, bitRate);
+  return carried >= 0 ? std::min(facts.playMs, carried) : facts.playMs;
 }
 
 // Our writer's exact count, where it describes this stream: the same rate and channels,
 // and within four frames of the header's duration (a re-encoded copy keeps the tag; our
 // writer's own silence before and after the input makes up to three).
-int64_t BelievedSampleCount(AVFormatContext* f, int rate, int channels, int64_t expected) {
+int64_t BelievedSampleCount(AVFormatContext* f, int rate, int channels, int64_t frame, int64_t expected) {
   const AVDictionaryEntry* e = av_dict_get(f->metadata, kSampleCountTag, nullptr, AV_DICT_MATCH_CASE);
   const SampleCountTag tag = ParseSampleCountTag(e ? e->value : nullptr);
   if (tag.samples < 0) return -1;
   if (tag.rate && (tag.rate != static_cast<uint32_t>(rate) || tag.channels != static_cast<uint32_t>(channels)))
     return -1;
   const int64_t apart = tag.samples > expected ? tag.samples - expected : expected - tag.samples;
-  return apart <= kCountTolerance * FrameSamples(rate) ? tag.samples : -1;
+  return apart <= kCountTolerance * frame ? tag.samples : -1;
 }
 
 int32_t Open(AsfWmaReader* r, const char* path, StreamInfo* out) {
@@ -132,8 +167,9 @@ int32_t Open(AsfWmaReader* r, const char* path, StreamInfo* out) {
     const int32_t result = FromAvError(opened);
     return result == kFailed ? kRefused : result;
   }
-  int64_t dataBytes = -1;
-  const AsfHeaderFacts facts = ReadHeaderFacts(r->demux->pb, &dataBytes);
+  // FFmpeg found a header; ours must be where it looked, or the checks below are blind.
+  const AsfHeaderFacts facts = ReadHeaderFacts(r->demux->pb);
+  if (!facts.valid) return kRefused;
   if (facts.protectedContent) return kProtected;
   for (unsigned i = 0; i < r->demux->nb_streams; ++i) {
     const AVCodecParameters* p = r->demux->streams[i]->codecpar;
@@ -164,9 +200,12 @@ int32_t Open(AsfWmaReader* r, const char* path, StreamInfo* out) {
   if (!r->frame || !r->packet) return kNoMemory;
 
   const int64_t bitRate = p->bit_rate > 0 ? p->bit_rate : r->demux->bit_rate;
-  const int64_t ms = ExpectedMs(facts, dataBytes, bitRate);
+  r->frameSamples = FrameSamples(p->codec_id, r->rate);
+  const int64_t resume = avio_tell(r->demux->pb);
+  const int64_t ms = ExpectedMs(r->demux->pb, facts, bitRate, &r->estimated);
+  avio_seek(r->demux->pb, resume, SEEK_SET);  // where the demuxer's first packet waits
   r->expected = av_rescale(ms, r->rate, 1000);
-  r->limit = BelievedSampleCount(r->demux, r->rate, r->channels, r->expected);
+  r->limit = BelievedSampleCount(r->demux, r->rate, r->channels, r->frameSamples, r->expected);
   if (r->limit >= 0) r->expected = r->limit;
   out->sampleRate = static_cast<uint32_t>(r->rate);
   out->channels = static_cast<uint32_t>(r->channels);
@@ -266,6 +305,8 @@ void DecodeMore(AsfWmaReader* r) {
   }
 }
 
+uint32_t ReadPcmUnguarded(AsfWmaReader* r, uint8_t* out, uint32_t room, uint32_t* state, uint32_t* stored);
+
 }  // namespace
 
 AsfWmaReader* OpenReader(const char* path, StreamInfo* info, int32_t* result) {
@@ -275,7 +316,11 @@ AsfWmaReader* OpenReader(const char* path, StreamInfo* info, int32_t* result) {
     *result = kNoMemory;
     return nullptr;
   }
-  *result = Open(r, path, info);
+  try {
+    *result = Open(r, path, info);
+  } catch (...) {  // no exception leaves the library: a failed allocation is out of memory
+    *result = kNoMemory;
+  }
   if (*result != kOk) {
     delete r;
     return nullptr;
@@ -284,9 +329,29 @@ AsfWmaReader* OpenReader(const char* path, StreamInfo* info, int32_t* result) {
 }
 
 uint32_t ReadPcm(AsfWmaReader* r, uint8_t* out, uint32_t room, uint32_t* state) {
+  uint32_t stored = 0;
+  try {
+    return ReadPcmUnguarded(r, out, room, state, &stored);
+  } catch (...) {
+    // No exception leaves the library: what was stored goes out, and the stream ends damaged.
+    r->pending.clear();
+    r->pendingPos = 0;
+    r->damaged = r->inputDone = r->decoderDone = true;
+    *state = kDamaged;
+    return stored;
+  }
+}
+
+void StopReader(AsfWmaReader* r) { r->stop.store(true); }
+
+void CloseReader(AsfWmaReader* r) { delete r; }
+
+namespace {
+
+uint32_t ReadPcmUnguarded(AsfWmaReader* r, uint8_t* out, uint32_t room, uint32_t* state, uint32_t* storedOut) {
   const uint32_t align = static_cast<uint32_t>(r->channels) * 2;
   room -= room % align;
-  uint32_t stored = 0;
+  uint32_t& stored = *storedOut;
   while (stored < room) {
     DecodeMore(r);
     const size_t left = r->pending.size() - r->pendingPos;
@@ -300,15 +365,12 @@ uint32_t ReadPcm(AsfWmaReader* r, uint8_t* out, uint32_t room, uint32_t* state) 
     *state = kMore;
   } else {
     // Short of what the header promised by more than the decoder's last frames: cut off.
-    const int64_t slack = r->limit >= 0 ? 0 : 3 * 4096 + r->rate / 10;
-    if (r->delivered + slack < r->expected) r->damaged = true;
+    const int64_t slack = r->limit >= 0 ? 0 : 3 * r->frameSamples + r->rate / 10;
+    if (!r->estimated && r->delivered + slack < r->expected) r->damaged = true;
     *state = r->damaged ? kDamaged : kEnded;
   }
   return stored;
 }
 
-void StopReader(AsfWmaReader* r) { r->stop.store(true); }
-
-void CloseReader(AsfWmaReader* r) { delete r; }
-
+}  // namespace
 }  // namespace wmacore

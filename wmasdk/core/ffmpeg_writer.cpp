@@ -143,10 +143,19 @@ int32_t QueueConverted(AsfWmaWriter* w, const uint8_t* in, int count) {
   return EncodeQueued(w);
 }
 
+// samples < 0: the placeholder the header carries until the finish, of the same width
+// but no number, so a file whose export never finished is never read as holding none.
 void SetSampleCountTag(AsfWmaWriter* w, int64_t samples) {
-  char text[kSampleCountTextSize];
-  std::snprintf(text, sizeof text, "%0*lld %06u %u", kSampleCountDigits, static_cast<long long>(samples),
-                static_cast<unsigned>(w->encoder->sample_rate),
+  char count[24];
+  if (samples < 0) {
+    std::memset(count, '-', kSampleCountDigits);
+    count[kSampleCountDigits] = '\0';
+  } else {
+    std::snprintf(count, sizeof count, "%0*lld", kSampleCountDigits,
+                  static_cast<long long>(std::min<int64_t>(samples, 9999999999999999)));
+  }
+  char text[48];  // kSampleCountTextSize with the values in range
+  std::snprintf(text, sizeof text, "%s %06u %u", count, static_cast<unsigned>(w->encoder->sample_rate),
                 static_cast<unsigned>(w->encoder->ch_layout.nb_channels));
   av_dict_set(&w->mux->metadata, kSampleCountTag, text, 0);
 }
@@ -182,7 +191,7 @@ int32_t Start(AsfWmaWriter* w) {
   if (!stream || avcodec_parameters_from_context(stream->codecpar, e) < 0)
     return Fail(w, kNoMemory);
   stream->time_base = e->time_base;
-  SetSampleCountTag(w, 0);
+  SetSampleCountTag(w, -1);
   const int header = avformat_write_header(w->mux, nullptr);
   if (header < 0) return Fail(w, FromAvError(header));
   if (w->io->error < 0) return Fail(w, FromAvError(w->io->error));
@@ -191,6 +200,20 @@ int32_t Start(AsfWmaWriter* w) {
   w->nextPts = lead;  // the first packet then carries time 0
   return QueueSilence(w, lead);
 }
+
+// No exception leaves the library (its callers are built without them): a failed
+// allocation inside a call becomes the writer's latched out-of-memory failure.
+template <class Body>
+int32_t Guarded(AsfWmaWriter* w, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return Fail(w, kNoMemory);
+  }
+}
+
+int32_t WritePcmUnguarded(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes);
+int32_t FinishUnguarded(AsfWmaWriter* w);
 
 }  // namespace
 
@@ -241,6 +264,18 @@ int32_t SetWriterInput(AsfWmaWriter* w, uint32_t sampleRate, uint32_t channels, 
 }
 
 int32_t WritePcm(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes) {
+  return Guarded(w, [&] { return WritePcmUnguarded(w, data, bytes); });
+}
+
+int32_t FinishWriter(AsfWmaWriter* w) {
+  return Guarded(w, [&] { return FinishUnguarded(w); });
+}
+
+void CloseWriter(AsfWmaWriter* w) { delete w; }
+
+namespace {
+
+int32_t WritePcmUnguarded(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes) {
   if (w->finished) return kWrongState;
   if (int32_t started = Start(w)) return started;
   const uint32_t align = w->inChannels * (w->inBits / 8);
@@ -268,7 +303,7 @@ int32_t WritePcm(AsfWmaWriter* w, const uint8_t* data, uint32_t bytes) {
   return kOk;
 }
 
-int32_t FinishWriter(AsfWmaWriter* w) {
+int32_t FinishUnguarded(AsfWmaWriter* w) {
   if (w->finished) return w->failure;
   if (int32_t started = Start(w)) return started;
   w->finished = true;
@@ -288,6 +323,5 @@ int32_t FinishWriter(AsfWmaWriter* w) {
   return kOk;
 }
 
-void CloseWriter(AsfWmaWriter* w) { delete w; }
-
+}  // namespace
 }  // namespace wmacore

@@ -15,7 +15,9 @@ exiting 0 (the announced size kept).
 Odd files: ffmpeg-made files cut at several points end with the error status (flthost 9,
 the plug-in's "Unknown error." answered); a copy of our file re-encoded by ffmpeg at
 another rate, which keeps our sample-count tag, imports at its real length; a file with
-a content encryption object is refused (flthost 6).
+a content encryption object is refused (flthost 6), also behind 1.1 MB of padding or an
+ID3v2 tag; files whose header gives no duration (written by ffmpeg to a pipe, or behind an
+ID3v2 tag) import whole with exit 0; an 8 kHz file cut by a tenth ends with exit 9.
 
 Every failure names flthost's exit code and carries its output, wine's included.
 
@@ -221,18 +223,81 @@ def check_odd_files(host, failures):
     if rc != 6:
         failures.append(f"protected file: wanted exit 6, got {host.output}")
     print(f"protected file: exit {rc}")
+    check_hidden_and_unmeasured(host, failures, bytes(clear))
+
+
+def with_children(asf, objects):
+    """The objects put first among the header's children, its size and count kept true."""
+    size, count = struct.unpack_from("<QI", asf, 16)
+    added = b"".join(objects)
+    head = bytearray(asf[:30])
+    struct.pack_into("<QI", head, 16, size + len(added), count + len(objects))
+    return bytes(head) + added + asf[30:]
+
+
+def asf_object(guid, size):
+    return guid + struct.pack("<Q", size) + bytes(size - 24)
+
+
+def id3v2(body):
+    return b"ID3\x04\x00\x00" + bytes([body >> 21 & 0x7F, body >> 14 & 0x7F, body >> 7 & 0x7F, body & 0x7F]) + bytes(body)
+
+
+def check_hidden_and_unmeasured(host, failures, clear):
+    """Protection behind a large header or an ID3v2 tag is refused; files whose header
+    gives no duration (written to a pipe, or behind a tag) import whole; a cut 8 kHz
+    file ends with the error status."""
+    wma, back = os.path.join(host.work, "hidden.wma"), os.path.join(host.work, "back.wav")
+    encryption = bytes([0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11, 0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55,
+                        0xFC, 0x6E])
+    padding = bytes([0x74, 0xD4, 0x06, 0x18, 0xDF, 0xCA, 0x09, 0x45, 0xA4, 0xBA, 0x9A, 0xAB, 0xCB, 0x96,
+                     0xAA, 0xE8])
+    locked = with_children(clear, [asf_object(encryption, 40)])
+    for what, data in (("behind 1.1 MB of padding",
+                        with_children(clear, [asf_object(padding, 1100000), asf_object(encryption, 40)])),
+                       ("behind an ID3v2 tag", id3v2(1000) + locked)):
+        open(wma, "wb").write(data)
+        rc = host.import_(wma, back)
+        if rc != 6:
+            failures.append(f"protected file {what}: wanted exit 6, got {host.output}")
+        print(f"protected file {what}: exit {rc}")
+
+    piped = os.path.join(host.work, "piped.wma")
+    with open(piped, "wb") as out:
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=997:r=44100:d=10.8", "-ac", "2",
+                        "-c:a", "wmav2", "-b:a", "128k", "-f", "asf", "pipe:1"], stdout=out, check=True)
+    for what, data in (("written to a pipe", open(piped, "rb").read()),
+                       ("behind an ID3v2 tag", id3v2(2000) + open(piped, "rb").read())):
+        open(wma, "wb").write(data)
+        theirs = ffmpeg_decode(wma)
+        rc = host.import_(wma, back)
+        got = len(read_wav_pcm(back)) if rc == 0 else 0
+        if rc != 0 or got != len(theirs):
+            failures.append(f"file {what}: {got} samples of {len(theirs)}, {host.output}")
+        print(f"file {what}: exit {rc}, {got // 2} frames of {len(theirs) // 2}")
+
+    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=440:r=8000:d=10", "-c:a", "wmav2",
+                    "-b:a", "24k", "-y", wma], check=True)
+    whole = open(wma, "rb").read()
+    open(wma, "wb").write(whole[:len(whole) * 9 // 10])
+    rc = host.import_(wma, back)
+    if rc != 9 or "Unknown error." not in host.output:
+        failures.append(f"8 kHz file cut at 90%: wanted exit 9 and the error message, got {host.output}")
+    print(f"8 kHz file cut at 90%: exit {rc}")
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
     ap.add_argument("--winerun", required=True)
+    ap.add_argument("--odd-only", action="store_true", help="only the cut, protected and odd files")
     args = ap.parse_args()
     failures = []
     with tempfile.TemporaryDirectory(prefix="wmasdk-") as work:
         host = Host(os.path.abspath(args.bin), args.winerun, work)
-        check_export(host, failures)
-        check_import(host, failures)
+        if not args.odd_only:
+            check_export(host, failures)
+            check_import(host, failures)
         check_odd_files(host, failures)
     for f in failures:
         print("FAIL", f)

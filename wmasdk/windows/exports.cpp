@@ -2,6 +2,7 @@
 // conversions the objects share. FFmpeg is linked in statically: the DLL needs nothing
 // beyond Windows' own libraries.
 #include "creators.h"
+#include "object_ops.h"
 
 namespace wmasdk {
 
@@ -56,15 +57,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 
 HRESULT WINAPI WmaCreateReader(const WCHAR* path, WmaReaderCallback* callback, WmaReader** reader,
                                DWORD) {
-  return wmasdk::CreateReader(path, callback, reader);
+  return wmasdk::Guarded([&] { return wmasdk::CreateReader(path, callback, reader); });
 }
 
 HRESULT WINAPI WmaCreateWriter(const WCHAR* path, WmaWriter** writer) {
-  return wmasdk::CreateWriter(path, writer);
+  return wmasdk::Guarded([&] { return wmasdk::CreateWriter(path, writer); });
 }
 
 HRESULT WINAPI WmaCreateInfo(const WCHAR* path, WmaInfo** info) {
-  return wmasdk::CreateInfo(path, info);
+  return wmasdk::Guarded([&] { return wmasdk::CreateInfo(path, info); });
 }
 
 }  // extern "C"

@@ -15,6 +15,17 @@ HRESULT WINAPI NoInterface(Interface*, const GUID*, void** out) {
 
 inline HRESULT WINAPI NotImplemented(void*) { return E_NOTIMPL; }
 
+// No C++ exception crosses the library's boundary (its callers are built without them,
+// so one would end the host): whatever escapes a body is reported as out of memory.
+template <class Body>
+HRESULT Guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 template <class Object, class Interface>
 ULONG WINAPI AddRefObject(Interface* self) {
   return static_cast<ULONG>(InterlockedIncrement(&static_cast<Object*>(self)->refs));

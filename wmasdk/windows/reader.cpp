@@ -58,7 +58,12 @@ void Deliver(ReaderObject* r) {
 // away while it runs, whatever the caller releases meanwhile.
 DWORD WINAPI DeliveryThread(void* arg) {
   ReaderObject* r = static_cast<ReaderObject*>(arg);
-  Deliver(r);
+  // Nothing thrown below (the core catches its own) may end the host's process.
+  const HRESULT delivered = Guarded([&] {
+    Deliver(r);
+    return S_OK;
+  });
+  if (FAILED(delivered) && !Stopping(r)) r->callback->ops->OnStatus(r->callback, WMA_STATUS_ERROR, 0, 0);
   HMODULE module = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCSTR>(&DeliveryThread), &module);

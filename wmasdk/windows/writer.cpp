@@ -29,8 +29,8 @@ HRESULT WINAPI SetInputFormat(WmaWriter* self, const WAVEFORMATEX* pcm) {
   if (pcm->wFormatTag != WAVE_FORMAT_PCM || (bits != 8 && bits != 16) || pcm->nChannels < 1 ||
       pcm->nChannels > 2 || pcm->nBlockAlign != pcm->nChannels * (bits / 8))
     return E_INVALIDARG;
-  return FromCoreResult(wmacore::SetWriterInput(w->core, static_cast<uint32_t>(pcm->nSamplesPerSec),
-                                                pcm->nChannels, bits));
+  return Guarded([&] { return FromCoreResult(wmacore::SetWriterInput(w->core, static_cast<uint32_t>(pcm->nSamplesPerSec),
+                                                pcm->nChannels, bits)); });
 }
 
 HRESULT WINAPI SetOutputFormat(WmaWriter* self, DWORD bitRate, DWORD sampleRate, DWORD channels,
@@ -38,9 +38,9 @@ HRESULT WINAPI SetOutputFormat(WmaWriter* self, DWORD bitRate, DWORD sampleRate,
   WriterObject* w = Self(self);
   if (w->writing) return E_UNEXPECTED;
   uint32_t written = 0;
-  return FromCoreResult(wmacore::SetWriterOutput(w->core, static_cast<uint32_t>(bitRate),
+  return Guarded([&] { return FromCoreResult(wmacore::SetWriterOutput(w->core, static_cast<uint32_t>(bitRate),
                                                  static_cast<uint32_t>(sampleRate),
-                                                 static_cast<uint32_t>(channels), &written));
+                                                 static_cast<uint32_t>(channels), &written)); });
 }
 
 HRESULT WINAPI Write(WmaWriter* self, const void* data, DWORD bytes) {
@@ -48,14 +48,14 @@ HRESULT WINAPI Write(WmaWriter* self, const void* data, DWORD bytes) {
   if (bytes == 0) return S_OK;
   if (!data) return E_POINTER;
   w->writing = true;
-  return FromCoreResult(wmacore::WritePcm(w->core, static_cast<const uint8_t*>(data),
-                                          static_cast<uint32_t>(bytes)));
+  return Guarded([&] { return FromCoreResult(wmacore::WritePcm(w->core, static_cast<const uint8_t*>(data),
+                                          static_cast<uint32_t>(bytes))); });
 }
 
 HRESULT WINAPI Finish(WmaWriter* self) {
   WriterObject* w = Self(self);
   w->writing = true;
-  return FromCoreResult(wmacore::FinishWriter(w->core));
+  return Guarded([&] { return FromCoreResult(wmacore::FinishWriter(w->core)); });
 }
 
 const WmaWriterOps kWriterOps = {

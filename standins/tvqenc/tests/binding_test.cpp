@@ -1,7 +1,7 @@
 // Finding and binding TVQENC.DLL under Windows. Built twice: beside the stand-in in the
 // program directory, and one directory further away where no TVQENC.DLL lies beside it
-// (TVQENC_BINDING_FAR). The default library search is narrowed to one chosen variant
-// directory, so each test knows which copy each way of searching would find.
+// (TVQENC_BINDING_FAR). The system's search (PATH) is given one chosen variant directory
+// in front, so each test knows which copy each way of searching would find.
 #define _WIN32_WINNT 0x0A00
 #include <windows.h>
 
@@ -31,22 +31,20 @@ const std::string kVariants = ProgramDirectory() + "tvqenc_variants\\";
 const std::string kAltVersion = kVariants + "alt_version";
 const std::string kMissingEntry = kVariants + "missing_entry";
 
-// Limits the default library search to the system directory and the given directory.
+// Puts the given directory first in PATH, the last place the plug-in looks, for the
+// test's duration.
 class DefaultSearch {
  public:
   explicit DefaultSearch(const std::string& directory) {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!directory.empty()) {
-      const std::wstring wide(directory.begin(), directory.end());
-      cookie_ = AddDllDirectory(wide.c_str());
-    }
+    char old[32768];
+    const DWORD length = GetEnvironmentVariableA("PATH", old, sizeof old);
+    saved_ = length < sizeof old ? std::string(old, length) : std::string();
+    if (!directory.empty()) SetEnvironmentVariableA("PATH", (directory + ";" + saved_).c_str());
   }
-  ~DefaultSearch() {
-    if (cookie_) RemoveDllDirectory(cookie_);
-  }
+  ~DefaultSearch() { SetEnvironmentVariableA("PATH", saved_.c_str()); }
 
  private:
-  DLL_DIRECTORY_COOKIE cookie_ = nullptr;
+  std::string saved_;
 };
 
 std::string BoundVersion() {
@@ -71,8 +69,8 @@ class Binding : public testing::Test {
 
 TEST_F(Binding, TheLibraryBesideTheProgramComesBeforeTheDefaultSearch) {
   DefaultSearch search(kAltVersion);
-  // The default search alone would find the variant.
-  HMODULE direct = LoadLibraryA("TVQENC.DLL");
+  // PATH's first folder holds a library of another version.
+  HMODULE direct = LoadLibraryA((kAltVersion + "\\TVQENC.DLL").c_str());
   ASSERT_NE(direct, nullptr);
   auto version = reinterpret_cast<TvqGetVersionIDProc>(
       reinterpret_cast<void*>(GetProcAddress(direct, "TvqGetVersionID")));

@@ -1,7 +1,7 @@
 // Cases that need a different TVQENC.DLL beside the program. CTest runs staged copies of
 // this program: "probe" beside a library that records what the plug-in passes to the
 // encoder, "missing" with no library, "incomplete" beside one that lacks TvqEncodeFrame,
-// and "fsize" under a file-size limit. In the program's own directory they are skipped.
+// "planted" with a library in the current folder only, and "fsize" under a file-size limit. In the program's own directory they are skipped.
 #include "tvqenc_probe.h"
 #include "vqf_test_support.h"
 
@@ -123,10 +123,19 @@ TEST(VqfEncoderInput, LibraryCallsComeInOrderWithTheirFixedArguments) {
 }
 
 // Without a usable library the open shows the message and fails, and the next open tries
-// again from scratch (the count was given back).
+// again from scratch (the count was given back). A library in the current folder (where
+// the user last opened a file) is never loaded.
 TEST(VqfLibrary, MissingOrIncompleteLibraryIsReportedToTheUser) {
-  if (Stage() != "missing" && Stage() != "incomplete") GTEST_SKIP() << "staged cases only";
+  if (Stage() != "missing" && Stage() != "incomplete" && Stage() != "planted") GTEST_SKIP() << "staged cases only";
   ScratchDirectory scratch(/*messagesExpected=*/true);
+  struct Planted {
+    Planted() {
+      DeleteFileA("none.vqf");  // a failed earlier run's, in the reused scratch folder
+      const char* from = getenv("VELL_VQF_PLANTED");
+      if (Stage() == "planted") EXPECT_TRUE(from && CopyFileA(from, "TVQENC.DLL", FALSE)) << (from ? from : "");
+    }
+    ~Planted() { DeleteFileA("TVQENC.DLL"); }
+  } planted;
   MessageBoxWatcher& watcher = scratch.Messages();
   long transferSize = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
