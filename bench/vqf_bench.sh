@@ -60,20 +60,25 @@ decode=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
 
 # The import: flthost's whole process against ffmpeg writing the same WAV, each timed by
 # the wall clock and by its processor time.
-cpu() { /usr/bin/time -f '%U %S' -o "$work/cpu.txt" "$@"; awk 'END { print $1 + $2 }' "$work/cpu.txt"; }
+# cpu OUT COMMAND...: runs COMMAND (output to OUT, errors to OUT.err), prints its processor seconds.
+cpu() {
+  local out=$1
+  shift
+  /usr/bin/time -f '%U %S' -o "$work/cpu.txt" "$@" > "$out" 2> "$out.err" < /dev/null || true
+  awk 'END { print $1 + $2 }' "$work/cpu.txt"
+}
 cat out.vqf > /dev/null
 start=$(now)
-import_cpu=$(cpu "$runner" flthost.exe import vell_vqf.flt out.vqf back.wav --time --quiet \
-  > import.txt 2> import.err < /dev/null)
+import_cpu=$(cpu import.txt "$runner" flthost.exe import vell_vqf.flt out.vqf back.wav --time --quiet)
 import_wall=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
 import_plugin=$(sed -n 's/^plugin-seconds: //p' import.txt)
 start=$(now)
-decode_cpu=$(cpu ffmpeg -v quiet -y -i out.vqf -c:a pcm_s16le ffmpeg.wav < /dev/null || true)
+decode_cpu=$(cpu ffmpeg.txt ffmpeg -v quiet -y -i out.vqf -c:a pcm_s16le ffmpeg.wav)
 decode_wav=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
 native=$root/build/native-release/bench/vqf_import_bench
 if [ -x "$native" ]; then
   native_line=$("$native" out.vqf 3)
-  null_cpu=$(cpu ffmpeg -v quiet -i out.vqf -f null - < /dev/null || true)
+  null_cpu=$(cpu null.txt ffmpeg -v quiet -i out.vqf -f null -)
 fi
 
 awk -v s="$seconds" -v p="$plugin" -v e="$encode" -v l="$library" -v d="$decode" -v w="$export_wall" \
