@@ -9,3 +9,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(VELL_OBJDUMP i686-w64-mingw32-objdump)
+# The shipped build computes in SSE2, not x87: every x86 processor since 2003 has it and
+# every Windows since 8 requires it. (mingw's i686 compiler realigns the stack where SSE
+# needs it, since Windows keeps only 4-byte alignment on 32-bit.)
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")

@@ -9,9 +9,11 @@
 # variable VELL_FFMPEG_MINGW_PREFIX to its prefix instead.
 set -euo pipefail
 arch=${1:?usage: $0 x86_64|i686}
+# FFmpeg's own x86 assembly (nasm) is built in; FFmpeg picks each routine by the processor
+# at run time. Its C code for i686 is compiled for SSE2 like the rest of the 32-bit build.
 case "$arch" in
-  x86_64) ffarch=x86_64 ;;
-  i686) ffarch=x86 ;;
+  x86_64) ffarch=x86_64; arch_flags=() ;;
+  i686) ffarch=x86; arch_flags=(--extra-cflags="-msse2 -mfpmath=sse") ;;
   *) echo "build-ffmpeg-mingw: unknown target $arch" >&2; exit 2 ;;
 esac
 cross=$arch-w64-mingw32-
@@ -23,9 +25,11 @@ configure_flags=(
   --disable-network --disable-autodetect --disable-debug
   --enable-encoder=wmav1,wmav2 --enable-decoder=wmav1,wmav2,wmapro,wmalossless,wmavoice
   --enable-muxer=asf --enable-demuxer=asf --enable-protocol=file --enable-swresample
-  --disable-avdevice --disable-avfilter --disable-swscale --disable-postproc --disable-x86asm
+  --disable-avdevice --disable-avfilter --disable-swscale --disable-postproc
+  --enable-x86asm --x86asmexe=nasm "${arch_flags[@]}"
 )
 
+command -v nasm >/dev/null || { echo "build-ffmpeg-mingw: nasm is not installed (scripts/setup.sh)" >&2; exit 1; }
 version=$(dpkg-query -W -f='${source:Version}' libavcodec-dev 2>/dev/null || true)
 [ -n "$version" ] || { echo "build-ffmpeg-mingw: libavcodec-dev is not installed (scripts/setup.sh)" >&2; exit 1; }
 toolchain=$("${cross}gcc" --version | head -n 1)

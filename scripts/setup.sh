@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils
   ffmpeg
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev pkg-config
-  dpkg-dev xz-utils debian-archive-keyring
+  dpkg-dev xz-utils debian-archive-keyring nasm
   clang-14 libclang-rt-14-dev
   python3 curl ca-certificates
   espeak-ng

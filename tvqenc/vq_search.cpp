@@ -11,8 +11,8 @@
 #include <cmath>
 
 // The AVX2 path is built for x86 with GCC or clang and used where the processor has AVX2
-// and the plain path's float arithmetic is SSE too (x86-64; not the x87 of a plain 32-bit
-// build), so that both round alike.
+// and the plain path's float arithmetic is SSE too (x86-64, and the 32-bit build, which is
+// compiled for SSE2; a 32-bit build on x87 would round differently), so that both round alike.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define TVQENC_AVX2_PATH 1

@@ -386,20 +386,24 @@ void DecoderModel::Synthesize(int32_t windowType, const float* spectrum, float* 
     }
   }
 
+  // The output: the rest of the previous frame's buffer, then this frame's; stereo as the
+  // sum and difference of the two channels.
   const int32_t newStart = (n + firstOverlap) / 2;
   const int32_t fromPrevious = n - newStart;
-  for (int32_t t = 0; t < n; ++t) {
-    float sample[kMaxChannels];
-    for (int32_t ch = 0; ch < channels; ++ch) {
-      sample[ch] = t < fromPrevious ? previous_[2 * n * ch + outputStart_ + t]
-                                    : current_[2 * n * ch + t - fromPrevious];
-    }
-    if (channels == 2) {
-      out[2 * t] = sample[0] + sample[1];
-      out[2 * t + 1] = sample[0] - sample[1];
+  const float* parts[2] = {previous_.data() + outputStart_, current_.data()};
+  const int32_t partLength[2] = {fromPrevious, n - fromPrevious};
+  for (int32_t part = 0; part < 2; ++part) {
+    const float* first = parts[part];
+    if (channels == 1) {
+      std::copy(first, first + partLength[part], out);
     } else {
-      out[t] = sample[0];
+      const float* second = first + 2 * n;
+      for (int32_t t = 0; t < partLength[part]; ++t) {
+        out[2 * t] = first[t] + second[t];
+        out[2 * t + 1] = first[t] - second[t];
+      }
     }
+    out += partLength[part] * channels;
   }
   current_.swap(previous_);
   undoOutputStart_ = outputStart_;

@@ -11,7 +11,7 @@ void BitWriter::Put(uint32_t value, int32_t width) {
   }
 }
 
-bool BitReader::Get(int32_t width, int32_t* value) {
+bool BitReader::GetByBytes(int32_t width, int32_t* value) {
   *value = 0;
   if (width > bitsLeft_ - position_) return false;
   // A byte's worth (or what is left of the byte) at a time, most significant bit first.

@@ -36,10 +36,24 @@ class BitReader {
   BitReader(const uint8_t* data, size_t byteCount, int64_t startBit = 0)
       : data_(data), bitsLeft_(int64_t(byteCount) * 8), position_(startBit) {}
   // Reads `width` (0..32) bits; false (value 0) when fewer are left.
-  bool Get(int32_t width, int32_t* value);
+  bool Get(int32_t width, int32_t* value) {
+    // Where eight whole bytes follow the current one: one big-endian load holds the field
+    // (at most 7 + 32 bits), shifted down to its place.
+    const int64_t byte = position_ >> 3;
+    if (width > 0 && byte + 8 <= bitsLeft_ / 8) {
+      uint64_t window = 0;
+      for (int32_t i = 0; i < 8; ++i) window = window << 8 | data_[byte + i];
+      const int32_t used = static_cast<int32_t>(position_ & 7);
+      *value = static_cast<int32_t>((window << used) >> (64 - width));
+      position_ += width;
+      return true;
+    }
+    return GetByBytes(width, value);
+  }
   int64_t position() const { return position_; }
 
  private:
+  bool GetByBytes(int32_t width, int32_t* value);
   const uint8_t* data_;
   int64_t bitsLeft_;
   int64_t position_ = 0;

@@ -17,17 +17,18 @@ class Dct4 {
  public:
   void Init(int32_t n);
   int32_t size() const { return n_; }
-  // in and out may be the same array.
-  void Run(const float* in, float* out) const;
+  // in and out may be the same array. Each output is multiplied by scale (the product
+  // rounded once more); reversed writes the outputs last to first.
+  void Run(const float* in, float* out, float scale = 1.0f, bool reversed = false) const;
 
  private:
   int32_t n_ = 0;
   std::vector<std::complex<float>> before_, after_;
-  // The FFT's twiddles stage by stage: the stage of span s (1, 2, 4, ...) reads its s roots
-  // contiguously from index s - 1.
-  std::vector<std::complex<float>> stageRoots_;
+  // The FFT's twiddles stage by stage, real and imaginary parts apart: the stage of span s
+  // (1, 2, 4, ...) reads its s roots contiguously from index s - 1.
+  std::vector<float> rootRe_, rootIm_;
   std::vector<int32_t> bitReversed_;
-  mutable std::vector<std::complex<float>> work_;
+  mutable std::vector<float> workRe_, workIm_;
 };
 
 class HalfImdct {
@@ -39,7 +40,6 @@ class HalfImdct {
  private:
   Dct4 dct_;
   double scale_ = 0;
-  mutable std::vector<float> buffer_;
 };
 
 }  // namespace twinvq

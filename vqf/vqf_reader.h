@@ -107,5 +107,7 @@ class VqfDecoder {
 
 // One float sample in full-scale units as a 16-bit sample: nearest, ties to even, clipped.
 int16_t ToPcm16(float sample);
+// The same for count samples.
+void ToPcm16(const float* in, size_t count, int16_t* out);
 
 }  // namespace vqf

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 #include "header_builder.h"
@@ -158,6 +159,16 @@ TEST(VqfHeaderReader, SamplesRoundToNearestAndClip) {
                         {-1.0f, -32768},     {7.0f, 32767},       {-7.0f, -32768},
                         {1e30f, 32767},      {-1e30f, -32768},    {std::nanf(""), -32768}};
   for (const Case& c : cases) EXPECT_EQ(vqf::ToPcm16(c.in), c.out) << c.in;
+  // The block conversion (vector registers for whole groups of eight) gives the same at
+  // every position: the cases rotated through a run of 21.
+  for (size_t shift = 0; shift < 21; ++shift) {
+    float in[21];
+    int16_t out[21];
+    for (size_t i = 0; i < 21; ++i) in[i] = cases[(i + shift) % std::size(cases)].in;
+    vqf::ToPcm16(in, 21, out);
+    for (size_t i = 0; i < 21; ++i)
+      EXPECT_EQ(out[i], cases[(i + shift) % std::size(cases)].out) << in[i] << " at " << i;
+  }
 }
 
 }  // namespace
