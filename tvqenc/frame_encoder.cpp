@@ -231,12 +231,25 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   const int32_t order = m.lspOrder, bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   const auto bkind = static_cast<twinvq::BlockKind>(kind);
 
-  // Power spectrum over the frame's sub-blocks, with a floor far below its mean.
+  // Power spectrum over the frame's sub-blocks, with a floor far below its mean. The one
+  // envelope serves every sub-block: summed as they are, the loudest (an attack) would
+  // shape the noise of the quiet ones before it. Each sub-block's spectrum is divided by the
+  // square root of its energy, halfway to all alike (dividing by the whole energy takes
+  // the shape of a voice's quiet sub-blocks' noise), then the sum is brought back to the
+  // frame's mean power, where the floor below is set.
   std::vector<double> power(bs, 0.0);
-  double mean = 0.0;
+  double mean = 0.0, plain = 0.0, balanced = 0.0;
   for (int32_t s = 0; s < sub; ++s) {
     const float* x = spectrum_.data() + ch * n_ + s * bs;
-    for (int32_t k = 0; k < bs; ++k) power[k] += double(x[k]) * x[k] / sub;
+    double energy = 0.0;
+    for (int32_t k = 0; k < bs; ++k) energy += double(x[k]) * x[k];
+    const double scale = sub > 1 ? 1.0 / std::sqrt(energy + 1.0e-3) : 1.0;
+    for (int32_t k = 0; k < bs; ++k) power[k] += double(x[k]) * x[k] * scale;
+    plain += energy / sub;
+    balanced += energy * scale;
+  }
+  if (balanced > 0.0) {
+    for (double& p : power) p *= plain / balanced;
   }
   for (double p : power) mean += p / bs;
   for (double& p : power) p += 1.0e-9 * mean + 1.0e-3;

@@ -102,19 +102,30 @@ TEST(BlockSwitch, TypeCodesAndTransitions) {
 
 TEST(BlockSwitch, DetectorFollowsAttacks) {
   const BlockSizes sizes{512, {8, 2, 1}};
-  struct Case { const char* name; int32_t clickAt; double toneLevel; FrameKind expected; };
-  const Case cases[] = {
-      {"silence", -1, 0.0, kLong},
-      {"steady tone", -1, 10000.0, kLong},
-      {"click in the middle", 600, 0.0, kShort},
-      {"click in the last quarter", 900, 0.0, kMedium},
-      {"click in the first quarter", 100, 0.0, kMedium},
+  // A tone (radians per sample: 0.0085 is 60 Hz at 44.1 kHz) and a click: a step of 30000
+  // for 20 samples where clickLevel is 0, otherwise a burst of noise that loud.
+  struct Case {
+    const char* name; int32_t clickAt; double toneLevel, toneStep, clickLevel; FrameKind expected;
   };
+  const Case cases[] = {
+      {"silence", -1, 0.0, 0.05, 0.0, kLong},
+      {"steady tone", -1, 10000.0, 0.05, 0.0, kLong},
+      {"loud bass", -1, 20000.0, 0.0085, 0.0, kLong},
+      {"click in the middle", 600, 0.0, 0.05, 0.0, kShort},
+      {"click in the last quarter", 900, 0.0, 0.05, 0.0, kMedium},
+      {"click in the first quarter", 100, 0.0, 0.05, 0.0, kMedium},
+      // 26 dB under the bass: by its energy alone the frame barely changes.
+      {"hat over a loud bass", 600, 20000.0, 0.0085, 1000.0, kShort},
+  };
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
   for (const Case& c : cases) {
     std::vector<float> span(1024);
-    for (int32_t n = 0; n < 1024; ++n) span[n] = static_cast<float>(c.toneLevel * std::sin(0.05 * n));
+    for (int32_t n = 0; n < 1024; ++n) span[n] = static_cast<float>(c.toneLevel * std::sin(c.toneStep * n));
     if (c.clickAt >= 0) {
-      for (int32_t n = c.clickAt; n < c.clickAt + 20; ++n) span[n] = 30000.0f;
+      for (int32_t n = c.clickAt; n < c.clickAt + 20; ++n) {
+        span[n] = c.clickLevel > 0.0 ? span[n] + static_cast<float>(c.clickLevel) * noise(random) : 30000.0f;
+      }
     }
     const float* spans[] = {span.data()};
     EXPECT_EQ(ChooseFrameKind(sizes, spans, 1), c.expected) << c.name;
