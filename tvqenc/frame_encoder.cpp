@@ -89,6 +89,9 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
     gridWeight_[k] = LspGridWeights(setup.mode().block[k], sizes_.Block(static_cast<FrameKind>(k)));
     const twinvq::BlockTables& b = setup.mode().block[k];
+    limiters_[k] = std::make_unique<BandLimiter>(
+        CodedBandwidthHz(setup.mode().kHzCode, setup.mode().kbpsPerChannel), setup.mode().realHz,
+        sizes_.Block(static_cast<FrameKind>(k)));
     masks_[k] = std::make_unique<MaskModel>(setup.mode().realHz, sizes_.Block(static_cast<FrameKind>(k)),
                                             b.bandWidths, b.bandCount);
   }
@@ -160,6 +163,11 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
       float* out = spectrum_.data() + c * n_ + s * bs;
       mdct_[kind]->Forward(x.data(), out);
     }
+  }
+  // Nothing above the coded bandwidth: the envelopes then fall there, and so does the noise.
+  for (int32_t s = 0; s < sub && limitBandwidth_; ++s) {
+    float* blocks[2] = {spectrum_.data() + s * bs, spectrum_.data() + n_ + s * bs};
+    limiters_[kind]->Apply(blocks, channels_);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "bandwidth.h"
 #include "block_switch.h"
 #include "lpc.h"
 #include "masking.h"
@@ -264,6 +265,40 @@ TEST(MaskModel, SpreadsAsTheSlopesSay) {
     const double expected = db(1.0e10) - 27.0 - 6.0 * std::fabs(Bark(hz) - Bark(lineHz)) +
                             OuterEarDb(lineHz) - OuterEarDb(hz);
     EXPECT_NEAR(db(mask[k]), std::max(expected, db(model.Quiet(k))), 0.05) << "bin " << k;
+  }
+}
+
+// The coded bandwidth's low-pass: 44.1 kHz, 512 bins of 43 Hz, cutoff 17.5 kHz (bin 405,
+// slope from bin 385). What lies above goes where it is a faint tail, and stays where it
+// is the sound itself or already nothing; below the slope nothing changes.
+TEST(BandLimiter, CutsOnlyAFaintTail) {
+  EXPECT_EQ(CodedBandwidthHz(44, 48), 17500.0);
+  EXPECT_GE(CodedBandwidthHz(22, 24), 11025.0);
+  const BandLimiter limiter(CodedBandwidthHz(44, 48), 44100, 512);
+  struct Case { const char* name; float low, high; bool cut; };
+  const Case cases[] = {
+      {"hiss 20 dB under the band", 1000.0f, 100.0f, true},
+      {"only the top band", 0.0f, 100.0f, false},
+      {"top band as loud as the rest", 100.0f, 100.0f, false},
+      {"nothing above", 1000.0f, 0.0f, false},
+      {"silence", 0.0f, 0.0f, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<float> left(512), right(512);
+    for (int32_t k = 0; k < 512; ++k) {
+      const float level = k < 100 ? c.low : k >= 385 ? c.high : 0.0f;
+      left[k] = (k % 2 ? 1.0f : -1.0f) * level;
+      right[k] = 0.5f * left[k];
+    }
+    const std::vector<float> before = left;
+    float* blocks[2] = {left.data(), right.data()};
+    EXPECT_EQ(limiter.Apply(blocks, 2), c.cut) << c.name;
+    for (int32_t k = 0; k < 385; ++k) ASSERT_EQ(left[k], before[k]) << c.name << " bin " << k;
+    for (int32_t k = 406; k < 512; ++k) {
+      ASSERT_EQ(left[k], c.cut ? 0.0f : before[k]) << c.name << " bin " << k;
+      ASSERT_EQ(right[k], c.cut ? 0.0f : 0.5f * before[k]) << c.name << " bin " << k;
+    }
+    if (c.cut) EXPECT_LT(std::fabs(left[395]), std::fabs(before[395])) << c.name;
   }
 }
 
