@@ -36,6 +36,8 @@
 
 namespace tvqenc {
 
+using psy::MaskModel;
+
 class FrameEncoder {
  public:
   explicit FrameEncoder(const twinvq::StreamSetup& setup);

@@ -17,6 +17,11 @@
 namespace tvqenc {
 namespace {
 
+using psy::Bark;
+using psy::MaskModel;
+using psy::OuterEarDb;
+using psy::QuietThresholdDb;
+
 constexpr double kPi = 3.14159265358979323846;
 
 // The orthonormal MDCT and its inverse straight from the definition.
