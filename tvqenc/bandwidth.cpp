@@ -56,8 +56,7 @@ bool BandLimiter::Apply(float* const* blocks, int32_t channels) const {
       if (k >= from_) above += p;
     }
   }
-  // (Neither where there is nothing at all.)
-  if (!(above < kKeptShare * total) || !(above > kEmptyShare * total)) return false;
+  if (!(above < kKeptShare * total)) return false;  // also where there is nothing at all
   for (int32_t c = 0; c < channels; ++c) {
     for (int32_t k = from_; k < size_; ++k) blocks[c][k] *= gain_[k - from_];
   }

@@ -15,12 +15,9 @@ double CodedBandwidthHz(int32_t kHzCode, int32_t kbpsPerChannel);
 // by a real gain (1 below the coded bandwidth, a raised-cosine slope, 0 above). A block is
 // cut only where what lies above carries under kKeptShare of its energy: a noisy tail (a
 // hat's hiss) goes, a tone or a sweep up there is kept, since then it is the sound itself.
-// Nor where it carries under kEmptyShare: a block all but empty there (a tone's window
-// leakage) is left as it is, since a cliff of a hundred dB only bends the envelope's fit.
 class BandLimiter {
  public:
   static constexpr double kKeptShare = 0.1;
-  static constexpr double kEmptyShare = 1.0e-4;
 
   BandLimiter(double cutoffHz, int32_t realHz, int32_t blockSize);
 
