@@ -37,6 +37,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()),
       lsfFinder_(setup.mode().lspOrder), decoded_(setup) {
   sizes_.frame = n_;
+  attackTuned_ = setup.mode().realHz == 44100;
   decodedSpectrum_.assign(size_t(channels_) * n_, 0.0f);
   decodedOutput_.assign(size_t(channels_) * n_, 0.0f);
   for (int32_t k = 0; k < 3; ++k) {
@@ -343,7 +344,7 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
     }
   }
   const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
-  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_));
+  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_, attackTuned_));
   const FrameKind kind = currentKind_;
   *values = twinvq::FrameValues{};
   values->windowType = WindowTypeCode(previousKind_, kind);

@@ -62,7 +62,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
     const float* x = spectrum_.data() + ch * n_ + s * bs;
     double energy = 0.0;
     for (int32_t k = 0; k < bs; ++k) energy += double(x[k]) * x[k];
-    const double scale = sub > 1 ? 1.0 / std::sqrt(energy + 1.0e-3) : 1.0;
+    const double scale = sub > 1 && attackTuned_ ? 1.0 / std::sqrt(energy + 1.0e-3) : 1.0;
     for (int32_t k = 0; k < bs; ++k) power[k] += double(x[k]) * x[k] * scale;
     plain += energy / sub;
     balanced += energy * scale;
