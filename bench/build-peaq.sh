@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds the PEAQ measure (GstPEAQ, bench/gstpeaq/, LGPL-2 or later; ITU-R BS.1387 basic
+# Builds the PEAQ measure (GstPEAQ, third_party/gstpeaq/, LGPL-2 or later; ITU-R BS.1387 basic
 # and advanced versions as a GStreamer element and its `peaq` command) once per machine
 # into a cache outside the checkout, installing GStreamer's development packages first.
 # Prints the folder holding `peaq` and the plug-in (set GST_PLUGIN_PATH to it).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-src=$root/bench/gstpeaq/src
-packages=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-good gstreamer1.0-plugins-base pkg-config gcc)
+src=$root/third_party/gstpeaq/src
+packages=(python3-numpy libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-good gstreamer1.0-plugins-base pkg-config gcc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -15,6 +15,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   python3 curl ca-certificates
   espeak-ng
+  python3-numpy
 )
 
 missing=()

@@ -49,7 +49,8 @@ int32_t StartOverlap(const BlockSizes& sizes, FrameKind previous, FrameKind curr
   return sizes.EdgeOverlap(std::min(previous, current));
 }
 
-FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, int32_t channels) {
+FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, int32_t channels,
+                          bool highPass) {
   const int32_t n = sizes.frame;
   const int32_t segment = std::max<int32_t>(sizes.Block(kShort) / 2, 8);
   const int32_t count = 2 * n / segment;
@@ -57,9 +58,10 @@ FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, in
   for (int32_t i = 0; i < count && i < 512; ++i) {
     double sum = 0.0;
     for (int32_t c = 0; c < channels; ++c) {
-      const float* x = spans[c] + i * segment;
-      for (int32_t j = 0; j < segment; ++j) {
-        const double v = x[j];
+      const float* x = spans[c];
+      // The second difference is a high-pass whose gain grows 12 dB per octave.
+      for (int32_t j = i * segment; j < (i + 1) * segment; ++j) {
+        const double v = highPass ? double(x[j]) - 2.0 * x[j - 1] + x[j - 2] : double(x[j]);
         sum += v == v ? std::min(v * v, 1.0e12) : 0.0;  // no NaN or infinity gets through
       }
     }

@@ -43,7 +43,10 @@ int32_t StartOverlap(const BlockSizes& sizes, FrameKind previous, FrameKind curr
 // blocks; a sharp rise only in the outer quarters (the overlaps with the neighbours, whose
 // own frames go short) or a moderate rise anywhere asks for medium blocks, so that a long
 // window does not smear the attack ahead of it. Silence and steady sound stay long.
-FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, int32_t channels);
+// highPass: the segments' energies of the second difference, so that a loud bass or pad
+// does not hide a snare's or a hat's rise (spans then need two samples before them).
+FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, int32_t channels,
+                          bool highPass);
 
 // The squared error an ideal adaptive coder leaves on `count` coefficients when it spends
 // `bits` on them (reverse water-filling over the coefficients' powers: those below the

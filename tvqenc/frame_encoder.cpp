@@ -1,12 +1,15 @@
-// The frame loop of the encoder and its quantisers.
+// The frame loop: the input kept, the next block kind chosen (frame_block_choice.cpp), the
+// transform, then the stages in order: LSP envelope (frame_lsp.cpp), bark envelope
+// (frame_bark.cpp), peak component (frame_peaks.cpp), the psychoacoustic model's threshold
+// and noise weights (frame_threshold.cpp), the gain scan over the main VQ (here and
+// frame_gains.cpp), and the decoded-peak guard.
 #include "frame_encoder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "lpc.h"
-#include "natural_log.h"
+#include "frame_stages.h"
 #include "vq_search.h"
 
 namespace tvqenc {
@@ -14,66 +17,19 @@ namespace tvqenc {
 namespace {
 
 constexpr float kInputLimit = 65536.0f;  // twice full scale; beyond it input is clipped
-// LPC analysis: Gaussian lag window (radians per lag) and bandwidth expansion.
-constexpr double kLagWindow = 0.03;
-constexpr double kBandwidthExpansion = 1.0;
-constexpr int32_t kLspFirstCandidates = 4;
-constexpr int32_t kStrongLines = 4;  // lines scored beside the LSP fit's coarse grid
 // Gain scan: scale factors 2^(i kScanStep) tried on the level-matched gains, with a quick VQ.
 constexpr int32_t kGainScanFrom = -12, kGainScanTo = 12;
 constexpr double kScanStep = 0.25;
 constexpr int32_t kScanPreselect = 8;
 constexpr int32_t kFinalPreselect = 24;
-// Block kind choice: the share of a frame's coefficient bits an ideal coder is granted
-// (the real quantisers are far from ideal; half matched the coded results best).
-constexpr double kIdealBitShare = 0.5;
-// Post-masking: a sub-block's threshold carries into the next ones, falling this fast.
-constexpr double kPostMaskingDbPerMs = 0.3;
-// Noise is weighed against the threshold raised to this power, a compressed mask: the
-// quantiser's noise sits at a roughly fixed depth under the envelope it codes against, and
-// weighed against the full mask, bins whose threshold it cannot reach (a line's far skirts,
-// the envelope's floor) draw the effort away from the lines themselves, which then lose
-// their accuracy (a steady tone: 45 -> 22 dB SNR for no gain heard).
-constexpr double kMaskDepth = 0.65;
-// Block choice: a medium sub-block this far under the others' mean threshold is a quiet
-// stretch a long block's noise would be heard in; closer, it is the ordinary unevenness of
-// steady sound, and the long block is judged by the mean (by the least, steady noise went
-// medium in 21 frames of 24).
-constexpr float kPreEchoDrop = 0.125f;
 // Decoded peak: tries at quantising a frame again, and the margin after the first.
 constexpr int32_t kPeakAttempts = 4;
 constexpr float kPeakMargin = 0.95f;
-
-// The LSP fit's grid: every step-th bin from the middle of the first step, the step giving
-// 128 points a block.
-int32_t LspGridStep(int32_t blockSize) { return std::max<int32_t>(1, blockSize / 128); }
-
-// The grid points' weights in the LSP fit: one over the square root of their bark band's
-// count. Per grid point the widest top bands would decide the fit, and with every band alike
-// a tone at the top of the spectrum is fitted too loosely.
-std::vector<double> LspGridWeights(const twinvq::BlockTables& bands, int32_t blockSize) {
-  const int32_t step = LspGridStep(blockSize);
-  std::vector<int32_t> bandOf, count(bands.bandCount + 1, 0);
-  int32_t band = 0, end = bands.bandCount > 0 ? bands.bandWidths[0] : blockSize;
-  for (int32_t k = step / 2; k < blockSize; k += step) {
-    while (k >= end && band < bands.bandCount) {
-      ++band;
-      end += band < bands.bandCount ? bands.bandWidths[band] : blockSize;
-    }
-    bandOf.push_back(band);
-    ++count[band];
-  }
-  std::vector<double> weights;
-  for (int32_t b : bandOf) weights.push_back(1.0 / std::sqrt(double(count[b])));
-  return weights;
-}
 
 float CleanSample(float v) {
   if (!(v == v)) return 0.0f;
   return std::min(std::max(v, -kInputLimit), kInputLimit);
 }
-
-double SafeLog(double v) { return NaturalLog(std::max(std::fabs(v), 1.0e-30)); }
 
 }  // namespace
 
@@ -81,6 +37,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     : setup_(setup), channels_(setup.channels()), n_(setup.frameSize()),
       lsfFinder_(setup.mode().lspOrder), decoded_(setup) {
   sizes_.frame = n_;
+  attackTuned_ = setup.mode().realHz == 44100;
   decodedSpectrum_.assign(size_t(channels_) * n_, 0.0f);
   decodedOutput_.assign(size_t(channels_) * n_, 0.0f);
   for (int32_t k = 0; k < 3; ++k) {
@@ -89,6 +46,9 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
     gridWeight_[k] = LspGridWeights(setup.mode().block[k], sizes_.Block(static_cast<FrameKind>(k)));
     const twinvq::BlockTables& b = setup.mode().block[k];
+    limiters_[k] = std::make_unique<BandLimiter>(
+        CodedBandwidthHz(setup.mode().kHzCode, setup.mode().kbpsPerChannel), setup.mode().realHz,
+        sizes_.Block(static_cast<FrameKind>(k)));
     masks_[k] = std::make_unique<MaskModel>(setup.mode().realHz, sizes_.Block(static_cast<FrameKind>(k)),
                                             b.bandWidths, b.bandCount);
   }
@@ -161,489 +121,10 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
       mdct_[kind]->Forward(x.data(), out);
     }
   }
-}
-
-// The next frame's block kind. Short blocks where the transient detector finds an attack
-// inside the frame, and the detector's kind after a short frame; otherwise long
-// or medium, whichever block leaves the less audible error with an ideal coder of its
-// coefficients (the next frame's block, input [N, 3N) of the kept samples, transformed
-// with each kind's windows) that spends a share of the frame's bits on them: the main VQ's,
-// and in a long block the peak component's too. Audible: coefficients over the square root
-// of the masking threshold. A medium sub-block is judged by its own threshold; the long
-// block's noise spreads over all of its time, so where a medium sub-block is far quieter
-// than the others it is judged by that one's threshold: the pre-echo a quiet start would
-// hear.
-FrameKind FrameEncoder::ChooseNextKind(FrameKind detected) {
-  if (detected == kShort || currentKind_ == kShort) return detected;
-  double bestError = HUGE_VAL;
-  FrameKind best = kLong;
-  const int32_t mediumSize = sizes_.Block(kMedium), mediumCount = sizes_.subBlocks[kMedium];
-  for (FrameKind kind : {kMedium, kLong}) {
-    const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-    const int32_t inner = sizes_.InnerOverlap(kind);
-    for (int32_t c = 0; c < channels_; ++c) {
-      for (int32_t s = 0; s < sub; ++s) {
-        // The long candidate is scored with its steady-state overlap, as it would stand once
-        // the transition is over: its transition window leaks, and judged by that a steady
-        // tone after a glide would stay in medium blocks for good.
-        const FrameKind from = kind == kLong ? kLong : currentKind_;
-        const int32_t left = s == 0 ? StartOverlap(sizes_, from, kind) : inner;
-        const int32_t right = s == sub - 1 ? sizes_.EdgeOverlap(kind) : inner;
-        const float* window = Window(bs, left, right);
-        const float* span = input_[c].data() + n_ + n_ / 2 + s * bs - bs / 2;
-        for (int32_t i = 0; i < 2 * bs; ++i) scratch_[i] = span[i] * window[i];
-        mdct_[kind]->Forward(scratch_.data(), trialSpectrum_.data() + c * n_ + s * bs);
-      }
-    }
-    if (kind == kMedium) ThresholdOf(kMedium, trialSpectrum_.data(), trialThreshold_.data());
-    for (int32_t s = 0; s < sub; ++s) {
-      for (int32_t k = 0; k < bs; ++k) {
-        float threshold;
-        if (kind == kMedium) {
-          threshold = trialThreshold_[s * bs + k];
-        } else {
-          const int32_t bin = static_cast<int32_t>(int64_t(k) * mediumSize / bs);
-          float least = trialThreshold_[bin], mean = 0.0f;
-          for (int32_t m = 0; m < mediumCount; ++m) {
-            least = std::min(least, trialThreshold_[m * mediumSize + bin]);
-            mean += trialThreshold_[m * mediumSize + bin] / mediumCount;
-          }
-          threshold = least < kPreEchoDrop * mean ? least : mean;
-        }
-        const float scale = 1.0f / std::sqrt(threshold);
-        for (int32_t c = 0; c < channels_; ++c) trialSpectrum_[c * n_ + s * bs + k] *= scale;
-      }
-    }
-    int32_t bits = setup_.part(static_cast<twinvq::BlockKind>(kind)).TotalBits();
-    if (kind == kLong) bits += setup_.part(twinvq::kPeakPart).TotalBits();
-    const double error = WaterFillingError(trialSpectrum_.data(), channels_ * n_,
-                                           kIdealBitShare * bits, trialPowers_.data());
-    if (error < bestError) {
-      bestError = error;
-      best = kind;
-    }
-  }
-  return best;
-}
-
-void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values) {
-  const twinvq::RateMode& m = setup_.mode();
-  const int32_t order = m.lspOrder, bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-  const auto bkind = static_cast<twinvq::BlockKind>(kind);
-
-  // Power spectrum over the frame's sub-blocks, with a floor far below its mean.
-  std::vector<double> power(bs, 0.0);
-  double mean = 0.0;
-  for (int32_t s = 0; s < sub; ++s) {
-    const float* x = spectrum_.data() + ch * n_ + s * bs;
-    for (int32_t k = 0; k < bs; ++k) power[k] += double(x[k]) * x[k] / sub;
-  }
-  for (double p : power) mean += p / bs;
-  for (double& p : power) p += 1.0e-9 * mean + 1.0e-3;
-  double r[kMaxLpcOrder + 1], a[kMaxLpcOrder + 1], lsf[kMaxLpcOrder];
-  AutocorrelationFromPower(power.data(), binCos_[kind].data(), bs, order, r);
-  LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
-  lsfFinder_.Find(a, lsf);
-
-  // The wanted envelope's shape in the log domain on a coarse grid and, in long frames, at
-  // the strongest lines: a tone's line falls between grid points, and an envelope that sits
-  // low under it leaves the line beyond the peak component's reach.
-  const int32_t gridStep = LspGridStep(bs);
-  std::vector<int32_t> gridBins;
-  for (int32_t k = gridStep / 2; k < bs; k += gridStep) gridBins.push_back(k);
-  const size_t regular = gridBins.size();
-  if (gridStep > 1 && kind == kLong) {
-    std::vector<std::pair<double, int32_t>> strongest(bs);
-    for (int32_t k = 0; k < bs; ++k) strongest[k] = {-power[k], k};
-    std::partial_sort(strongest.begin(), strongest.begin() + kStrongLines, strongest.end());
-    for (int32_t i = 0; i < kStrongLines; ++i) gridBins.push_back(strongest[i].second);
-  }
-  const std::vector<double>& gridWeight = gridWeight_[kind];
-  double twoCos[kMaxLpcOrder];
-  for (int32_t i = 0; i < order; ++i) twoCos[i] = 2.0 * std::cos(lsf[i]);
-  std::vector<double> wanted;
-  for (int32_t k : gridBins) {
-    const double c = 2.0 * binCos_[kind][k];
-    wanted.push_back(SafeLog(LsfEnvelopeFromCosines(twoCos, order, c)));
-  }
-
-  const int32_t firstCount = 1 << m.lsp1Bits, secondCount = 1 << m.lsp2Bits;
-  const int16_t* first = m.lspCodebook;
-  const int16_t* second = first + firstCount * order;
-  const int16_t* weights = second + secondCount * order;
-
-  double bestScore = HUGE_VAL;
-  int32_t bestHistory = 0, bestFirst = 0, bestSecond[twinvq::kMaxLspSplits] = {0};
-  std::vector<float> envelope(bs);
-  for (int32_t h = 0; h < (1 << m.lsp0Bits); ++h) {
-    // The vector before history blending that would give the wanted LSFs.
-    double goal[kMaxLpcOrder];
-    for (int32_t i = 0; i < order; ++i) {
-      const double w = weights[h * order + i] / 10000.0;
-      goal[i] = (lsf[i] - w * lspHistory_[ch][i]) / std::max(1.0 - w, 1.0e-3);
-    }
-    std::vector<std::pair<double, int32_t>> ranked(firstCount);
-    for (int32_t e = 0; e < firstCount; ++e) {
-      double d = 0.0;
-      for (int32_t i = 0; i < order; ++i) {
-        const double diff = goal[i] - first[e * order + i] / 10000.0;
-        d += diff * diff;
-      }
-      ranked[e] = {d, e};
-    }
-    std::partial_sort(ranked.begin(), ranked.begin() + kLspFirstCandidates, ranked.end());
-    for (int32_t c = 0; c < kLspFirstCandidates; ++c) {
-      const int32_t e = ranked[c].second;
-      int32_t split[twinvq::kMaxLspSplits];
-      int32_t j = 0;
-      for (int32_t s = 0; s < m.lspSplits; ++s) {
-        const int32_t end = twinvq::LspSplitEnd(m, s);
-        double best = HUGE_VAL;
-        split[s] = 0;
-        for (int32_t q = 0; q < secondCount; ++q) {
-          double d = 0.0;
-          for (int32_t i = j; i < end; ++i) {
-            const double diff = goal[i] - (first[e * order + i] + second[q * order + i]) / 10000.0;
-            d += diff * diff;
-          }
-          if (d < best) {
-            best = d;
-            split[s] = q;
-          }
-        }
-        j = end;
-      }
-      // Score by the decoded envelope's shape against the wanted one.
-      float history[twinvq::kMaxLspOrder], decoded[twinvq::kMaxLspOrder];
-      std::memcpy(history, lspHistory_[ch], sizeof history);
-      twinvq::DecodeLsp(setup_, h, e, split, history, decoded);
-      twinvq::LpcEnvelope(setup_, bkind, decoded, envelope.data());
-      // The grid's variance of the log difference, plus the squared shortfall at each
-      // strong line below the grid's mean offset (an envelope above the fit there costs
-      // nothing: the gains take up the level).
-      double sum = 0.0, sum2 = 0.0, count = 0.0;
-      for (size_t i = 0; i < regular; ++i) {
-        const double d = SafeLog(envelope[gridBins[i]]) - wanted[i];
-        sum += gridWeight[i] * d;
-        sum2 += gridWeight[i] * d * d;
-        count += gridWeight[i];
-      }
-      double score = sum2 - sum * sum / count;
-      for (size_t i = regular; i < gridBins.size(); ++i) {
-        const double shortfall = SafeLog(envelope[gridBins[i]]) - wanted[i] - sum / count;
-        if (shortfall < 0.0) score += shortfall * shortfall;
-      }
-      if (score < bestScore) {
-        bestScore = score;
-        bestHistory = h;
-        bestFirst = e;
-        std::copy(split, split + m.lspSplits, bestSecond);
-      }
-    }
-  }
-  values->lspHistory[ch] = bestHistory;
-  values->lspFirst[ch] = bestFirst;
-  std::copy(bestSecond, bestSecond + m.lspSplits, values->lspSecond[ch]);
-  float decoded[twinvq::kMaxLspOrder];
-  twinvq::DecodeLsp(setup_, bestHistory, bestFirst, bestSecond, lspHistory_[ch], decoded);
-  twinvq::LpcEnvelope(setup_, bkind, decoded, lpcEnvelope_[ch].data());
-}
-
-void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values) {
-  const auto bkind = static_cast<twinvq::BlockKind>(kind);
-  const twinvq::BlockTables& b = setup_.mode().block[kind];
-  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-  const int32_t rows = b.bandCount / b.barkValues, entries = 1 << b.barkBits;
-  const double blend = twinvq::BarkHistoryBlend(bkind);
-  const float* envelope = lpcEnvelope_[ch].data();
-  for (int32_t s = 0; s < sub; ++s) {
-    const float* x = spectrum_.data() + ch * n_ + s * bs;
-    // Band levels of the flattened spectrum relative to the whole sub-block's.
-    double bandLog[twinvq::kMaxBands], total = 0.0;
-    int32_t start = 0;
-    for (int32_t band = 0; band < b.bandCount; ++band) {
-      double e = 0.0;
-      for (int32_t i = start; i < start + b.bandWidths[band]; ++i) {
-        const double y = x[i] / envelope[i];
-        e += y * y;
-      }
-      total += e;
-      bandLog[band] = e / std::max<int32_t>(b.bandWidths[band], 1);
-      start += b.bandWidths[band];
-    }
-    const double level = total / bs + 1.0e-30;
-    for (int32_t band = 0; band < b.bandCount; ++band) {
-      bandLog[band] = 0.5 * NaturalLog(std::max(bandLog[band] / level, 1.0e-6));
-    }
-    double bestError = HUGE_VAL;
-    int32_t bestIndices[twinvq::kMaxBarkValues] = {0}, bestUse = 0;
-    for (int32_t use = 0; use < 2; ++use) {
-      double error = 0.0;
-      int32_t indices[twinvq::kMaxBarkValues];
-      for (int32_t j = 0; j < b.barkValues; ++j) {
-        double best = HUGE_VAL;
-        indices[j] = 0;
-        for (int32_t q = 0; q < entries; ++q) {
-          double e = 0.0;
-          for (int32_t r = 0; r < rows; ++r) {
-            const int32_t band = r * b.barkValues + j;
-            const double c = b.barkCodebook[rows * q + r] / 4096.0;
-            double st = use ? (1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0 : c + 1.0;
-            if (st < -1.0) st = 1.0;
-            const double d = SafeLog(std::max(std::fabs(st), 1.0e-3)) - bandLog[band];
-            e += d * d;  // each bark band alike, not each bin
-          }
-          if (e < best) {
-            best = e;
-            indices[j] = q;
-          }
-        }
-        error += best;
-      }
-      if (error < bestError) {
-        bestError = error;
-        bestUse = use;
-        std::copy(indices, indices + b.barkValues, bestIndices);
-      }
-    }
-    std::copy(bestIndices, bestIndices + b.barkValues, values->bark[ch][s]);
-    values->barkHistory[ch][s] = bestUse;
-    twinvq::BarkEnvelope(setup_, bkind, bestIndices, bestUse != 0, 1.0f, barkHistory_[kind][ch],
-                         barkShape_.data() + ch * n_ + s * bs);
-  }
-}
-
-void FrameEncoder::QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values) {
-  const int32_t sub = sizes_.subBlocks[kind];
-  for (int32_t ch = 0; ch < channels_; ++ch) {
-    if (kind == kLong) {
-      const double want = SafeLog(scale * wantedGain_[ch][0]);
-      int32_t best = 0;
-      for (int32_t q = 1; q < 256; ++q) {
-        if (std::fabs(logLevelGain_[q] - want) < std::fabs(logLevelGain_[best] - want)) best = q;
-      }
-      values->gain[ch] = best;
-      continue;
-    }
-    // The frame gain reaches the loudest sub-block with the largest sub-block factor; each
-    // sub-block then takes the factor nearest its own level (quiet ones the smallest).
-    double loudest = 0.0;
-    for (int32_t s = 0; s < sub; ++s) loudest = std::max(loudest, scale * wantedGain_[ch][s]);
-    int32_t q = 0;
-    while (q < 255 && levelGain_[q] / 1024.0 * subGain_[31] < loudest) ++q;
-    values->gain[ch] = q;
-    const double base = logLevelGain_[q] - std::log(1024.0);
-    for (int32_t s = 0; s < sub; ++s) {
-      const double want = SafeLog(scale * wantedGain_[ch][s]);
-      int32_t chosen = 0;
-      for (int32_t r = 1; r < 32; ++r) {
-        if (std::fabs(base + logSubGain_[r] - want) < std::fabs(base + logSubGain_[chosen] - want)) {
-          chosen = r;
-        }
-      }
-      values->subGain[ch][s] = chosen;
-    }
-  }
-}
-
-// Peak component of a long frame: per channel the period whose comb catches most of the
-// flattened spectrum's energy, a gain matched to the caught values, then the shape by the
-// weighted VQ over both channels' values (the decoder interleaves them).
-void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
-  const int32_t length = setup_.mode().peakShapeLength;
-  const int32_t periods = 1 << setup_.mode().peakPeriodBits;
-  const int32_t gains = 1 << setup_.mode().peakGainBits;
-  int32_t bins[twinvq::kMaxPeakShapeLength];
-  float shapeTarget[twinvq::kMaxChannels * twinvq::kMaxPeakShapeLength] = {};
-  float shapeWeight[twinvq::kMaxChannels * twinvq::kMaxPeakShapeLength] = {};
-  const twinvq::VectorPart& p = setup_.part(twinvq::kPeakPart);
-  double shapeRms = 0.0;
-  for (int32_t b = 0; b < 2; ++b) {
-    double s = 0.0;
-    for (int32_t i = 0; i < 64 * p.codebookStride; ++i) s += double(p.codebook[b][i]) * p.codebook[b][i];
-    shapeRms += s / (64 * p.codebookStride);
-  }
-  shapeRms = std::sqrt(shapeRms);
-  for (int32_t ch = 0; ch < channels_; ++ch) {
-    const float* x = spectrum_.data() + ch * n_;
-    const float* e = lpcEnvelope_[ch].data();
-    int32_t bestPeriod = 0;
-    double bestCaught = -1.0;
-    for (int32_t q = 0; q < periods; ++q) {
-      twinvq::PeakBins(setup_, q, bins);
-      double caught = 0.0;
-      for (int32_t m = 0; m < length; ++m) {
-        if (bins[m] >= 0) caught += double(x[bins[m]]) * x[bins[m]];
-      }
-      if (caught > bestCaught) {
-        bestCaught = caught;
-        bestPeriod = q;
-      }
-    }
-    twinvq::PeakBins(setup_, bestPeriod, bins);
-    double sum = 0.0;
-    for (int32_t m = 0; m < length; ++m) {
-      const double f = bins[m] >= 0 ? x[bins[m]] / e[bins[m]] : 0.0;
-      shapeTarget[ch * length + m] = static_cast<float>(f);
-      shapeWeight[ch * length + m] = bins[m] >= 0 ? e[bins[m]] * e[bins[m]] : 0.0f;
-      sum += f * f;
-    }
-    // The gain index whose level best matches the caught values' RMS over the codebook's.
-    const double want = std::sqrt(sum / length) / shapeRms;
-    int32_t gain = 0;
-    const double logWant = SafeLog(want);
-    for (int32_t q = 1; q < gains; ++q) {
-      if (std::fabs(logPeakGain_[q] - logWant) < std::fabs(logPeakGain_[gain] - logWant)) gain = q;
-    }
-    values->peakPeriod[ch] = bestPeriod;
-    values->peakGain[ch] = gain;
-    const float pg = twinvq::PeakGain(setup_, gain);
-    for (int32_t m = 0; m < length; ++m) {
-      shapeTarget[ch * length + m] /= pg;
-      shapeWeight[ch * length + m] *= pg * pg;
-    }
-  }
-  int32_t offset = 0;
-  float t[kMaxVectorLength], w[kMaxVectorLength];
-  for (int32_t i = 0; i < p.pairs; ++i) {
-    const int32_t vectorLength = p.VectorLength(i);
-    for (int32_t j = 0; j < vectorLength; ++j) {
-      const int32_t slot = p.destination[offset + j];
-      t[j] = shapeTarget[slot];
-      w[j] = shapeWeight[slot];
-    }
-    offset += vectorLength;
-    const Codebook cb0{books_[twinvq::kPeakPart][0].data(), columns_[twinvq::kPeakPart][0].data(),
-                       p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{books_[twinvq::kPeakPart][1].data(), columns_[twinvq::kPeakPart][1].data(),
-                       p.codebookStride, p.SecondBits(i)};
-    const VqChoice choice = SearchVq(cb0, cb1, t, w, vectorLength, 0);
-    values->peak[i][0] = choice.field0;
-    values->peak[i][1] = choice.field1;
-  }
-}
-
-// With the main vectors chosen, the decoded spectrum is linear in each gain: per channel
-// and sub-block, X - E peaks ~ g u with u = E st (vectors). The gain indices are chosen
-// again for the least weighted squared error (the main VQ's noise weights): the 8-bit index
-// of a long frame from all 256; in short and medium frames the 5-bit factor of each
-// sub-block, under every frame index from the one chosen down to where the loudest
-// sub-block's largest factor falls short.
-void FrameEncoder::RefineGains(FrameKind kind, twinvq::FrameValues* values) {
-  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-  std::vector<float>& decoded = scratch_;
-  twinvq::DequantizePart(setup_, static_cast<twinvq::BlockKind>(kind), values->main, decoded.data());
-  for (int32_t ch = 0; ch < channels_; ++ch) {
-    double ru[twinvq::kMaxSubBlocks], uu[twinvq::kMaxSubBlocks];
-    for (int32_t s = 0; s < sub; ++s) {
-      double a = 0.0, b = 0.0;
-      for (int32_t k = 0; k < bs; ++k) {
-        const int32_t at = ch * n_ + s * bs + k;
-        const double e = lpcEnvelope_[ch][k];
-        const double u = e * barkShape_[at] * decoded[at];
-        const double r = spectrum_[at] - double(peaks_[at]) * e;
-        const double w = noiseWeight_[s * bs + k];
-        a += w * r * u;
-        b += w * u * u;
-      }
-      ru[s] = a;
-      uu[s] = b;
-    }
-    // Error change of gain g against none: g^2 uu - 2 g ru.
-    auto cost = [&](int32_t s, double g) { return g * g * uu[s] - 2.0 * g * ru[s]; };
-    if (kind == kLong) {
-      int32_t best = values->gain[ch];
-      for (int32_t q = 0; q < 256; ++q) {
-        if (cost(0, levelGain_[q]) < cost(0, levelGain_[best])) best = q;
-      }
-      values->gain[ch] = best;
-      continue;
-    }
-    double bestTotal = HUGE_VAL;
-    int32_t bestQ = values->gain[ch], bestR[twinvq::kMaxSubBlocks];
-    for (int32_t q = std::min(255, values->gain[ch] + 8); q >= 0 && q >= values->gain[ch] - 8; --q) {
-      double total = 0.0;
-      int32_t chosen[twinvq::kMaxSubBlocks];
-      for (int32_t s = 0; s < sub; ++s) {
-        chosen[s] = 0;
-        double least = HUGE_VAL;
-        for (int32_t r = 0; r < 32; ++r) {
-          const double c = cost(s, twinvq::SubBlockGain(q, r));
-          if (c < least) {
-            least = c;
-            chosen[s] = r;
-          }
-        }
-        total += least;
-      }
-      if (total < bestTotal) {
-        bestTotal = total;
-        bestQ = q;
-        std::copy(chosen, chosen + sub, bestR);
-      }
-    }
-    values->gain[ch] = bestQ;
-    std::copy(bestR, bestR + sub, values->subGain[ch]);
-  }
-}
-
-// Masking threshold of each sub-block from the envelope the decoder rebuilds (LPC envelope
-// x bark envelope x level-matched gain x the codebook's RMS, plus the peak component): the
-// coded channels' mean power, since noise in either lands in both output channels. A loud
-// sub-block's threshold carries into the quieter ones after it (post-masking), so the noise
-// before an attack weighs more than the noise after it.
-void FrameEncoder::BuildThreshold(FrameKind kind) {
-  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-  const double hopMs = 1000.0 * bs / setup_.mode().realHz;
-  const float decay = static_cast<float>(std::pow(10.0, -kPostMaskingDbPerMs * hopMs / 10.0));
-  float* power = scratch_.data();
-  for (int32_t s = 0; s < sub; ++s) {
-    std::fill(power, power + bs, 0.0f);
-    for (int32_t ch = 0; ch < channels_; ++ch) {
-      const double level = wantedGain_[ch][s] * codebookRms_[kind];
-      for (int32_t k = 0; k < bs; ++k) {
-        const int32_t at = ch * n_ + s * bs + k;
-        const double e = lpcEnvelope_[ch][k];
-        const double coded = e * barkShape_[at] * level, peak = e * peaks_[at];
-        power[k] += static_cast<float>((coded * coded + peak * peak) / channels_);
-      }
-    }
-    float* threshold = threshold_.data() + s * bs;
-    masks_[kind]->Threshold(power, threshold);
-    // The envelope is smooth: it cannot see the valleys between a voice's or a chord's
-    // lines, where noise is heard long before it is at the envelope's level. The bins' own
-    // threshold lowers it there.
-    float* fine = scratch_.data() + bs;
-    MeanPower(spectrum_.data() + s * bs, bs, power);
-    masks_[kind]->FineThreshold(power, fine);
-    for (int32_t k = 0; k < bs; ++k) threshold[k] = std::min(threshold[k], fine[k]);
-    const float* before = s > 0 ? threshold - bs : carried_.data();
-    const int32_t beforeSize = s > 0 ? bs : carriedSize_;
-    for (int32_t k = 0; k < bs && beforeSize > 0; ++k) {
-      threshold[k] = std::max(threshold[k], decay * before[int64_t(k) * beforeSize / bs]);
-    }
-    for (int32_t k = 0; k < bs; ++k) {
-      noiseWeight_[s * bs + k] = static_cast<float>(std::pow(double(threshold[k]), -kMaskDepth));
-    }
-  }
-}
-
-// The coded channels' mean power of count coefficients from `first` on in each channel.
-void FrameEncoder::MeanPower(const float* first, int32_t count, float* power) const {
-  std::fill(power, power + count, 0.0f);
-  for (int32_t ch = 0; ch < channels_; ++ch) {
-    const float* x = first + ch * n_;
-    for (int32_t k = 0; k < count; ++k) power[k] += x[k] * x[k] / channels_;
-  }
-}
-
-// Thresholds of a trial transform's sub-blocks from its own coefficients.
-void FrameEncoder::ThresholdOf(FrameKind kind, const float* spectrum, float* threshold) {
-  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
-  float* power = scratch_.data();
-  for (int32_t s = 0; s < sub; ++s) {
-    MeanPower(spectrum + s * bs, bs, power);
-    masks_[kind]->Threshold(power, threshold + s * bs);
+  // Nothing above the coded bandwidth: the envelopes then fall there, and so does the noise.
+  for (int32_t s = 0; s < sub && limitBandwidth_; ++s) {
+    float* blocks[2] = {spectrum_.data() + s * bs, spectrum_.data() + n_ + s * bs};
+    limiters_[kind]->Apply(blocks, channels_);
   }
 }
 
@@ -863,7 +344,7 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
     }
   }
   const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
-  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_));
+  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_, attackTuned_));
   const FrameKind kind = currentKind_;
   *values = twinvq::FrameValues{};
   values->windowType = WindowTypeCode(previousKind_, kind);

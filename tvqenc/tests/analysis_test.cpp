@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "bandwidth.h"
 #include "block_switch.h"
 #include "lpc.h"
 #include "masking.h"
@@ -15,6 +16,11 @@
 
 namespace tvqenc {
 namespace {
+
+using psy::Bark;
+using psy::MaskModel;
+using psy::OuterEarDb;
+using psy::QuietThresholdDb;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -102,22 +108,35 @@ TEST(BlockSwitch, TypeCodesAndTransitions) {
 
 TEST(BlockSwitch, DetectorFollowsAttacks) {
   const BlockSizes sizes{512, {8, 2, 1}};
-  struct Case { const char* name; int32_t clickAt; double toneLevel; FrameKind expected; };
-  const Case cases[] = {
-      {"silence", -1, 0.0, kLong},
-      {"steady tone", -1, 10000.0, kLong},
-      {"click in the middle", 600, 0.0, kShort},
-      {"click in the last quarter", 900, 0.0, kMedium},
-      {"click in the first quarter", 100, 0.0, kMedium},
+  // A tone (radians per sample: 0.0085 is 60 Hz at 44.1 kHz) and a click: a step of 30000
+  // for 20 samples where clickLevel is 0, otherwise a burst of noise that loud.
+  struct Case {
+    const char* name; int32_t clickAt; double toneLevel, toneStep, clickLevel; FrameKind expected, plain;
   };
+  const Case cases[] = {
+      {"silence", -1, 0.0, 0.05, 0.0, kLong, kLong},
+      {"steady tone", -1, 10000.0, 0.05, 0.0, kLong, kLong},
+      // The plain energies of a slow wave swing within its period: they ask for medium.
+      {"loud bass", -1, 20000.0, 0.0085, 0.0, kLong, kMedium},
+      {"click in the middle", 600, 0.0, 0.05, 0.0, kShort, kShort},
+      {"click in the last quarter", 900, 0.0, 0.05, 0.0, kMedium, kMedium},
+      {"click in the first quarter", 100, 0.0, 0.05, 0.0, kMedium, kMedium},
+      // 26 dB under the bass: by the plain energies the frame barely changes.
+      {"hat over a loud bass", 600, 20000.0, 0.0085, 1000.0, kShort, kMedium},
+  };
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
   for (const Case& c : cases) {
-    std::vector<float> span(1024);
-    for (int32_t n = 0; n < 1024; ++n) span[n] = static_cast<float>(c.toneLevel * std::sin(0.05 * n));
+    std::vector<float> span(1026);
+    for (int32_t n = 0; n < 1026; ++n) span[n] = static_cast<float>(c.toneLevel * std::sin(c.toneStep * n));
     if (c.clickAt >= 0) {
-      for (int32_t n = c.clickAt; n < c.clickAt + 20; ++n) span[n] = 30000.0f;
+      for (int32_t n = c.clickAt; n < c.clickAt + 20; ++n) {
+        span[n] = c.clickLevel > 0.0 ? span[n] + static_cast<float>(c.clickLevel) * noise(random) : 30000.0f;
+      }
     }
-    const float* spans[] = {span.data()};
-    EXPECT_EQ(ChooseFrameKind(sizes, spans, 1), c.expected) << c.name;
+    const float* spans[] = {span.data() + 2};  // two samples before for the high-pass
+    EXPECT_EQ(ChooseFrameKind(sizes, spans, 1, true), c.expected) << c.name;
+    EXPECT_EQ(ChooseFrameKind(sizes, spans, 1, false), c.plain) << c.name << ", plain";
   }
 }
 
@@ -253,6 +272,42 @@ TEST(MaskModel, SpreadsAsTheSlopesSay) {
     const double expected = db(1.0e10) - 27.0 - 6.0 * std::fabs(Bark(hz) - Bark(lineHz)) +
                             OuterEarDb(lineHz) - OuterEarDb(hz);
     EXPECT_NEAR(db(mask[k]), std::max(expected, db(model.Quiet(k))), 0.05) << "bin " << k;
+  }
+}
+
+// The coded bandwidth's low-pass: 44.1 kHz, 512 bins of 43 Hz, cutoff 17.5 kHz (bin 405,
+// slope from bin 385). What lies above goes where it is a faint tail, and stays where it
+// is the sound itself or already nothing; below the slope nothing changes.
+TEST(BandLimiter, CutsOnlyAFaintTail) {
+  EXPECT_EQ(CodedBandwidthHz(44, 48), 17500.0);
+  EXPECT_GE(CodedBandwidthHz(22, 24), 11025.0);
+  const BandLimiter limiter(CodedBandwidthHz(44, 48), 44100, 512);
+  struct Case { const char* name; float low, high; bool cut; };
+  const Case cases[] = {
+      {"hiss 20 dB under the band", 1000.0f, 100.0f, true},
+      {"only the top band", 0.0f, 100.0f, false},
+      {"top band as loud as the rest", 100.0f, 100.0f, false},
+      {"nothing above", 1000.0f, 0.0f, true},
+      {"silence", 0.0f, 0.0f, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<float> left(512), right(512);
+    for (int32_t k = 0; k < 512; ++k) {
+      const float level = k < 100 ? c.low : k >= 385 ? c.high : 0.0f;
+      left[k] = (k % 2 ? 1.0f : -1.0f) * level;
+      right[k] = 0.5f * left[k];
+    }
+    const std::vector<float> before = left;
+    float* blocks[2] = {left.data(), right.data()};
+    EXPECT_EQ(limiter.Apply(blocks, 2), c.cut) << c.name;
+    for (int32_t k = 0; k < 385; ++k) ASSERT_EQ(left[k], before[k]) << c.name << " bin " << k;
+    for (int32_t k = 406; k < 512; ++k) {
+      ASSERT_EQ(left[k], c.cut ? 0.0f : before[k]) << c.name << " bin " << k;
+      ASSERT_EQ(right[k], c.cut ? 0.0f : 0.5f * before[k]) << c.name << " bin " << k;
+    }
+    if (c.cut && before[395] != 0.0f) {
+      EXPECT_LT(std::fabs(left[395]), std::fabs(before[395])) << c.name;
+    }
   }
 }
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tvqenc {
+namespace psy {
 
 class MaskModel {
  public:
@@ -53,4 +53,4 @@ double OuterEarDb(double hz);
 // The threshold in quiet of a tone of that frequency, dB SPL.
 double QuietThresholdDb(double hz);
 
-}  // namespace tvqenc
+}  // namespace psy

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tvqenc {
+namespace psy {
 
 namespace {
 
@@ -131,4 +131,4 @@ void MaskModel::Threshold(const float* power, float* mask) const {
 
 float MaskModel::Quiet(int32_t bin) const { return binQuiet_[std::min(std::max(bin, 0), blockSize_ - 1)]; }
 
-}  // namespace tvqenc
+}  // namespace psy

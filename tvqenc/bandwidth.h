@@ -1,0 +1,33 @@
+// The coded bandwidth: what a mode's bits can afford to code, and the low-pass that keeps
+// the encoder from spending them above it. Portable: no Windows code.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tvqenc {
+
+// The highest frequency (Hz) a rate mode codes, as encoders for other formats choose by
+// bit rate per channel: the frame's bits spread over fewer coefficients code them better.
+double CodedBandwidthHz(int32_t kHzCode, int32_t kbpsPerChannel);
+
+// A zero-phase low-pass in the transform domain: the coefficients of a block are multiplied
+// by a real gain (1 below the coded bandwidth, a raised-cosine slope, 0 above). A block is
+// cut only where what lies above carries under kKeptShare of its energy: a noisy tail (a
+// hat's hiss) goes, a tone or a sweep up there is kept, since then it is the sound itself.
+class BandLimiter {
+ public:
+  static constexpr double kKeptShare = 0.1;
+
+  BandLimiter(double cutoffHz, int32_t realHz, int32_t blockSize);
+
+  // blocks: one pointer per channel to blockSize coefficients of the same time; the
+  // channels are cut together (noise in either lands in both outputs). Returns whether it cut.
+  bool Apply(float* const* blocks, int32_t channels) const;
+
+ private:
+  int32_t size_, from_;      // from_: the first bin whose gain is under 1
+  std::vector<float> gain_;  // per bin from from_ on
+};
+
+}  // namespace tvqenc
