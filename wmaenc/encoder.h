@@ -1,0 +1,80 @@
+// The WMA (version 2) encoder: frames of PCM in, packets of the stream's size out.
+// Each frame is one block of the frame's length with the sine window the decoder uses;
+// its total gain is the finest whose bits fit what the bit rate and the reservoir give it.
+// Bits a frame leaves go to the next ones (frames cross packet bounds); more saved than the
+// reservoir holds are spent as filler. Optionally it keeps what the decoder will output.
+// No exception leaves it: a failed allocation is the kNoMemory result.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "frame_coder.h"
+#include "stream_setup.h"
+#include "superframe_packer.h"
+
+namespace tvqenc { class Mdct; }
+namespace twinvq { class HalfImdct; }
+
+namespace wmaenc {
+
+enum class Result { kOk, kNoMemory, kWrongState };
+
+struct EncoderStats {
+  int64_t frames = 0;
+  int64_t frameBits = 0;        // all frames' bits
+  int64_t fillerBits = 0;       // of those, zero-valued escapes spent as filler
+  int64_t largestReservoir = 0;
+  int64_t smallestReservoir = 0;
+};
+
+class Encoder {
+ public:
+  Encoder();
+  ~Encoder();
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+
+  Result Open(const StreamSetup& setup, bool keepReconstruction) noexcept;
+  // setup().frameLength samples per channel, full scale +-1.
+  Result EncodeFrame(const float* const* planes) noexcept;
+  // Closes the last packet (padded); no frame may follow.
+  Result Finish() noexcept;
+  bool TakePacket(std::vector<uint8_t>* packet) noexcept;
+
+  const StreamSetup& setup() const { return setup_; }
+  const EncoderStats& stats() const { return stats_; }
+  int64_t reservoir() const { return reservoir_; }
+  int64_t reservoirLimit() const { return reservoirMax_; }
+  // The decoder's output frame by frame as the encoder predicts it; the first frame holds
+  // only the first block's rising half.
+  const std::vector<float>& reconstruction(int32_t ch) const { return recon_[ch]; }
+
+ private:
+  void Analyse(const float* const* planes);
+  int64_t NextBudget();
+  void ChooseGain(int64_t target);
+  void SpendSurplus(int64_t available, int64_t target, int64_t* used);
+  void Reconstruct();
+
+  StreamSetup setup_;
+  bool open_ = false, finished_ = false, keepRecon_ = false;
+  std::unique_ptr<tvqenc::Mdct> mdct_;
+  std::unique_ptr<twinvq::HalfImdct> imdct_;
+  std::vector<float> window_;                 // 2F: the sine rise and fall
+  std::vector<float> history_[kMaxChannels];  // the previous frame's input
+  std::vector<float> coefs_[kMaxChannels];    // the decoder's scale
+  std::vector<float> scratch_, scratch2_;
+  std::unique_ptr<BlockPlan> plan_;
+  SuperframePacker packer_;
+  BitWriter frameBits_;
+  int64_t budgetNumerator_ = 0, budgetDenominator_ = 1, budgetRemainder_ = 0;
+  int64_t reservoir_ = 0, reservoirMax_ = 0;
+  std::vector<float> frameOut_[kMaxChannels];  // 2F: the decoder's overlap buffer
+  std::vector<float> recon_[kMaxChannels];
+  int32_t noiseIndex_ = 0;
+  EncoderStats stats_;
+};
+
+}  // namespace wmaenc
