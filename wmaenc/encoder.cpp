@@ -34,12 +34,14 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
     for (int32_t ch = 0; ch < setup.channels; ++ch) {
       history_[ch].assign(f, 0.0f);
       coefs_[ch].assign(f, 0.0f);
+      midSide_[ch].assign(f, 0.0f);
       frameOut_[ch].assign(2 * f, 0.0f);
       recon_[ch].clear();
     }
     scratch_.assign(2 * f, 0.0f);
     scratch2_.assign(2 * f, 0.0f);
     plan_ = std::make_unique<BlockPlan>();
+    midSidePlan_ = std::make_unique<BlockPlan>();
     packer_.Init(setup);
     frameBits_.Reserve(static_cast<size_t>(setup.packetBytes) * 2);
   } catch (const std::bad_alloc&) {
@@ -55,6 +57,7 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
   reservoir_ = 0;
   reservoirMax_ = payloadBits / 2;
   noiseIndex_ = 0;
+  meanEntropy_ = 0;
   keepRecon_ = keepReconstruction;
   stats_ = EncoderStats{};
   open_ = true;
@@ -86,21 +89,41 @@ int64_t Encoder::NextBudget() {
   return bits;
 }
 
+// A frame's target: its budget, scaled by how its perceptual entropy compares with the
+// running mean (0.75 to 1.75 times); never more than the budget and the reservoir together
+// nor than the packets let one frame take, and never so little that the reservoir would
+// hold more than its limit.
+int64_t Encoder::FrameTarget(int64_t budget, double entropy) {
+  meanEntropy_ = meanEntropy_ <= 0 ? std::max(entropy, 1.0) : 0.95 * meanEntropy_ + 0.05 * entropy;
+  const double need = std::clamp(entropy / std::max(meanEntropy_, 1.0), 0.75, 1.75);
+  const int64_t available = budget + reservoir_;
+  const int64_t wanted = std::clamp(static_cast<int64_t>(budget * need), available - reservoirMax_, available);
+  return std::min(wanted, packer_.NextFrameCap());
+}
+
+void Encoder::PlanBlock(const std::vector<float>* coefs, const double (*thresholds)[kMaxBands], BlockPlan* plan) {
+  plan->layout = &setup_.layout[0];
+  plan->channels = setup_.channels;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    plan->channel[ch].coded = true;
+    plan->channel[ch].padEscapes = 0;
+    ExponentsFromThresholds(*plan->layout, thresholds[ch], plan->channel[ch].exponents);
+  }
+}
+
 // The smallest total gain (finest steps) whose block fits target bits; bits fall as the
 // gain rises, so a bisection finds it.
-void Encoder::ChooseGain(int64_t target) {
-  BlockPlan& plan = *plan_;
+void Encoder::ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan) {
   auto fits = [&](int32_t gain) {
-    plan.gain = gain;
+    plan->gain = gain;
     bool ok = true;
-    for (int32_t ch = 0; ch < setup_.channels; ++ch)
-      ok = Quantise(setup_, coefs_[ch].data(), &plan, ch) && ok;
-    return ok && BlockBits(setup_, plan) <= target;
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) ok = Quantise(setup_, coefs[ch].data(), plan, ch) && ok;
+    return ok && BlockBits(setup_, *plan) <= target;
   };
   int32_t low = 1, high = kHighestGain;
   if (!fits(high)) {
     // Not even silence fits: the channels go uncoded.
-    for (int32_t ch = 0; ch < setup_.channels; ++ch) plan.channel[ch].coded = false;
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) plan->channel[ch].coded = false;
     return;
   }
   while (low < high) {
@@ -113,19 +136,18 @@ void Encoder::ChooseGain(int64_t target) {
 
 // Bits saved beyond what the reservoir keeps go into zero-valued escapes after each
 // channel's last value: the decoder reads them as zeros.
-void Encoder::SpendSurplus(int64_t available, int64_t target, int64_t* used) {
-  BlockPlan& plan = *plan_;
-  for (int32_t ch = plan.channels - 1; ch >= 0; --ch) {
+void Encoder::SpendSurplus(int64_t available, int64_t limit, BlockPlan* plan, int64_t* used) {
+  for (int32_t ch = plan->channels - 1; ch >= 0; --ch) {
     const int64_t surplus = available - *used - reservoirMax_;
     if (surplus <= 0) return;
-    if (!plan.channel[ch].coded) continue;
-    const int32_t escapeBits = PadEscapeBits(setup_, plan, ch);
+    if (!plan->channel[ch].coded) continue;
+    const int32_t escapeBits = PadEscapeBits(setup_, *plan, ch);
     int64_t count = (surplus + escapeBits - 1) / escapeBits;
-    count = std::min<int64_t>(count, PadEscapeRoom(plan, ch));
-    count = std::min<int64_t>(count, (target - *used) / escapeBits);
+    count = std::min<int64_t>(count, PadEscapeRoom(*plan, ch));
+    count = std::min<int64_t>(count, (limit - *used) / escapeBits);
     if (count <= 0) continue;
-    plan.channel[ch].padEscapes = static_cast<int32_t>(count);
-    *used = BlockBits(setup_, plan);
+    plan->channel[ch].padEscapes = static_cast<int32_t>(count);
+    *used = BlockBits(setup_, *plan);
     stats_.fillerBits += count * escapeBits;
   }
 }
@@ -134,29 +156,54 @@ Result Encoder::EncodeFrame(const float* const* planes) noexcept {
   if (!open_ || finished_) return Result::kWrongState;
   try {
     Analyse(planes);
-    BlockPlan& plan = *plan_;
-    plan.layout = &setup_.layout[0];
-    plan.channels = setup_.channels;
-    plan.midSide = false;
+    const BlockLayout& layout = setup_.layout[0];
+    double power[kMaxChannels][kMaxBands], thresholds[kMaxChannels][kMaxBands];
+    double entropy = 0;
     for (int32_t ch = 0; ch < setup_.channels; ++ch) {
-      plan.channel[ch].coded = true;
-      ChooseExponents(*plan.layout, coefs_[ch].data(), plan.channel[ch].exponents);
+      BandPowers(layout, coefs_[ch].data(), power[ch]);
+      model_->Thresholds(layout, power[ch], thresholds[ch]);
+      entropy += PerceptualEntropy(layout, power[ch], thresholds[ch]);
     }
-    const int64_t available = NextBudget() + reservoir_;
-    const int64_t target = std::min(available, packer_.NextFrameCap());
-    ChooseGain(target);
-    int64_t used = BlockBits(setup_, plan);
-    SpendSurplus(available, target, &used);
+    const int64_t budget = NextBudget();
+    const int64_t available = budget + reservoir_;
+    const int64_t target = FrameTarget(budget, entropy);
+
+    BlockPlan* plan = plan_.get();
+    plan->midSide = false;
+    PlanBlock(coefs_, thresholds, plan);
+    ChooseGain(target, coefs_, plan);
+    if (setup_.channels == 2) {
+      // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
+      const int32_t f = setup_.frameLength;
+      for (int32_t k = 0; k < f; ++k) {
+        midSide_[0][k] = 0.5f * (coefs_[0][k] + coefs_[1][k]);
+        midSide_[1][k] = 0.5f * (coefs_[0][k] - coefs_[1][k]);
+      }
+      double shared[kMaxChannels][kMaxBands];
+      for (int32_t b = 0; b < layout.bandCount; ++b)
+        shared[0][b] = shared[1][b] = 0.5 * std::min(thresholds[0][b], thresholds[1][b]);
+      BlockPlan* ms = midSidePlan_.get();
+      ms->midSide = true;
+      PlanBlock(midSide_, shared, ms);
+      ChooseGain(target, midSide_, ms);
+      // Left/right noise over its own thresholds against mid/side noise over the lower ones.
+      if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
+        plan = ms;
+        ++stats_.midSideBlocks;
+      }
+    }
+    int64_t used = BlockBits(setup_, *plan);
+    SpendSurplus(available, std::min(available, packer_.NextFrameCap()), plan, &used);
 
     frameBits_.Clear();
-    WriteBlock(setup_, plan, &frameBits_);
+    WriteBlock(setup_, *plan, &frameBits_);
     packer_.AddFrame(frameBits_);
     reservoir_ = available - used;
     ++stats_.frames;
     stats_.frameBits += used;
     stats_.largestReservoir = std::max(stats_.largestReservoir, reservoir_);
     stats_.smallestReservoir = std::min(stats_.smallestReservoir, reservoir_);
-    if (keepRecon_) Reconstruct();
+    if (keepRecon_) Reconstruct(*plan);
   } catch (const std::bad_alloc&) {
     return Result::kNoMemory;
   }
@@ -165,9 +212,8 @@ Result Encoder::EncodeFrame(const float* const* planes) noexcept {
 
 // What the decoder does with the frame: coefficients (with its noise), the mid/side
 // butterfly, the inverse transform, the window and the overlap with the frame before.
-void Encoder::Reconstruct() {
+void Encoder::Reconstruct(const BlockPlan& plan) {
   const int32_t f = setup_.frameLength;
-  const BlockPlan& plan = *plan_;
   float* coefs[kMaxChannels] = {scratch_.data(), scratch2_.data()};
   for (int32_t ch = 0; ch < setup_.channels; ++ch)
     DecodedCoefficients(setup_, plan, ch, &noiseIndex_, coefs[ch]);

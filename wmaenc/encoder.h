@@ -1,8 +1,12 @@
 // The WMA (version 2) encoder: frames of PCM in, packets of the stream's size out.
-// Each frame is one block of the frame's length with the sine window the decoder uses;
-// its total gain is the finest whose bits fit what the bit rate and the reservoir give it.
-// Bits a frame leaves go to the next ones (frames cross packet bounds); more saved than the
-// reservoir holds are spent as filler. Optionally it keeps what the decoder will output.
+// Each frame is one block of the frame's length with the sine window the decoder uses.
+// A masking model gives each band a noise threshold; the exponents shape the steps to
+// them, and the total gain is the finest whose bits fit the frame's target. The target is
+// the frame's share of the bit rate, more (from the reservoir) for frames whose perceptual
+// entropy is above the running mean, less for those below. Bits a frame leaves go to the
+// next ones (frames cross packet bounds); more saved than the reservoir holds are spent as
+// filler. Stereo blocks go mid/side where that leaves less noise over the thresholds.
+// Optionally it keeps what the decoder will output.
 // No exception leaves it: a failed allocation is the kNoMemory result.
 #pragma once
 
@@ -10,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "band_thresholds.h"
 #include "frame_coder.h"
 #include "stream_setup.h"
 #include "superframe_packer.h"
@@ -27,6 +32,7 @@ struct EncoderStats {
   int64_t fillerBits = 0;       // of those, zero-valued escapes spent as filler
   int64_t largestReservoir = 0;
   int64_t smallestReservoir = 0;
+  int64_t midSideBlocks = 0;
 };
 
 class Encoder {
@@ -42,21 +48,26 @@ class Encoder {
   // Closes the last packet (padded); no frame may follow.
   Result Finish() noexcept;
   bool TakePacket(std::vector<uint8_t>* packet) noexcept;
+  // Another masking model (the encoder keeps the pointer; null restores its own).
+  void SetThresholdModel(const BandThresholdModel* model) { model_ = model ? model : &ownModel_; }
 
   const StreamSetup& setup() const { return setup_; }
   const EncoderStats& stats() const { return stats_; }
   int64_t reservoir() const { return reservoir_; }
   int64_t reservoirLimit() const { return reservoirMax_; }
+  // The bits held for later frames after the last frame, and the most kept before filler.
   // The decoder's output frame by frame as the encoder predicts it; the first frame holds
   // only the first block's rising half.
   const std::vector<float>& reconstruction(int32_t ch) const { return recon_[ch]; }
 
  private:
   void Analyse(const float* const* planes);
+  void PlanBlock(const std::vector<float>* coefs, const double (*thresholds)[kMaxBands], BlockPlan* plan);
   int64_t NextBudget();
-  void ChooseGain(int64_t target);
-  void SpendSurplus(int64_t available, int64_t target, int64_t* used);
-  void Reconstruct();
+  int64_t FrameTarget(int64_t budget, double entropy);
+  void ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
+  void SpendSurplus(int64_t available, int64_t limit, BlockPlan* plan, int64_t* used);
+  void Reconstruct(const BlockPlan& plan);
 
   StreamSetup setup_;
   bool open_ = false, finished_ = false, keepRecon_ = false;
@@ -64,9 +75,13 @@ class Encoder {
   std::unique_ptr<twinvq::HalfImdct> imdct_;
   std::vector<float> window_;                 // 2F: the sine rise and fall
   std::vector<float> history_[kMaxChannels];  // the previous frame's input
-  std::vector<float> coefs_[kMaxChannels];    // the decoder's scale
+  std::vector<float> coefs_[kMaxChannels];    // the decoder's scale, left/right
+  std::vector<float> midSide_[kMaxChannels];  // (L + R) / 2 and (L - R) / 2
   std::vector<float> scratch_, scratch2_;
-  std::unique_ptr<BlockPlan> plan_;
+  std::unique_ptr<BlockPlan> plan_, midSidePlan_;
+  SpreadBandModel ownModel_;
+  const BandThresholdModel* model_ = &ownModel_;
+  double meanEntropy_ = 0;
   SuperframePacker packer_;
   BitWriter frameBits_;
   int64_t budgetNumerator_ = 0, budgetDenominator_ = 1, budgetRemainder_ = 0;

@@ -131,19 +131,24 @@ int32_t EscapeLevelBits(int32_t gain) {
   return 9;
 }
 
-void ChooseExponents(const BlockLayout& layout, const float* coefs, int32_t* exponents) {
-  int32_t pos = 0, last = kFirstExponent;
+void ExponentsFromThresholds(const BlockLayout& layout, const double* thresholds, int32_t* exponents) {
+  int32_t last = kFirstExponent;
   for (int32_t b = 0; b < layout.bandCount; ++b) {
-    double energy = 0;
-    const int32_t width = layout.bandWidths[b];
-    for (int32_t i = 0; i < width; ++i) energy += static_cast<double>(coefs[pos + i]) * coefs[pos + i];
-    pos += width;
-    const double rms = std::sqrt(energy / width);
-    int32_t e = rms > 0 ? static_cast<int32_t>(std::lround(16.0 * std::log10(rms))) : kLowestExponent;
-    e = std::clamp(e, std::max(kLowestExponent, last - 60), std::min(kHighestExponent, last + 60));
-    exponents[b] = e;
-    last = e;
+    const int32_t e = static_cast<int32_t>(std::lround(8.0 * std::log10(std::max(thresholds[b], 1e-30))));
+    exponents[b] = std::clamp(e, std::max(kLowestExponent, last - 60), std::min(kHighestExponent, last + 60));
+    last = exponents[b];
   }
+}
+
+double NoiseOverThresholdDb(const BlockPlan& plan) {
+  double worst = -1e9;
+  for (int32_t ch = 0; ch < plan.channels; ++ch) {
+    if (!plan.channel[ch].coded) continue;
+    int32_t top = kLowestExponent;
+    for (int32_t b = 0; b < plan.layout->bandCount; ++b) top = std::max(top, plan.channel[ch].exponents[b]);
+    worst = std::max(worst, plan.gain - top * 20.0 / 16.0);
+  }
+  return worst;
 }
 
 bool Quantise(const StreamSetup&, const float* coefs, BlockPlan* plan, int32_t ch) {

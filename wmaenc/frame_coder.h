@@ -31,9 +31,15 @@ constexpr int32_t kHighestGain = 1 + 127 * 3;
 // Bits of an escape's level at this total gain.
 int32_t EscapeLevelBits(int32_t gain);
 
-// The exponents for coefficients (the decoder's scale) band by band: the band's RMS in
-// steps of 1.5 dB, the steps between bands kept to what the code can say.
-void ChooseExponents(const BlockLayout& layout, const float* coefs, int32_t* exponents);
+// The exponents from per-band noise thresholds (power per coefficient): each band's step
+// in proportion to the threshold's square root, in steps of 1.5 dB, the steps between
+// bands kept to what the code can say. The total gain then scales all steps together.
+void ExponentsFromThresholds(const BlockLayout& layout, const double* thresholds, int32_t* exponents);
+
+// How far the block's quantisation noise lies above its thresholds, in dB up to a constant:
+// the largest band's step is 10^(gain/20) in every channel, so a channel's noise sits at
+// gain - (its largest exponent) * 20/16 against its thresholds; the worse channel counts.
+double NoiseOverThresholdDb(const BlockPlan& plan);
 
 // Quantises coefs at the plan's gain and exponents into values; false where a value is
 // larger than an escape can carry at that gain.
