@@ -101,7 +101,7 @@ int64_t Encoder::FrameTarget(int64_t budget, double entropy) {
   return std::min(wanted, packer_.NextFrameCap());
 }
 
-void Encoder::PlanBlock(const std::vector<float>* coefs, const double (*thresholds)[kMaxBands], BlockPlan* plan) {
+void Encoder::PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan) {
   plan->layout = &setup_.layout[0];
   plan->channels = setup_.channels;
   for (int32_t ch = 0; ch < setup_.channels; ++ch) {
@@ -132,6 +132,35 @@ void Encoder::ChooseGain(int64_t target, const std::vector<float>* coefs, BlockP
     else low = mid + 1;
   }
   fits(high);
+  SpendOnBands(target, coefs, plan);
+}
+
+// The gain moves every band's step together by 1 dB; what the next finer gain would
+// overshoot is spent band by band from the lowest: each band's step one exponent finer
+// where the bits still fit (the largest exponent stays, since it sets every step).
+void Encoder::SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan) {
+  int64_t used = BlockBits(setup_, *plan);
+  for (int32_t ch = 0; ch < plan->channels; ++ch) {
+    ChannelPlan& c = plan->channel[ch];
+    if (!c.coded) continue;
+    const int32_t count = plan->layout->bandCount;
+    const int32_t top = *std::max_element(c.exponents, c.exponents + count);
+    for (int32_t b = 0; b < count && target - used > 8; ++b) {
+      const int32_t e = c.exponents[b] - 1;
+      if (e >= top - 1 || e < kLowestExponent) continue;
+      if (b > 0 && c.exponents[b - 1] - e > 60) continue;
+      if (b + 1 < count && c.exponents[b + 1] - e > 60) continue;
+      c.exponents[b] = e;
+      const bool ok = Quantise(setup_, coefs[ch].data(), plan, ch);
+      const int64_t bits = BlockBits(setup_, *plan);
+      if (ok && bits <= target) {
+        used = bits;
+      } else {
+        c.exponents[b] = e + 1;
+        Quantise(setup_, coefs[ch].data(), plan, ch);
+      }
+    }
+  }
 }
 
 // Bits saved beyond what the reservoir keeps go into zero-valued escapes after each
@@ -170,7 +199,7 @@ Result Encoder::EncodeFrame(const float* const* planes) noexcept {
 
     BlockPlan* plan = plan_.get();
     plan->midSide = false;
-    PlanBlock(coefs_, thresholds, plan);
+    PlanBlock(thresholds, plan);
     ChooseGain(target, coefs_, plan);
     if (setup_.channels == 2) {
       // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
@@ -184,7 +213,7 @@ Result Encoder::EncodeFrame(const float* const* planes) noexcept {
         shared[0][b] = shared[1][b] = 0.5 * std::min(thresholds[0][b], thresholds[1][b]);
       BlockPlan* ms = midSidePlan_.get();
       ms->midSide = true;
-      PlanBlock(midSide_, shared, ms);
+      PlanBlock(shared, ms);
       ChooseGain(target, midSide_, ms);
       // Left/right noise over its own thresholds against mid/side noise over the lower ones.
       if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {

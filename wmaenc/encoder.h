@@ -62,10 +62,11 @@ class Encoder {
 
  private:
   void Analyse(const float* const* planes);
-  void PlanBlock(const std::vector<float>* coefs, const double (*thresholds)[kMaxBands], BlockPlan* plan);
+  void PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan);
   int64_t NextBudget();
   int64_t FrameTarget(int64_t budget, double entropy);
   void ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
+  void SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
   void SpendSurplus(int64_t available, int64_t limit, BlockPlan* plan, int64_t* used);
   void Reconstruct(const BlockPlan& plan);
 

@@ -141,3 +141,114 @@ TEST(WmaencDecode, EveryFormatRowDecodesAsPredictedAtItsBitRate) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Encoded {
+  std::vector<std::vector<uint8_t>> packets;
+  wmaenc::EncoderStats stats;
+  int64_t reservoirLimit = 0;
+  double worstDiff = 0;  // decoder against the encoder's reconstruction
+  int32_t failedPackets = 0;
+};
+
+Encoded EncodeAndDecode(const StreamSetup& setup, const std::vector<float>* signal) {
+  Encoded out;
+  Encoder enc;
+  EXPECT_EQ(enc.Open(setup, true), Result::kOk);
+  const int32_t f = setup.frameLength;
+  const size_t frames = signal[0].size() / f;
+  std::vector<uint8_t> p;
+  for (size_t i = 0; i < frames; ++i) {
+    const float* planes[2] = {signal[0].data() + i * f, signal[setup.channels - 1].data() + i * f};
+    EXPECT_EQ(enc.EncodeFrame(planes), Result::kOk);
+    while (enc.TakePacket(&p)) out.packets.push_back(p);
+  }
+  EXPECT_EQ(enc.Finish(), Result::kOk);
+  while (enc.TakePacket(&p)) out.packets.push_back(p);
+  out.stats = enc.stats();
+  out.reservoirLimit = enc.reservoirLimit();
+  const Decoded d = Decode(setup, out.packets);
+  out.failedPackets = d.failedPackets;
+  for (int32_t ch = 0; ch < setup.channels; ++ch) {
+    const std::vector<float>& recon = enc.reconstruction(ch);
+    for (size_t i = 0; i < d.samples[ch].size() && i + 2 * f < recon.size(); ++i)
+      out.worstDiff = std::max(out.worstDiff, static_cast<double>(std::fabs(d.samples[ch][i] - recon[i + 2 * f])));
+  }
+  return out;
+}
+
+// Half a minute of sections that pull the reservoir both ways: silence, a quiet tone,
+// loud noise, clicks over a tone, a chord, and silence again.
+std::vector<float> MixedSignal(int32_t rate, int32_t ch) {
+  const int32_t section = 5 * rate;
+  std::vector<float> s(6 * section, 0.0f);
+  uint32_t seed = 777u + ch;
+  for (int32_t i = 0; i < 5 * section; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    seed = seed * 1664525u + 1013904223u;
+    const double noise = static_cast<int32_t>(seed) / 2147483648.0;
+    switch (i / section) {
+      case 0: break;
+      case 1: s[i] = static_cast<float>(0.01 * std::sin(2 * M_PI * 1000 * t)); break;
+      case 2: s[i] = static_cast<float>(0.7 * noise); break;
+      case 3: s[i] = static_cast<float>(0.2 * std::sin(2 * M_PI * 330 * t) + ((i % (rate / 4)) < 40 ? 0.8 : 0.0)); break;
+      default:
+        s[i] = static_cast<float>(0.2 * (std::sin(2 * M_PI * 262 * t) + std::sin(2 * M_PI * 330 * t) +
+                                         std::sin(2 * M_PI * 392 * t + ch)));
+    }
+  }
+  return s;
+}
+
+// The reservoir never goes below empty nor past its limit (plus one filler escape),
+// every packet decodes as predicted, and the whole stream keeps the row's rate.
+TEST(WmaencRateControl, ReservoirStaysInBoundsAcrossAMixedSignal) {
+  const int32_t rows[] = {1, 13, 28, 31};
+  for (const int32_t row : rows) {
+    const WmaFormatRow& r = WmaFormatTable[row - 1];
+    SCOPED_TRACE(testing::Message() << "row " << row);
+    StreamSetup setup;
+    ASSERT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
+    const std::vector<float> signal[2] = {MixedSignal(r.sampleRate, 0), MixedSignal(r.sampleRate, 1)};
+    const Encoded e = EncodeAndDecode(setup, signal);
+    EXPECT_EQ(e.failedPackets, 0);
+    EXPECT_LT(e.worstDiff, 2e-6);
+    EXPECT_GE(e.stats.smallestReservoir, 0);
+    EXPECT_LE(e.stats.largestReservoir, e.reservoirLimit + 40);
+    const double seconds = static_cast<double>(signal[0].size()) / r.sampleRate;
+    const double rate = e.packets.size() * setup.packetBytes * 8.0 / seconds;
+    const double ends = 1.5 * setup.packetBytes * 8.0 / seconds;
+    std::printf("row %2d: rate %.4f of row (ends %.4f), reservoir %lld..%lld of %lld, filler %.2f%%, mid/side %lld of %lld\n",
+                row, rate / (r.kbps * 1000.0), ends / (r.kbps * 1000.0),
+                static_cast<long long>(e.stats.smallestReservoir), static_cast<long long>(e.stats.largestReservoir),
+                static_cast<long long>(e.reservoirLimit), 100.0 * e.stats.fillerBits / e.stats.frameBits,
+                static_cast<long long>(e.stats.midSideBlocks), static_cast<long long>(e.stats.frames));
+    EXPECT_NEAR(rate, r.kbps * 1000.0, ends + 0.002 * r.kbps * 1000.0);
+  }
+}
+
+// Mid/side where the channels are nearly alike, left/right where they are unlike (loud
+// noise on one, a quiet tone on the other: mid/side would code both to the tone's threshold).
+TEST(WmaencRateControl, MidSideFollowsTheChannelsLikeness) {
+  StreamSetup setup;
+  ASSERT_TRUE(wmaenc::MakeStreamSetup(44100, 2, 128000, &setup));
+  const int32_t length = 2 * 44100;
+  std::vector<float> alike[2] = {TestSignal(44100, 0, length), {}};
+  alike[1] = alike[0];
+  for (size_t i = 0; i < alike[1].size(); ++i) alike[1][i] *= 0.9f;
+  const std::vector<float> mixed = MixedSignal(44100, 0);
+  std::vector<float> noise[2] = {std::vector<float>(mixed.begin() + 10 * 44100, mixed.begin() + 12 * 44100),
+                                 std::vector<float>(mixed.begin() + 5 * 44100, mixed.begin() + 7 * 44100)};
+  const Encoded a = EncodeAndDecode(setup, alike);
+  const Encoded u = EncodeAndDecode(setup, noise);
+  EXPECT_EQ(a.failedPackets + u.failedPackets, 0);
+  EXPECT_LT(std::max(a.worstDiff, u.worstDiff), 2e-6);
+  std::printf("mid/side blocks: alike %lld of %lld, noise beside a quiet tone %lld of %lld\n",
+              static_cast<long long>(a.stats.midSideBlocks), static_cast<long long>(a.stats.frames),
+              static_cast<long long>(u.stats.midSideBlocks), static_cast<long long>(u.stats.frames));
+  EXPECT_GE(a.stats.midSideBlocks, a.stats.frames * 9 / 10);
+  EXPECT_LE(u.stats.midSideBlocks, u.stats.frames / 10);
+}
+
+}  // namespace
