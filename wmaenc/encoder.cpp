@@ -22,17 +22,18 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
   try {
     setup_ = setup;
     const int32_t f = setup.frameLength;
-    mdct_ = std::make_unique<tvqenc::Mdct>(f);
-    imdct_ = std::make_unique<twinvq::HalfImdct>();
-    imdct_->Init(f, -1.0 / kFullScale);  // the decoder's transform has the opposite sign
-    window_.assign(2 * f, 0.0f);
-    for (int32_t i = 0; i < f; ++i) {
-      const float w = std::sin(static_cast<float>((i + 0.5) * (kPi / (2.0 * f))));
-      window_[i] = w;
-      window_[2 * f - 1 - i] = w;
+    for (int32_t k = 0; k < kMaxBlockSizes; ++k) {
+      mdct_[k].reset();
+      imdct_[k].reset();
     }
+    for (const int32_t k : {0, setup.shortSize}) {
+      mdct_[k] = std::make_unique<tvqenc::Mdct>(f >> k);
+      imdct_[k] = std::make_unique<twinvq::HalfImdct>();
+      imdct_[k]->Init(f >> k, -1.0 / kFullScale);  // the decoder's transform has the opposite sign
+    }
+    window_.assign(2 * f, 0.0f);
     for (int32_t ch = 0; ch < setup.channels; ++ch) {
-      history_[ch].assign(f, 0.0f);
+      input_[ch].assign(3 * f, 0.0f);
       coefs_[ch].assign(f, 0.0f);
       midSide_[ch].assign(f, 0.0f);
       frameOut_[ch].assign(2 * f, 0.0f);
@@ -58,6 +59,10 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
   reservoirMax_ = payloadBits / 2;
   noiseIndex_ = 0;
   meanEntropy_ = 0;
+  framesIn_ = 0;
+  nextShort_ = pendingShort_ = false;
+  lastSize_ = 0;
+  for (double& e : onsetHistory_) e = 0;
   keepRecon_ = keepReconstruction;
   stats_ = EncoderStats{};
   open_ = true;
@@ -65,20 +70,43 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
   return Result::kOk;
 }
 
-// The frame's coefficients in the decoder's scale: the windowed 2F samples (last frame and
-// this one) through the orthonormal transform, times -2^15 sqrt(2/F): the decoder's
-// inverse is the orthonormal one negated and divided by 2^15.
-void Encoder::Analyse(const float* const* planes) {
-  const int32_t f = setup_.frameLength;
-  const float gain = -kFullScale * static_cast<float>(std::sqrt(2.0 / f));
-  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
-    for (int32_t i = 0; i < f; ++i) {
-      scratch_[i] = history_[ch][i] * window_[i];
-      scratch_[f + i] = planes[ch][i] * window_[f + i];
+// An onset in the next frame's span (its blocks' middle halves): the first difference of
+// the channels' sum, its energy in eighths of a frame, against the mean of the four
+// eighths before; more than 10 dB over it, and above a floor, is an onset.
+bool Encoder::DetectOnset() {
+  const int32_t f = setup_.frameLength, segment = f / 8;
+  bool onset = false;
+  for (int32_t i = 0; i < 8; ++i) {
+    const int32_t start = 3 * f / 2 + i * segment;
+    double energy = 0;
+    for (int32_t n = start; n < start + segment; ++n) {
+      double d = 0;
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) d += input_[ch][n] - input_[ch][n - 1];
+      energy += d * d;
     }
-    std::copy(planes[ch], planes[ch] + f, history_[ch].begin());
-    mdct_->Forward(scratch_.data(), coefs_[ch].data());
-    for (int32_t k = 0; k < f; ++k) coefs_[ch][k] *= gain;
+    energy /= segment;
+    const double before = 0.25 * (onsetHistory_[0] + onsetHistory_[1] + onsetHistory_[2] + onsetHistory_[3]);
+    if (energy > 10.0 * before && energy > 1e-6) onset = true;
+    for (int32_t j = 0; j < 3; ++j) onsetHistory_[j] = onsetHistory_[j + 1];
+    onsetHistory_[3] = energy;
+  }
+  return onset;
+}
+
+// Block `index` of size k of the frame being coded, in the decoder's coefficient scale:
+// its 2L input samples (centred in the frame's span) under the window its neighbours give,
+// through the orthonormal transform, times -2^15 sqrt(2/L): the decoder's inverse is the
+// orthonormal one negated and divided by 2^15.
+void Encoder::Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize) {
+  const int32_t f = setup_.frameLength, length = f >> size;
+  const int32_t start = f / 2 + index * length - length / 2;
+  tvqenc::BuildBlockWindow(length, std::min(length, f >> previousSize), std::min(length, f >> nextSize),
+                           window_.data());
+  const float gain = -kFullScale * static_cast<float>(std::sqrt(2.0 / length));
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    for (int32_t i = 0; i < 2 * length; ++i) scratch_[i] = input_[ch][start + i] * window_[i];
+    mdct_[size]->Forward(scratch_.data(), coefs_[ch].data());
+    for (int32_t k = 0; k < length; ++k) coefs_[ch][k] *= gain;
   }
 }
 
@@ -102,7 +130,6 @@ int64_t Encoder::FrameTarget(int64_t budget, double entropy) {
 }
 
 void Encoder::PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan) {
-  plan->layout = &setup_.layout[0];
   plan->channels = setup_.channels;
   for (int32_t ch = 0; ch < setup_.channels; ++ch) {
     plan->channel[ch].coded = true;
@@ -164,8 +191,9 @@ void Encoder::SpendOnBands(int64_t target, const std::vector<float>* coefs, Bloc
 }
 
 // Bits saved beyond what the reservoir keeps go into zero-valued escapes after each
-// channel's last value: the decoder reads them as zeros.
-void Encoder::SpendSurplus(int64_t available, int64_t limit, BlockPlan* plan, int64_t* used) {
+// channel's last value of the frame's last block: the decoder reads them as zeros.
+// used: the frame's bits, before: those of its blocks before this one.
+void Encoder::SpendSurplus(int64_t available, int64_t limit, int64_t before, BlockPlan* plan, int64_t* used) {
   for (int32_t ch = plan->channels - 1; ch >= 0; --ch) {
     const int64_t surplus = available - *used - reservoirMax_;
     if (surplus <= 0) return;
@@ -176,7 +204,7 @@ void Encoder::SpendSurplus(int64_t available, int64_t limit, BlockPlan* plan, in
     count = std::min<int64_t>(count, (limit - *used) / escapeBits);
     if (count <= 0) continue;
     plan->channel[ch].padEscapes = static_cast<int32_t>(count);
-    *used = BlockBits(setup_, *plan);
+    *used = before + BlockBits(setup_, *plan);
     stats_.fillerBits += count * escapeBits;
   }
 }
@@ -184,85 +212,158 @@ void Encoder::SpendSurplus(int64_t available, int64_t limit, BlockPlan* plan, in
 Result Encoder::EncodeFrame(const float* const* planes) noexcept {
   if (!open_ || finished_) return Result::kWrongState;
   try {
-    Analyse(planes);
-    const BlockLayout& layout = setup_.layout[0];
-    double power[kMaxChannels][kMaxBands], thresholds[kMaxChannels][kMaxBands];
-    double entropy = 0;
+    const int32_t f = setup_.frameLength;
     for (int32_t ch = 0; ch < setup_.channels; ++ch) {
-      BandPowers(layout, coefs_[ch].data(), power[ch]);
-      model_->Thresholds(layout, power[ch], thresholds[ch]);
-      entropy += PerceptualEntropy(layout, power[ch], thresholds[ch]);
+      std::copy(input_[ch].begin() + f, input_[ch].end(), input_[ch].begin());
+      std::copy(planes[ch], planes[ch] + f, input_[ch].begin() + 2 * f);
     }
-    const int64_t budget = NextBudget();
-    const int64_t available = budget + reservoir_;
-    const int64_t target = FrameTarget(budget, entropy);
-
-    BlockPlan* plan = plan_.get();
-    plan->midSide = false;
-    PlanBlock(thresholds, plan);
-    ChooseGain(target, coefs_, plan);
-    if (setup_.channels == 2) {
-      // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
-      const int32_t f = setup_.frameLength;
-      for (int32_t k = 0; k < f; ++k) {
-        midSide_[0][k] = 0.5f * (coefs_[0][k] + coefs_[1][k]);
-        midSide_[1][k] = 0.5f * (coefs_[0][k] - coefs_[1][k]);
-      }
-      double shared[kMaxChannels][kMaxBands];
-      for (int32_t b = 0; b < layout.bandCount; ++b)
-        shared[0][b] = shared[1][b] = 0.5 * std::min(thresholds[0][b], thresholds[1][b]);
-      BlockPlan* ms = midSidePlan_.get();
-      ms->midSide = true;
-      PlanBlock(shared, ms);
-      ChooseGain(target, midSide_, ms);
-      // Left/right noise over its own thresholds against mid/side noise over the lower ones.
-      if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
-        plan = ms;
-        ++stats_.midSideBlocks;
-      }
-    }
-    int64_t used = BlockBits(setup_, *plan);
-    SpendSurplus(available, std::min(available, packer_.NextFrameCap()), plan, &used);
-
-    frameBits_.Clear();
-    WriteBlock(setup_, *plan, &frameBits_);
-    packer_.AddFrame(frameBits_);
-    reservoir_ = available - used;
-    ++stats_.frames;
-    stats_.frameBits += used;
-    stats_.largestReservoir = std::max(stats_.largestReservoir, reservoir_);
-    stats_.smallestReservoir = std::min(stats_.smallestReservoir, reservoir_);
-    if (keepRecon_) Reconstruct(*plan);
+    pendingShort_ = nextShort_;
+    nextShort_ = DetectOnset();
+    if (framesIn_++ > 0) EncodePending();
   } catch (const std::bad_alloc&) {
     return Result::kNoMemory;
   }
   return Result::kOk;
 }
 
-// What the decoder does with the frame: coefficients (with its noise), the mid/side
-// butterfly, the inverse transform, the window and the overlap with the frame before.
-void Encoder::Reconstruct(const BlockPlan& plan) {
-  const int32_t f = setup_.frameLength;
+// Codes the frame in the middle of the input: its blocks one after another, the frame's
+// target shared among them, filler (if any) in the last.
+void Encoder::EncodePending() {
+  const int32_t size = pendingShort_ ? setup_.shortSize : 0;
+  const int32_t blocks = 1 << size;
+  const int32_t nextFrameSize = nextShort_ ? setup_.shortSize : 0;
+  if (pendingShort_) ++stats_.shortFrames;
+  if (keepRecon_) {
+    for (int32_t ch = 0; ch < setup_.channels; ++ch)
+      std::fill(frameOut_[ch].begin() + setup_.frameLength, frameOut_[ch].end(), 0.0f);
+  }
+
+  // The frame's need: its blocks' perceptual entropy, measured as they are coded; the
+  // target is set from the first block's share scaled up to the frame.
+  const int64_t budget = NextBudget();
+  const int64_t available = budget + reservoir_;
+  const int64_t cap = std::min(available, packer_.NextFrameCap());
+  const bool restate = packer_.NextFrameIsFirstInPacket();
+  frameBits_.Clear();
+  int64_t used = 0, target = 0;
+  for (int32_t j = 0; j < blocks; ++j) {
+    BlockPlan sizes;
+    sizes.variableSizes = true;
+    sizes.restateSizes = restate && j == 0;
+    sizes.sizeBits = setup_.blockSizeBits;
+    sizes.previousSize = lastSize_;
+    sizes.size = size;
+    sizes.nextSize = j + 1 < blocks ? size : nextFrameSize;
+    Analyse(size, j, sizes.previousSize, sizes.nextSize);
+    if (j == 0) {
+      const BlockLayout& layout = setup_.layout[size];
+      double entropy = 0, power[kMaxBands], threshold[kMaxBands];
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+        BandPowers(layout, coefs_[ch].data(), power);
+        model_->Thresholds(layout, power, threshold);
+        entropy += PerceptualEntropy(layout, power, threshold);
+      }
+      target = std::min(FrameTarget(budget, entropy * blocks), cap);
+    }
+    const int64_t blockTarget = (target - used) / (blocks - j);
+    EncodeBlock(sizes, j, blockTarget, available, j + 1 == blocks, &used);
+    lastSize_ = size;
+  }
+  packer_.AddFrame(frameBits_);
+  reservoir_ = available - used;
+  ++stats_.frames;
+  stats_.frameBits += used;
+  stats_.largestReservoir = std::max(stats_.largestReservoir, reservoir_);
+  stats_.smallestReservoir = std::min(stats_.smallestReservoir, reservoir_);
+  if (keepRecon_) EmitReconstruction();
+}
+
+// One block: thresholds, left/right against mid/side, the gain, filler in the frame's last
+// block, then its bits appended to the frame.
+void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable,
+                          bool lastBlock, int64_t* used) {
+  const BlockLayout& layout = setup_.layout[sizes.size];
+  double power[kMaxChannels][kMaxBands], thresholds[kMaxChannels][kMaxBands];
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    BandPowers(layout, coefs_[ch].data(), power[ch]);
+    model_->Thresholds(layout, power[ch], thresholds[ch]);
+  }
+  auto start = [&](BlockPlan* p, bool midSide) {
+    const BlockPlan keep = sizes;
+    p->variableSizes = keep.variableSizes;
+    p->restateSizes = keep.restateSizes;
+    p->sizeBits = keep.sizeBits;
+    p->previousSize = keep.previousSize;
+    p->size = keep.size;
+    p->nextSize = keep.nextSize;
+    p->layout = &layout;
+    p->midSide = midSide;
+  };
+  BlockPlan* plan = plan_.get();
+  start(plan, false);
+  PlanBlock(thresholds, plan);
+  ChooseGain(target, coefs_, plan);
+  if (setup_.channels == 2) {
+    // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
+    for (int32_t k = 0; k < layout.length; ++k) {
+      midSide_[0][k] = 0.5f * (coefs_[0][k] + coefs_[1][k]);
+      midSide_[1][k] = 0.5f * (coefs_[0][k] - coefs_[1][k]);
+    }
+    double shared[kMaxChannels][kMaxBands];
+    for (int32_t b = 0; b < layout.bandCount; ++b)
+      shared[0][b] = shared[1][b] = 0.5 * std::min(thresholds[0][b], thresholds[1][b]);
+    BlockPlan* ms = midSidePlan_.get();
+    start(ms, true);
+    PlanBlock(shared, ms);
+    ChooseGain(target, midSide_, ms);
+    // Left/right noise over its own thresholds against mid/side noise over the lower ones.
+    if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
+      plan = ms;
+      ++stats_.midSideBlocks;
+    }
+  }
+  ++stats_.blocks;
+  int64_t frameUsed = *used + BlockBits(setup_, *plan);
+  if (lastBlock) SpendSurplus(frameAvailable, std::min(frameAvailable, packer_.NextFrameCap()), *used, plan, &frameUsed);
+  WriteBlock(setup_, *plan, &frameBits_);
+  *used = frameUsed;
+  if (keepRecon_) Reconstruct(*plan, index);
+}
+
+// What the decoder does with a block: coefficients (with its noise), the mid/side
+// butterfly, the inverse transform, the block's window, added into the frame's overlap
+// buffer at the block's place (the part past the last block was cleared for it).
+void Encoder::Reconstruct(const BlockPlan& plan, int32_t index) {
+  const int32_t f = setup_.frameLength, length = plan.layout->length;
   float* coefs[kMaxChannels] = {scratch_.data(), scratch2_.data()};
   for (int32_t ch = 0; ch < setup_.channels; ++ch)
     DecodedCoefficients(setup_, plan, ch, &noiseIndex_, coefs[ch]);
   if (plan.midSide) {
-    for (int32_t k = 0; k < f; ++k) {
+    for (int32_t k = 0; k < length; ++k) {
       const float a = coefs[0][k], b = coefs[1][k];
       coefs[0][k] = a + b;
       coefs[1][k] = a - b;
     }
   }
-  std::vector<float> half(f), full(2 * f);
+  // window_ still holds this block's analysis window, the decoder's for it.
+  std::vector<float> half(length), full(2 * length);
+  const int32_t start = f / 2 + index * length - length / 2;
   for (int32_t ch = 0; ch < setup_.channels; ++ch) {
-    imdct_->Run(coefs[ch], half.data());
-    // The full output from its middle half: odd about F/2, even about 3F/2.
-    for (int32_t j = 0; j < f; ++j) full[f / 2 + j] = half[j];
-    for (int32_t j = 0; j < f / 2; ++j) full[j] = -full[f - 1 - j];
-    for (int32_t j = 3 * f / 2; j < 2 * f; ++j) full[j] = full[3 * f - 1 - j];
+    imdct_[plan.size]->Run(coefs[ch], half.data());
+    // The full output from its middle half: odd about L/2, even about 3L/2.
+    for (int32_t j = 0; j < length; ++j) full[length / 2 + j] = half[j];
+    for (int32_t j = 0; j < length / 2; ++j) full[j] = -full[length - 1 - j];
+    for (int32_t j = 3 * length / 2; j < 2 * length; ++j) full[j] = full[3 * length - 1 - j];
+    float* out = frameOut_[ch].data() + start;
+    for (int32_t j = 0; j < 2 * length; ++j) out[j] += full[j] * window_[j];
+  }
+}
+
+// The frame's output: the first half of the overlap buffer; the second moves down.
+void Encoder::EmitReconstruction() {
+  const int32_t f = setup_.frameLength;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
     float* out = frameOut_[ch].data();
-    for (int32_t j = 0; j < f; ++j) out[j] += full[j] * window_[j];
-    for (int32_t j = f; j < 2 * f; ++j) out[j] = full[j] * window_[j];
     recon_[ch].insert(recon_[ch].end(), out, out + f);
     std::copy(out + f, out + 2 * f, out);
   }
@@ -271,6 +372,17 @@ void Encoder::Reconstruct(const BlockPlan& plan) {
 Result Encoder::Finish() noexcept {
   if (!open_ || finished_) return Result::kWrongState;
   try {
+    // The last frame is coded with silence after it.
+    if (framesIn_ > 0) {
+      const int32_t f = setup_.frameLength;
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+        std::copy(input_[ch].begin() + f, input_[ch].end(), input_[ch].begin());
+        std::fill(input_[ch].begin() + 2 * f, input_[ch].end(), 0.0f);
+      }
+      pendingShort_ = nextShort_;
+      nextShort_ = false;
+      EncodePending();
+    }
     packer_.Finish();
   } catch (const std::bad_alloc&) {
     return Result::kNoMemory;

@@ -178,6 +178,13 @@ bool Quantise(const StreamSetup&, const float* coefs, BlockPlan* plan, int32_t c
 
 template <typename Sink>
 void WriteBlock(const StreamSetup& s, const BlockPlan& plan, Sink* out) {
+  if (plan.variableSizes) {
+    if (plan.restateSizes) {
+      out->Put(static_cast<uint32_t>(plan.previousSize), plan.sizeBits);
+      out->Put(static_cast<uint32_t>(plan.size), plan.sizeBits);
+    }
+    out->Put(static_cast<uint32_t>(plan.nextSize), plan.sizeBits);
+  }
   if (plan.channels == 2) out->Put(plan.midSide ? 1u : 0u, 1);
   bool any = false;
   for (int32_t ch = 0; ch < plan.channels; ++ch) {
@@ -193,6 +200,8 @@ void WriteBlock(const StreamSetup& s, const BlockPlan& plan, Sink* out) {
     for (int32_t ch = 0; ch < plan.channels; ++ch)
       if (plan.channel[ch].coded) out->Put(0, plan.layout->highBandCount);  // no band left to noise
   }
+  // Shorter blocks could reuse the exponents before; ours always bring their own.
+  if (plan.size > 0) out->Put(1, 1);
   for (int32_t ch = 0; ch < plan.channels; ++ch)
     if (plan.channel[ch].coded) WriteExponents(*plan.layout, plan.channel[ch].exponents, out);
   for (int32_t ch = 0; ch < plan.channels; ++ch)

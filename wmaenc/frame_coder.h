@@ -18,6 +18,12 @@ struct ChannelPlan {
 
 struct BlockPlan {
   const BlockLayout* layout = nullptr;
+  // Block size indices (length frameLength >> k), written where the stream has variable
+  // blocks: the previous and this one only where the decoder restarts (restateSizes).
+  bool variableSizes = false;
+  bool restateSizes = false;
+  int32_t sizeBits = 0;
+  int32_t previousSize = 0, size = 0, nextSize = 0;
   int32_t channels = 1;
   bool midSide = false;
   int32_t gain = 1;                    // total gain in dB, 1 and up

@@ -1,5 +1,6 @@
 #include "stream_setup.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "tables.h"
@@ -100,7 +101,15 @@ bool MakeStreamSetup(int32_t sampleRate, int32_t channels, int32_t bitRate, Stre
   s.bitRate = bitRate;
   s.frameLengthBits = FrameLengthBits(sampleRate);
   s.frameLength = 1 << s.frameLengthBits;
-  s.flags = kFlagExponentVlc | kFlagBitReservoir;
+  s.flags = kFlagExponentVlc | kFlagBitReservoir | kFlagVariableBlocks | kFlagMoreBlockSizes;
+  // The decoder's count of sizes: from the flags, two more from 32 kbit/s per channel,
+  // none shorter than 128 samples.
+  int32_t more = ((s.flags >> 3) & 3) + 1;
+  if (bitRate / channels >= 32000) more += 2;
+  more = std::min(more, s.frameLengthBits - 7);
+  s.blockSizes = more + 1;
+  s.blockSizeBits = FloorLog2(s.blockSizes - 1) + 1;
+  s.shortSize = std::min(3, s.blockSizes - 1);
 
   // The decoder computes these in single precision; so do we.
   const float bps = static_cast<float>(bitRate) / static_cast<float>(channels * sampleRate);

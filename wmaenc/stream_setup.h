@@ -18,6 +18,7 @@ constexpr int32_t kExtradataSize = 10;
 constexpr uint16_t kFlagExponentVlc = 0x0001;
 constexpr uint16_t kFlagBitReservoir = 0x0002;
 constexpr uint16_t kFlagVariableBlocks = 0x0004;
+constexpr uint16_t kFlagMoreBlockSizes = 0x0018;  // two bits: up to three more sizes
 
 constexpr int32_t kMaxBlockSizes = 5;
 
@@ -40,8 +41,11 @@ struct StreamSetup {
   int32_t frameLengthBits = 0;      // frame length 512, 1024 or 2048 by rate
   int32_t frameLength = 0;
   uint16_t flags = 0;
-  // Per block size k (length frameLength >> k); only the frame length is used so far.
+  // Per block size k (length frameLength >> k): the sizes the stream allows, the bits of a
+  // size index, and the short size the encoder switches to on a transient.
   int32_t blockSizes = 1;
+  int32_t blockSizeBits = 0;
+  int32_t shortSize = 0;
   BlockLayout layout[kMaxBlockSizes];
   bool noiseCoding = false;         // the decoder adds its noise to coded values
   int32_t coefTable = 0;            // 0..2: the pair of run-level tables

@@ -215,15 +215,17 @@ TEST(WmaencRateControl, ReservoirStaysInBoundsAcrossAMixedSignal) {
     EXPECT_EQ(e.failedPackets, 0);
     EXPECT_LT(e.worstDiff, 2e-6);
     EXPECT_GE(e.stats.smallestReservoir, 0);
-    EXPECT_LE(e.stats.largestReservoir, e.reservoirLimit + 40);
+    // Past the limit by at most what filler could not place: an escape is up to 45 bits,
+    // and a short block's few free positions may not take the last ones (measured: 55).
+    EXPECT_LE(e.stats.largestReservoir, e.reservoirLimit + 64);
     const double seconds = static_cast<double>(signal[0].size()) / r.sampleRate;
     const double rate = e.packets.size() * setup.packetBytes * 8.0 / seconds;
     const double ends = 1.5 * setup.packetBytes * 8.0 / seconds;
-    std::printf("row %2d: rate %.4f of row (ends %.4f), reservoir %lld..%lld of %lld, filler %.2f%%, mid/side %lld of %lld\n",
+    std::printf("row %2d: rate %.4f of row (ends %.4f), reservoir %lld..%lld of %lld, filler %.2f%%, mid/side %lld of %lld blocks\n",
                 row, rate / (r.kbps * 1000.0), ends / (r.kbps * 1000.0),
                 static_cast<long long>(e.stats.smallestReservoir), static_cast<long long>(e.stats.largestReservoir),
                 static_cast<long long>(e.reservoirLimit), 100.0 * e.stats.fillerBits / e.stats.frameBits,
-                static_cast<long long>(e.stats.midSideBlocks), static_cast<long long>(e.stats.frames));
+                static_cast<long long>(e.stats.midSideBlocks), static_cast<long long>(e.stats.blocks));
     EXPECT_NEAR(rate, r.kbps * 1000.0, ends + 0.002 * r.kbps * 1000.0);
   }
 }
@@ -245,10 +247,52 @@ TEST(WmaencRateControl, MidSideFollowsTheChannelsLikeness) {
   EXPECT_EQ(a.failedPackets + u.failedPackets, 0);
   EXPECT_LT(std::max(a.worstDiff, u.worstDiff), 2e-6);
   std::printf("mid/side blocks: alike %lld of %lld, noise beside a quiet tone %lld of %lld\n",
-              static_cast<long long>(a.stats.midSideBlocks), static_cast<long long>(a.stats.frames),
-              static_cast<long long>(u.stats.midSideBlocks), static_cast<long long>(u.stats.frames));
-  EXPECT_GE(a.stats.midSideBlocks, a.stats.frames * 9 / 10);
-  EXPECT_LE(u.stats.midSideBlocks, u.stats.frames / 10);
+              static_cast<long long>(a.stats.midSideBlocks), static_cast<long long>(a.stats.blocks),
+              static_cast<long long>(u.stats.midSideBlocks), static_cast<long long>(u.stats.blocks));
+  EXPECT_GE(a.stats.midSideBlocks, a.stats.blocks * 9 / 10);
+  EXPECT_LE(u.stats.midSideBlocks, u.stats.blocks / 10);
+}
+
+}  // namespace
+
+namespace {
+
+// Short blocks at onsets and nowhere else: clicks over silence switch at each click, a
+// steady chord and steady noise only where they start out of silence; the decoder follows
+// every switch.
+TEST(WmaencBlockSwitching, OnsetsSwitchAndSteadySignalsDoNot) {
+  const int32_t rows[] = {3, 13, 31};  // frames of 512, 1024 and 2048 samples
+  for (const int32_t row : rows) {
+    const WmaFormatRow& r = WmaFormatTable[row - 1];
+    SCOPED_TRACE(testing::Message() << "row " << row);
+    StreamSetup setup;
+    ASSERT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
+    const int32_t length = 4 * r.sampleRate;
+    std::vector<float> clicks(length, 0.0f), chord(length), noise(length);
+    const int32_t clickCount = 8;
+    for (int32_t c = 0; c < clickCount; ++c) {
+      const int32_t at = (c + 1) * length / (clickCount + 2);
+      for (int32_t i = 0; i < 64; ++i) clicks[at + i] = static_cast<float>(0.8 * std::sin(i * 0.7) * std::exp(-i / 20.0));
+    }
+    uint32_t seed = 99u;
+    for (int32_t i = 0; i < length; ++i) {
+      const double t = static_cast<double>(i) / r.sampleRate;
+      chord[i] = static_cast<float>(0.2 * (std::sin(2 * M_PI * 262 * t) + std::sin(2 * M_PI * 330 * t) + std::sin(2 * M_PI * 392 * t)));
+      seed = seed * 1664525u + 1013904223u;
+      noise[i] = static_cast<float>(0.3 * static_cast<int32_t>(seed) / 2147483648.0);
+    }
+    const std::vector<float> c2[2] = {clicks, clicks}, h2[2] = {chord, chord}, n2[2] = {noise, noise};
+    const Encoded ec = EncodeAndDecode(setup, c2), eh = EncodeAndDecode(setup, h2), en = EncodeAndDecode(setup, n2);
+    std::printf("row %2d: short frames: clicks %lld (of %d clicks), chord %lld, noise %lld; worst diff %.1e\n", row,
+                static_cast<long long>(ec.stats.shortFrames), clickCount, static_cast<long long>(eh.stats.shortFrames),
+                static_cast<long long>(en.stats.shortFrames), std::max({ec.worstDiff, eh.worstDiff, en.worstDiff}));
+    EXPECT_EQ(ec.failedPackets + eh.failedPackets + en.failedPackets, 0);
+    EXPECT_LT(std::max({ec.worstDiff, eh.worstDiff, en.worstDiff}), 2e-6);
+    EXPECT_GE(ec.stats.shortFrames, clickCount);
+    EXPECT_LE(ec.stats.shortFrames, clickCount + clickCount / 2);
+    EXPECT_EQ(eh.stats.shortFrames, 1);
+    EXPECT_EQ(en.stats.shortFrames, 1);
+  }
 }
 
 }  // namespace
