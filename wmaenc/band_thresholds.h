@@ -2,8 +2,9 @@
 // decoder's coefficient scale) that each exponent band may carry unheard. The interface
 // takes any model; SpreadBandModel is a small one of our own: band power spread across
 // bands (falling 25 dB per band below a masker, 10 dB per band above it; the exponent bands
-// are about a critical band wide), lowered by a fixed signal-to-mask ratio and floored at
-// a level 90 dB under a full-scale tone.
+// are about a critical band wide), lowered by a fixed signal-to-mask ratio, floored at
+// a level 90 dB under a full-scale tone, then taken to the power 0.6 times the band's own
+// power (lowered alike) to the power 0.4.
 #pragma once
 
 #include <cstdint>
