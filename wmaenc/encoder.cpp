@@ -172,19 +172,23 @@ void Encoder::SpendOnBands(int64_t target, const std::vector<float>* coefs, Bloc
     if (!c.coded) continue;
     const int32_t count = plan->layout->bandCount;
     const int32_t top = *std::max_element(c.exponents, c.exponents + count);
+    int64_t channelBits = ChannelBits(setup_, *plan, ch);
     for (int32_t b = 0; b < count && target - used > 8; ++b) {
       const int32_t e = c.exponents[b] - 1;
       if (e >= top - 1 || e < kLowestExponent) continue;
       if (b > 0 && c.exponents[b - 1] - e > 60) continue;
       if (b + 1 < count && c.exponents[b + 1] - e > 60) continue;
       c.exponents[b] = e;
-      const bool ok = Quantise(setup_, coefs[ch].data(), plan, ch);
-      const int64_t bits = BlockBits(setup_, *plan);
-      if (ok && bits <= target) {
-        used = bits;
+      bool changed = false;
+      const bool ok = QuantiseBand(coefs[ch].data(), plan, ch, b, &changed);
+      // A band whose values stay as they were gains nothing from the finer step.
+      const int64_t bits = changed ? ChannelBits(setup_, *plan, ch) : 0;
+      if (changed && ok && used - channelBits + bits <= target) {
+        used += bits - channelBits;
+        channelBits = bits;
       } else {
         c.exponents[b] = e + 1;
-        Quantise(setup_, coefs[ch].data(), plan, ch);
+        QuantiseBand(coefs[ch].data(), plan, ch, b, &changed);
       }
     }
   }

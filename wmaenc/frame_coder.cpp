@@ -151,29 +151,63 @@ double NoiseOverThresholdDb(const BlockPlan& plan) {
   return worst;
 }
 
+namespace {
+
+// Values of coefficients [from, to) at one step; false where one exceeds the escape's reach
+// (clipped to it); *changed where a value differs from what was there.
+bool QuantiseRange(const float* coefs, int32_t from, int32_t to, float step, int32_t limit, int32_t* values,
+                   bool* changed) {
+  const float inverse = 1.0f / step;
+  bool fits = true;
+  for (int32_t k = from; k < to; ++k) {
+    const float a = std::fabs(coefs[k]) * inverse;
+    int32_t q = a < 2.0e9f ? static_cast<int32_t>(a + 0.45f) : limit + 1;
+    if (q > limit) {
+      fits = false;
+      q = limit;
+    }
+    q = coefs[k] < 0 ? -q : q;
+    if (q != values[k]) *changed = true;
+    values[k] = q;
+  }
+  return fits;
+}
+
+}  // namespace
+
 bool Quantise(const StreamSetup&, const float* coefs, BlockPlan* plan, int32_t ch) {
   const BlockLayout& layout = *plan->layout;
   ChannelPlan& c = plan->channel[ch];
   const float mult = BlockMultiplier(*plan, ch);
   const int32_t limit = (1 << EscapeLevelBits(plan->gain)) - 1;
-  bool fits = true;
+  bool fits = true, changed = false;
   int32_t k = 0;
   for (int32_t b = 0; b < layout.bandCount && k < layout.codedEnd; ++b) {
-    const float step = ExponentScale(c.exponents[b]) * mult;
-    const float inverse = 1.0f / step;
     const int32_t end = std::min(k + layout.bandWidths[b], layout.codedEnd);
-    for (; k < end; ++k) {
-      const float a = std::fabs(coefs[k]) * inverse;
-      int32_t q = a < 2.0e9f ? static_cast<int32_t>(a + 0.45f) : limit + 1;
-      if (q > limit) {
-        fits = false;
-        q = limit;
-      }
-      c.values[k] = coefs[k] < 0 ? -q : q;
-    }
+    fits = QuantiseRange(coefs, k, end, ExponentScale(c.exponents[b]) * mult, limit, c.values, &changed) && fits;
+    k = end;
   }
   c.padEscapes = 0;
   return fits;
+}
+
+bool QuantiseBand(const float* coefs, BlockPlan* plan, int32_t ch, int32_t band, bool* changed) {
+  const BlockLayout& layout = *plan->layout;
+  ChannelPlan& c = plan->channel[ch];
+  int32_t from = 0;
+  for (int32_t b = 0; b < band; ++b) from += layout.bandWidths[b];
+  const int32_t to = std::min(from + layout.bandWidths[band], layout.codedEnd);
+  *changed = false;
+  if (from >= to) return true;
+  const float step = ExponentScale(c.exponents[band]) * BlockMultiplier(*plan, ch);
+  return QuantiseRange(coefs, from, to, step, (1 << EscapeLevelBits(plan->gain)) - 1, c.values, changed);
+}
+
+int64_t ChannelBits(const StreamSetup& s, const BlockPlan& plan, int32_t ch) {
+  BitCounter counter;
+  WriteExponents(*plan.layout, plan.channel[ch].exponents, &counter);
+  WriteCoefficients(s, plan, ch, &counter);
+  return counter.Count();
 }
 
 template <typename Sink>

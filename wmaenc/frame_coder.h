@@ -51,6 +51,12 @@ double NoiseOverThresholdDb(const BlockPlan& plan);
 // larger than an escape can carry at that gain.
 bool Quantise(const StreamSetup& s, const float* coefs, BlockPlan* plan, int32_t ch);
 
+// Band `band` of channel ch only, at the plan's gain and exponents (the largest exponent
+// unchanged since Quantise); *changed where any value moved.
+bool QuantiseBand(const float* coefs, BlockPlan* plan, int32_t ch, int32_t band, bool* changed);
+// Bits of channel ch's exponents and coefficients.
+int64_t ChannelBits(const StreamSetup& s, const BlockPlan& plan, int32_t ch);
+
 // Bits of the block as WriteBlock writes it.
 int64_t BlockBits(const StreamSetup& s, const BlockPlan& plan);
 // Bits one zero-valued escape adds, and how many fit after channel ch's last value.
