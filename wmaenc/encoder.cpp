@@ -1,0 +1,404 @@
+#include "encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "imdct.h"
+#include "mdct.h"
+
+namespace wmaenc {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr float kFullScale = 32768.0f;  // the decoder's inverse transform divides by this
+
+}  // namespace
+
+Encoder::Encoder() = default;
+Encoder::~Encoder() = default;
+
+Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept {
+  try {
+    setup_ = setup;
+    const int32_t f = setup.frameLength;
+    for (int32_t k = 0; k < kMaxBlockSizes; ++k) {
+      mdct_[k].reset();
+      imdct_[k].reset();
+    }
+    for (const int32_t k : {0, setup.shortSize}) {
+      mdct_[k] = std::make_unique<tvqenc::Mdct>(f >> k);
+      imdct_[k] = std::make_unique<twinvq::HalfImdct>();
+      imdct_[k]->Init(f >> k, -1.0 / kFullScale);  // the decoder's transform has the opposite sign
+    }
+    window_.assign(2 * f, 0.0f);
+    for (int32_t ch = 0; ch < setup.channels; ++ch) {
+      input_[ch].assign(3 * f, 0.0f);
+      coefs_[ch].assign(f, 0.0f);
+      midSide_[ch].assign(f, 0.0f);
+      frameOut_[ch].assign(2 * f, 0.0f);
+      recon_[ch].clear();
+    }
+    scratch_.assign(2 * f, 0.0f);
+    scratch2_.assign(2 * f, 0.0f);
+    plan_ = std::make_unique<BlockPlan>();
+    midSidePlan_ = std::make_unique<BlockPlan>();
+    packer_.Init(setup);
+    frameBits_.Reserve(static_cast<size_t>(setup.packetBytes) * 2);
+  } catch (const std::bad_alloc&) {
+    open_ = false;
+    return Result::kNoMemory;
+  }
+  const int64_t packetBits = int64_t{setup.packetBytes} * 8;
+  const int64_t payloadBits = packetBits - PacketHeaderBits(setup);
+  // Each frame's share of the packets' payload at the bit rate, carried exactly.
+  budgetNumerator_ = payloadBits * setup.bitRate * setup.frameLength;
+  budgetDenominator_ = int64_t{setup.sampleRate} * packetBits;
+  budgetRemainder_ = 0;
+  reservoir_ = 0;
+  reservoirMax_ = payloadBits / 2;
+  noiseIndex_ = 0;
+  meanEntropy_ = 0;
+  framesIn_ = 0;
+  nextShort_ = pendingShort_ = false;
+  lastSize_ = 0;
+  for (double& e : onsetHistory_) e = 0;
+  keepRecon_ = keepReconstruction;
+  stats_ = EncoderStats{};
+  open_ = true;
+  finished_ = false;
+  return Result::kOk;
+}
+
+// An onset in the next frame's span (its blocks' middle halves): the first difference of
+// the channels' sum, its energy in eighths of a frame, against the mean of the four
+// eighths before; more than 10 dB over it, and above a floor, is an onset.
+bool Encoder::DetectOnset() {
+  const int32_t f = setup_.frameLength, segment = f / 8;
+  bool onset = false;
+  for (int32_t i = 0; i < 8; ++i) {
+    const int32_t start = 3 * f / 2 + i * segment;
+    double energy = 0;
+    for (int32_t n = start; n < start + segment; ++n) {
+      double d = 0;
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) d += input_[ch][n] - input_[ch][n - 1];
+      energy += d * d;
+    }
+    energy /= segment;
+    const double before = 0.25 * (onsetHistory_[0] + onsetHistory_[1] + onsetHistory_[2] + onsetHistory_[3]);
+    if (energy > 10.0 * before && energy > 1e-6) onset = true;
+    for (int32_t j = 0; j < 3; ++j) onsetHistory_[j] = onsetHistory_[j + 1];
+    onsetHistory_[3] = energy;
+  }
+  return onset;
+}
+
+// Block `index` of size k of the frame being coded, in the decoder's coefficient scale:
+// its 2L input samples (centred in the frame's span) under the window its neighbours give,
+// through the orthonormal transform, times -2^15 sqrt(2/L): the decoder's inverse is the
+// orthonormal one negated and divided by 2^15.
+void Encoder::Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize) {
+  const int32_t f = setup_.frameLength, length = f >> size;
+  const int32_t start = f / 2 + index * length - length / 2;
+  tvqenc::BuildBlockWindow(length, std::min(length, f >> previousSize), std::min(length, f >> nextSize),
+                           window_.data());
+  const float gain = -kFullScale * static_cast<float>(std::sqrt(2.0 / length));
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    for (int32_t i = 0; i < 2 * length; ++i) scratch_[i] = input_[ch][start + i] * window_[i];
+    mdct_[size]->Forward(scratch_.data(), coefs_[ch].data());
+    for (int32_t k = 0; k < length; ++k) coefs_[ch][k] *= gain;
+  }
+}
+
+int64_t Encoder::NextBudget() {
+  budgetRemainder_ += budgetNumerator_;
+  const int64_t bits = budgetRemainder_ / budgetDenominator_;
+  budgetRemainder_ %= budgetDenominator_;
+  return bits;
+}
+
+// A frame's target: its budget, scaled by how its perceptual entropy compares with the
+// running mean (0.75 to 1.75 times); never more than the budget and the reservoir together
+// nor than the packets let one frame take, and never so little that the reservoir would
+// hold more than its limit.
+int64_t Encoder::FrameTarget(int64_t budget, double entropy) {
+  meanEntropy_ = meanEntropy_ <= 0 ? std::max(entropy, 1.0) : 0.95 * meanEntropy_ + 0.05 * entropy;
+  const double need = std::clamp(entropy / std::max(meanEntropy_, 1.0), 0.75, 1.75);
+  const int64_t available = budget + reservoir_;
+  const int64_t wanted = std::clamp(static_cast<int64_t>(budget * need), available - reservoirMax_, available);
+  return std::min(wanted, packer_.NextFrameCap());
+}
+
+void Encoder::PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan) {
+  plan->channels = setup_.channels;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    plan->channel[ch].coded = true;
+    plan->channel[ch].padEscapes = 0;
+    ExponentsFromThresholds(*plan->layout, thresholds[ch], plan->channel[ch].exponents);
+  }
+}
+
+// The smallest total gain (finest steps) whose block fits target bits; bits fall as the
+// gain rises, so a bisection finds it.
+void Encoder::ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan) {
+  auto fits = [&](int32_t gain) {
+    plan->gain = gain;
+    bool ok = true;
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) ok = Quantise(setup_, coefs[ch].data(), plan, ch) && ok;
+    return ok && BlockBits(setup_, *plan) <= target;
+  };
+  int32_t low = 1, high = kHighestGain;
+  if (!fits(high)) {
+    // Not even silence fits: the channels go uncoded.
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) plan->channel[ch].coded = false;
+    return;
+  }
+  while (low < high) {
+    const int32_t mid = (low + high) / 2;
+    if (fits(mid)) high = mid;
+    else low = mid + 1;
+  }
+  fits(high);
+  SpendOnBands(target, coefs, plan);
+}
+
+// The gain moves every band's step together by 1 dB; what the next finer gain would
+// overshoot is spent band by band from the lowest: each band's step one exponent finer
+// where the bits still fit (the largest exponent stays, since it sets every step).
+void Encoder::SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan) {
+  int64_t used = BlockBits(setup_, *plan);
+  for (int32_t ch = 0; ch < plan->channels; ++ch) {
+    ChannelPlan& c = plan->channel[ch];
+    if (!c.coded) continue;
+    const int32_t count = plan->layout->bandCount;
+    const int32_t top = *std::max_element(c.exponents, c.exponents + count);
+    int64_t channelBits = ChannelBits(setup_, *plan, ch);
+    for (int32_t b = 0; b < count && target - used > 8; ++b) {
+      const int32_t e = c.exponents[b] - 1;
+      if (e >= top - 1 || e < kLowestExponent) continue;
+      if (b > 0 && c.exponents[b - 1] - e > 60) continue;
+      if (b + 1 < count && c.exponents[b + 1] - e > 60) continue;
+      c.exponents[b] = e;
+      bool changed = false;
+      const bool ok = QuantiseBand(coefs[ch].data(), plan, ch, b, &changed);
+      // A band whose values stay as they were gains nothing from the finer step.
+      const int64_t bits = changed ? ChannelBits(setup_, *plan, ch) : 0;
+      if (changed && ok && used - channelBits + bits <= target) {
+        used += bits - channelBits;
+        channelBits = bits;
+      } else {
+        c.exponents[b] = e + 1;
+        QuantiseBand(coefs[ch].data(), plan, ch, b, &changed);
+      }
+    }
+  }
+}
+
+// Bits saved beyond what the reservoir keeps go into zero-valued escapes after each
+// channel's last value of the frame's last block: the decoder reads them as zeros.
+// used: the frame's bits, before: those of its blocks before this one.
+void Encoder::SpendSurplus(int64_t available, int64_t limit, int64_t before, BlockPlan* plan, int64_t* used) {
+  for (int32_t ch = plan->channels - 1; ch >= 0; --ch) {
+    const int64_t surplus = available - *used - reservoirMax_;
+    if (surplus <= 0) return;
+    if (!plan->channel[ch].coded) continue;
+    const int32_t escapeBits = PadEscapeBits(setup_, *plan, ch);
+    int64_t count = (surplus + escapeBits - 1) / escapeBits;
+    count = std::min<int64_t>(count, PadEscapeRoom(*plan, ch));
+    count = std::min<int64_t>(count, (limit - *used) / escapeBits);
+    if (count <= 0) continue;
+    plan->channel[ch].padEscapes = static_cast<int32_t>(count);
+    *used = before + BlockBits(setup_, *plan);
+    stats_.fillerBits += count * escapeBits;
+  }
+}
+
+Result Encoder::EncodeFrame(const float* const* planes) noexcept {
+  if (!open_ || finished_) return Result::kWrongState;
+  try {
+    const int32_t f = setup_.frameLength;
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+      std::copy(input_[ch].begin() + f, input_[ch].end(), input_[ch].begin());
+      std::copy(planes[ch], planes[ch] + f, input_[ch].begin() + 2 * f);
+    }
+    pendingShort_ = nextShort_;
+    nextShort_ = DetectOnset();
+    if (framesIn_++ > 0) EncodePending();
+  } catch (const std::bad_alloc&) {
+    return Result::kNoMemory;
+  }
+  return Result::kOk;
+}
+
+// Codes the frame in the middle of the input: its blocks one after another, the frame's
+// target shared among them, filler (if any) in the last.
+void Encoder::EncodePending() {
+  const int32_t size = pendingShort_ ? setup_.shortSize : 0;
+  const int32_t blocks = 1 << size;
+  const int32_t nextFrameSize = nextShort_ ? setup_.shortSize : 0;
+  if (pendingShort_) ++stats_.shortFrames;
+  if (keepRecon_) {
+    for (int32_t ch = 0; ch < setup_.channels; ++ch)
+      std::fill(frameOut_[ch].begin() + setup_.frameLength, frameOut_[ch].end(), 0.0f);
+  }
+
+  // The frame's need: its blocks' perceptual entropy, measured as they are coded; the
+  // target is set from the first block's share scaled up to the frame.
+  const int64_t budget = NextBudget();
+  const int64_t available = budget + reservoir_;
+  const int64_t cap = std::min(available, packer_.NextFrameCap());
+  const bool restate = packer_.NextFrameIsFirstInPacket();
+  frameBits_.Clear();
+  int64_t used = 0, target = 0;
+  for (int32_t j = 0; j < blocks; ++j) {
+    BlockPlan sizes;
+    sizes.variableSizes = true;
+    sizes.restateSizes = restate && j == 0;
+    sizes.sizeBits = setup_.blockSizeBits;
+    sizes.previousSize = lastSize_;
+    sizes.size = size;
+    sizes.nextSize = j + 1 < blocks ? size : nextFrameSize;
+    Analyse(size, j, sizes.previousSize, sizes.nextSize);
+    if (j == 0) {
+      const BlockLayout& layout = setup_.layout[size];
+      double entropy = 0, power[kMaxBands], threshold[kMaxBands];
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+        BandPowers(layout, coefs_[ch].data(), power);
+        model_->Thresholds(layout, power, threshold);
+        entropy += PerceptualEntropy(layout, power, threshold);
+      }
+      target = std::min(FrameTarget(budget, entropy * blocks), cap);
+    }
+    const int64_t blockTarget = (target - used) / (blocks - j);
+    EncodeBlock(sizes, j, blockTarget, available, j + 1 == blocks, &used);
+    lastSize_ = size;
+  }
+  packer_.AddFrame(frameBits_);
+  reservoir_ = available - used;
+  ++stats_.frames;
+  stats_.frameBits += used;
+  stats_.largestReservoir = std::max(stats_.largestReservoir, reservoir_);
+  stats_.smallestReservoir = std::min(stats_.smallestReservoir, reservoir_);
+  if (keepRecon_) EmitReconstruction();
+}
+
+// One block: thresholds, left/right against mid/side, the gain, filler in the frame's last
+// block, then its bits appended to the frame.
+void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable,
+                          bool lastBlock, int64_t* used) {
+  const BlockLayout& layout = setup_.layout[sizes.size];
+  double power[kMaxChannels][kMaxBands], thresholds[kMaxChannels][kMaxBands];
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    BandPowers(layout, coefs_[ch].data(), power[ch]);
+    model_->Thresholds(layout, power[ch], thresholds[ch]);
+  }
+  auto start = [&](BlockPlan* p, bool midSide) {
+    const BlockPlan keep = sizes;
+    p->variableSizes = keep.variableSizes;
+    p->restateSizes = keep.restateSizes;
+    p->sizeBits = keep.sizeBits;
+    p->previousSize = keep.previousSize;
+    p->size = keep.size;
+    p->nextSize = keep.nextSize;
+    p->layout = &layout;
+    p->midSide = midSide;
+  };
+  BlockPlan* plan = plan_.get();
+  start(plan, false);
+  PlanBlock(thresholds, plan);
+  ChooseGain(target, coefs_, plan);
+  if (setup_.channels == 2) {
+    // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
+    for (int32_t k = 0; k < layout.length; ++k) {
+      midSide_[0][k] = 0.5f * (coefs_[0][k] + coefs_[1][k]);
+      midSide_[1][k] = 0.5f * (coefs_[0][k] - coefs_[1][k]);
+    }
+    double shared[kMaxChannels][kMaxBands];
+    for (int32_t b = 0; b < layout.bandCount; ++b)
+      shared[0][b] = shared[1][b] = 0.5 * std::min(thresholds[0][b], thresholds[1][b]);
+    BlockPlan* ms = midSidePlan_.get();
+    start(ms, true);
+    PlanBlock(shared, ms);
+    ChooseGain(target, midSide_, ms);
+    // Left/right noise over its own thresholds against mid/side noise over the lower ones.
+    if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
+      plan = ms;
+      ++stats_.midSideBlocks;
+    }
+  }
+  ++stats_.blocks;
+  int64_t frameUsed = *used + BlockBits(setup_, *plan);
+  if (lastBlock) SpendSurplus(frameAvailable, std::min(frameAvailable, packer_.NextFrameCap()), *used, plan, &frameUsed);
+  WriteBlock(setup_, *plan, &frameBits_);
+  *used = frameUsed;
+  if (keepRecon_) Reconstruct(*plan, index);
+}
+
+// What the decoder does with a block: coefficients (with its noise), the mid/side
+// butterfly, the inverse transform, the block's window, added into the frame's overlap
+// buffer at the block's place (the part past the last block was cleared for it).
+void Encoder::Reconstruct(const BlockPlan& plan, int32_t index) {
+  const int32_t f = setup_.frameLength, length = plan.layout->length;
+  float* coefs[kMaxChannels] = {scratch_.data(), scratch2_.data()};
+  for (int32_t ch = 0; ch < setup_.channels; ++ch)
+    DecodedCoefficients(setup_, plan, ch, &noiseIndex_, coefs[ch]);
+  if (plan.midSide) {
+    for (int32_t k = 0; k < length; ++k) {
+      const float a = coefs[0][k], b = coefs[1][k];
+      coefs[0][k] = a + b;
+      coefs[1][k] = a - b;
+    }
+  }
+  // window_ still holds this block's analysis window, the decoder's for it.
+  std::vector<float> half(length), full(2 * length);
+  const int32_t start = f / 2 + index * length - length / 2;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    imdct_[plan.size]->Run(coefs[ch], half.data());
+    // The full output from its middle half: odd about L/2, even about 3L/2.
+    for (int32_t j = 0; j < length; ++j) full[length / 2 + j] = half[j];
+    for (int32_t j = 0; j < length / 2; ++j) full[j] = -full[length - 1 - j];
+    for (int32_t j = 3 * length / 2; j < 2 * length; ++j) full[j] = full[3 * length - 1 - j];
+    float* out = frameOut_[ch].data() + start;
+    for (int32_t j = 0; j < 2 * length; ++j) out[j] += full[j] * window_[j];
+  }
+}
+
+// The frame's output: the first half of the overlap buffer; the second moves down.
+void Encoder::EmitReconstruction() {
+  const int32_t f = setup_.frameLength;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    float* out = frameOut_[ch].data();
+    recon_[ch].insert(recon_[ch].end(), out, out + f);
+    std::copy(out + f, out + 2 * f, out);
+  }
+}
+
+Result Encoder::Finish() noexcept {
+  if (!open_ || finished_) return Result::kWrongState;
+  try {
+    // The last frame is coded with silence after it.
+    if (framesIn_ > 0) {
+      const int32_t f = setup_.frameLength;
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+        std::copy(input_[ch].begin() + f, input_[ch].end(), input_[ch].begin());
+        std::fill(input_[ch].begin() + 2 * f, input_[ch].end(), 0.0f);
+      }
+      pendingShort_ = nextShort_;
+      nextShort_ = false;
+      EncodePending();
+    }
+    packer_.Finish();
+  } catch (const std::bad_alloc&) {
+    return Result::kNoMemory;
+  }
+  finished_ = true;
+  return Result::kOk;
+}
+
+bool Encoder::TakePacket(std::vector<uint8_t>* packet) noexcept {
+  if (!packer_.HasPacket()) return false;
+  *packet = packer_.TakePacket();  // a move: no allocation
+  return true;
+}
+
+}  // namespace wmaenc

@@ -1,0 +1,110 @@
+// The WMA (version 2) encoder: frames of PCM in, packets of the stream's size out.
+// Each frame is one block of the frame's length, or where a high-passed transient detector
+// finds an onset, a run of short blocks; the windows are the decoder's (sine slopes as
+// long as the shorter of two neighbours). A frame is coded when the next has arrived, so
+// that its last block's window knows the size after it.
+// A masking model gives each band a noise threshold; the exponents shape the steps to
+// them, and the total gain is the finest whose bits fit the frame's target. The target is
+// the frame's share of the bit rate, more (from the reservoir) for frames whose perceptual
+// entropy is above the running mean, less for those below. Bits a frame leaves go to the
+// next ones (frames cross packet bounds); more saved than the reservoir holds are spent as
+// filler. Stereo blocks go mid/side where that leaves less noise over the thresholds.
+// Optionally it keeps what the decoder will output.
+// No exception leaves it: a failed allocation is the kNoMemory result.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "band_thresholds.h"
+#include "frame_coder.h"
+#include "stream_setup.h"
+#include "superframe_packer.h"
+
+namespace tvqenc { class Mdct; }
+namespace twinvq { class HalfImdct; }
+
+namespace wmaenc {
+
+enum class Result { kOk, kNoMemory, kWrongState };
+
+struct EncoderStats {
+  int64_t frames = 0;
+  int64_t frameBits = 0;        // all frames' bits
+  int64_t fillerBits = 0;       // of those, zero-valued escapes spent as filler
+  int64_t largestReservoir = 0;
+  int64_t smallestReservoir = 0;
+  int64_t blocks = 0;
+  int64_t midSideBlocks = 0;
+  int64_t shortFrames = 0;      // frames coded as short blocks
+};
+
+class Encoder {
+ public:
+  Encoder();
+  ~Encoder();
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+
+  Result Open(const StreamSetup& setup, bool keepReconstruction) noexcept;
+  // setup().frameLength samples per channel, full scale +-1. The frame before is coded now.
+  Result EncodeFrame(const float* const* planes) noexcept;
+  // Codes the last frame, closes the last packet (padded); no frame may follow.
+  Result Finish() noexcept;
+  bool TakePacket(std::vector<uint8_t>* packet) noexcept;
+  // Another masking model (the encoder keeps the pointer; null restores its own).
+  void SetThresholdModel(const BandThresholdModel* model) { model_ = model ? model : &ownModel_; }
+
+  const StreamSetup& setup() const { return setup_; }
+  const EncoderStats& stats() const { return stats_; }
+  int64_t reservoir() const { return reservoir_; }
+  int64_t reservoirLimit() const { return reservoirMax_; }
+  // The bits held for later frames after the last frame, and the most kept before filler.
+  // The decoder's output frame by frame as the encoder predicts it; the first frame holds
+  // only the first block's rising half.
+  const std::vector<float>& reconstruction(int32_t ch) const { return recon_[ch]; }
+
+ private:
+  bool DetectOnset();
+  void EncodePending();
+  void Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize);
+  void EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable, bool lastBlock,
+                   int64_t* used);
+  void PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan);
+  int64_t NextBudget();
+  int64_t FrameTarget(int64_t budget, double entropy);
+  void ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
+  void SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
+  void SpendSurplus(int64_t available, int64_t limit, int64_t before, BlockPlan* plan, int64_t* used);
+  void Reconstruct(const BlockPlan& plan, int32_t index);
+  void EmitReconstruction();
+
+  StreamSetup setup_;
+  bool open_ = false, finished_ = false, keepRecon_ = false;
+  std::unique_ptr<tvqenc::Mdct> mdct_[kMaxBlockSizes];
+  std::unique_ptr<twinvq::HalfImdct> imdct_[kMaxBlockSizes];
+  std::vector<float> window_;                 // the block's window, up to 2F
+  std::vector<float> input_[kMaxChannels];    // 3F: the frame before, the frame coded, the next
+  int32_t framesIn_ = 0;
+  bool nextShort_ = false, pendingShort_ = false;  // the sizes of the next frame and the one coded
+  int32_t lastSize_ = 0;                      // size index of the last block coded
+  double onsetHistory_[4] = {};               // high-passed energies of the last segments
+  std::vector<float> coefs_[kMaxChannels];    // the decoder's scale, left/right
+  std::vector<float> midSide_[kMaxChannels];  // (L + R) / 2 and (L - R) / 2
+  std::vector<float> scratch_, scratch2_;
+  std::unique_ptr<BlockPlan> plan_, midSidePlan_;
+  SpreadBandModel ownModel_;
+  const BandThresholdModel* model_ = &ownModel_;
+  double meanEntropy_ = 0;
+  SuperframePacker packer_;
+  BitWriter frameBits_;
+  int64_t budgetNumerator_ = 0, budgetDenominator_ = 1, budgetRemainder_ = 0;
+  int64_t reservoir_ = 0, reservoirMax_ = 0;
+  std::vector<float> frameOut_[kMaxChannels];  // 2F: the decoder's overlap buffer
+  std::vector<float> recon_[kMaxChannels];
+  int32_t noiseIndex_ = 0;
+  EncoderStats stats_;
+};
+
+}  // namespace wmaenc

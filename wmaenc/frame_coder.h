@@ -1,0 +1,74 @@
+// One block of one frame: exponents per band, a total gain, the run-level coefficients,
+// how many bits they take, writing them, and what the decoder makes of them.
+#pragma once
+
+#include <cstdint>
+
+#include "stream_setup.h"
+#include "tables.h"
+
+namespace wmaenc {
+
+struct ChannelPlan {
+  bool coded = true;
+  int32_t exponents[kMaxBands] = {};   // band scale 10^(e/16), e in -60..95
+  int32_t values[kMaxFrameLength] = {};  // quantised coefficients below codedEnd
+  int32_t padEscapes = 0;              // zero-valued escapes after the last value: filler
+};
+
+struct BlockPlan {
+  const BlockLayout* layout = nullptr;
+  // Block size indices (length frameLength >> k), written where the stream has variable
+  // blocks: the previous and this one only where the decoder restarts (restateSizes).
+  bool variableSizes = false;
+  bool restateSizes = false;
+  int32_t sizeBits = 0;
+  int32_t previousSize = 0, size = 0, nextSize = 0;
+  int32_t channels = 1;
+  bool midSide = false;
+  int32_t gain = 1;                    // total gain in dB, 1 and up
+  ChannelPlan channel[kMaxChannels];
+};
+
+constexpr int32_t kLowestExponent = -60;
+constexpr int32_t kHighestExponent = 95;
+constexpr int32_t kHighestGain = 1 + 127 * 3;
+
+// Bits of an escape's level at this total gain.
+int32_t EscapeLevelBits(int32_t gain);
+
+// The exponents from per-band noise thresholds (power per coefficient): each band's step
+// in proportion to the threshold's square root, in steps of 1.5 dB, the steps between
+// bands kept to what the code can say. The total gain then scales all steps together.
+void ExponentsFromThresholds(const BlockLayout& layout, const double* thresholds, int32_t* exponents);
+
+// How far the block's quantisation noise lies above its thresholds, in dB up to a constant:
+// the largest band's step is 10^(gain/20) in every channel, so a channel's noise sits at
+// gain - (its largest exponent) * 20/16 against its thresholds; the worse channel counts.
+double NoiseOverThresholdDb(const BlockPlan& plan);
+
+// Quantises coefs at the plan's gain and exponents into values; false where a value is
+// larger than an escape can carry at that gain.
+bool Quantise(const StreamSetup& s, const float* coefs, BlockPlan* plan, int32_t ch);
+
+// Band `band` of channel ch only, at the plan's gain and exponents (the largest exponent
+// unchanged since Quantise); *changed where any value moved.
+bool QuantiseBand(const float* coefs, BlockPlan* plan, int32_t ch, int32_t band, bool* changed);
+// Bits of channel ch's exponents and coefficients.
+int64_t ChannelBits(const StreamSetup& s, const BlockPlan& plan, int32_t ch);
+
+// Bits of the block as WriteBlock writes it.
+int64_t BlockBits(const StreamSetup& s, const BlockPlan& plan);
+// Bits one zero-valued escape adds, and how many fit after channel ch's last value.
+int32_t PadEscapeBits(const StreamSetup& s, const BlockPlan& plan, int32_t ch);
+int32_t PadEscapeRoom(const BlockPlan& plan, int32_t ch);
+
+template <typename Sink>
+void WriteBlock(const StreamSetup& s, const BlockPlan& plan, Sink* out);
+
+// The coefficients the decoder feeds its inverse transform for channel ch (before any
+// mid/side butterfly); noiseIndex is the decoder's noise position, advanced as it does.
+void DecodedCoefficients(const StreamSetup& s, const BlockPlan& plan, int32_t ch,
+                         int32_t* noiseIndex, float* out);
+
+}  // namespace wmaenc
