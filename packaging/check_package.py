@@ -23,17 +23,26 @@ NOTICES = {
 }
 
 
+def build_package(cmake, build_dir):
+    """Builds the `package` target; the ZIP's path, or None (said) unless there is one."""
+    subprocess.run([cmake, "--build", build_dir, "--target", "package"], check=True,
+                   stdout=subprocess.DEVNULL)
+    zips = glob.glob(os.path.join(build_dir, "package", "*.zip"))
+    if len(zips) != 1:
+        print(f"FAIL: {len(zips)} packages")
+        return None
+    return zips[0]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cmake", required=True)
     ap.add_argument("--build-dir", required=True)
     a = ap.parse_args()
-    subprocess.run([a.cmake, "--build", a.build_dir, "--target", "package"], check=True,
-                   stdout=subprocess.DEVNULL)
-    zips = glob.glob(os.path.join(a.build_dir, "package", "*.zip"))
-    if len(zips) != 1:
-        print(f"FAIL: {len(zips)} packages")
+    package = build_package(a.cmake, a.build_dir)
+    if not package:
         return 1
+    zips = [package]
     with zipfile.ZipFile(zips[0]) as z:
         names = {n.split("/", 1)[1] for n in z.namelist() if not n.endswith("/")}
         failures = [f"missing {n}" for n in sorted(WANTED - names)]

@@ -16,7 +16,9 @@ import sys
 import tempfile
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(here, ".."), os.path.join(here, "..", "..", "packaging")]
+from check_package import build_package  # noqa: E402
 from wavtools import read_wav, snr_db, test_signal, write_wav  # noqa: E402
 
 # plug-in, output file, WAV rate, channels, ffprobe's codec name, least agreement of the
@@ -120,14 +122,11 @@ def main():
     ap.add_argument("--flthost", required=True)
     ap.add_argument("--wine", default="wine")
     a = ap.parse_args()
-    subprocess.run([a.cmake, "--build", a.build_dir, "--target", "package"], check=True,
-                   stdout=subprocess.DEVNULL)
-    zips = glob.glob(os.path.join(a.build_dir, "package", "*.zip"))
-    if len(zips) != 1:
-        print(f"FAIL: {len(zips)} packages")
+    package = build_package(a.cmake, a.build_dir)
+    if not package:
         return 1
     work = tempfile.mkdtemp(prefix="vell-install-")
-    inst = Installed(work, zips[0], a.flthost, shutil.which(a.wine) or a.wine)
+    inst = Installed(work, package, a.flthost, shutil.which(a.wine) or a.wine)
     failures = []
     try:
         for row in FORMATS:
