@@ -9,13 +9,26 @@
 
 #include <cmath>
 
+// The later stages have an AVX2 copy, built for x86 with GCC or clang and used where the
+// processor has AVX2 and the plain build's float arithmetic is SSE too (x86-64, and the
+// 32-bit build, compiled for SSE2), so that both round alike: neither fuses a multiply and
+// an add (this file is compiled with -ffp-contract=off).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define TWINVQ_AVX2_STAGES 1
+#define TWINVQ_INLINE inline __attribute__((always_inline))
+#else
+#define TWINVQ_AVX2_STAGES 0
+#define TWINVQ_INLINE inline
+#endif
+
 namespace twinvq {
 namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 // One radix-2 stage: each group of 2·span values gets low ± root·high.
-void Butterflies(float* __restrict re, float* __restrict im, const float* __restrict rootRe,
-                 const float* __restrict rootIm, int32_t span, int32_t half) {
+TWINVQ_INLINE void Butterflies(float* __restrict re, float* __restrict im,
+                               const float* __restrict rootRe, const float* __restrict rootIm,
+                               int32_t span, int32_t half) {
   for (int32_t start = 0; start < half; start += 2 * span) {
     float* __restrict lowRe = re + start;
     float* __restrict lowIm = im + start;
@@ -33,6 +46,42 @@ void Butterflies(float* __restrict re, float* __restrict im, const float* __rest
     }
   }
 }
+
+// The stages from `span` on, each a call of Butterflies.
+void PlainStages(float* re, float* im, const float* roots, const float* rootsIm, int32_t span,
+                 int32_t half) {
+  for (; span < half; span *= 2) {
+    Butterflies(re, im, roots + span - 1, rootsIm + span - 1, span, half);
+  }
+}
+
+#if TWINVQ_AVX2_STAGES
+__attribute__((target("avx2"))) void Avx2Stages(float* re, float* im, const float* roots,
+                                                const float* rootsIm, int32_t span, int32_t half) {
+  for (; span < half; span *= 2) {
+    Butterflies(re, im, roots + span - 1, rootsIm + span - 1, span, half);
+  }
+}
+
+bool DetectAvx2() {
+#if defined(__x86_64__) || defined(__SSE2_MATH__)
+  __builtin_cpu_init();  // this may run before the runtime's own constructor has
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+#endif
+
+using StagesFn = void (*)(float*, float*, const float*, const float*, int32_t, int32_t);
+
+// Chosen once, when the program or library loads (not a function-local static, whose guard
+// would take a lock on every call's first use in each loaded copy).
+#if TWINVQ_AVX2_STAGES
+const StagesFn kStages = DetectAvx2() ? Avx2Stages : PlainStages;
+#else
+const StagesFn kStages = PlainStages;
+#endif
 
 // The first two stages together (spans 1 and 2) in one pass over groups of four.
 void FirstStages(float* __restrict re, float* __restrict im, const float* rootRe,
@@ -120,17 +169,23 @@ void Dct4::Run(const float* in, float* out, float scale, bool reversed) const {
     FirstStages(re, im, rootRe_.data(), rootIm_.data(), half);
     span = 4;
   }
-  for (; span < half; span *= 2) {
-    Butterflies(re, im, rootRe_.data() + span - 1, rootIm_.data() + span - 1, span, half);
-  }
+  kStages(re, im, rootRe_.data(), rootIm_.data(), span, half);
+  // Two copies of the last twiddle, one per output order, so that each indexes plainly.
   const int32_t last = n_ - 1;
+  if (reversed) {
+    for (int32_t q = 0; q < half; ++q) {
+      const float wr = re[q], wi = im[q];
+      const float ar = after[2 * q], ai = after[2 * q + 1];
+      out[last - 2 * q] = scale * (wr * ar - wi * ai);
+      out[2 * q] = scale * -(wr * ai + wi * ar);
+    }
+    return;
+  }
   for (int32_t q = 0; q < half; ++q) {
     const float wr = re[q], wi = im[q];
     const float ar = after[2 * q], ai = after[2 * q + 1];
-    const float even = wr * ar - wi * ai;
-    const float odd = -(wr * ai + wi * ar);
-    out[reversed ? last - 2 * q : 2 * q] = scale * even;
-    out[reversed ? 2 * q : last - 2 * q] = scale * odd;
+    out[2 * q] = scale * (wr * ar - wi * ai);
+    out[last - 2 * q] = scale * -(wr * ai + wi * ar);
   }
 }
 
