@@ -230,7 +230,7 @@ HeaderStatus VqfDecoder::Open(std::FILE* file) {
   return HeaderStatus::kOk;
 }
 
-bool VqfDecoder::DecodeNextFrame() {
+bool VqfDecoder::DecodeNextFrame(int16_t* direct) {
   const uint8_t* data;
   size_t bytes;
   int64_t startBit;
@@ -244,8 +244,13 @@ bool VqfDecoder::DecodeNextFrame() {
       ++dropped_;
       continue;
     }
-    pcm_.resize(samples_.size());
-    ToPcm16(samples_.data(), samples_.size(), pcm_.data());
+    if (direct) {
+      ToPcm16(samples_.data(), samples_.size(), direct);
+      pcm_.clear();
+    } else {
+      pcm_.resize(samples_.size());
+      ToPcm16(samples_.data(), samples_.size(), pcm_.data());
+    }
     pcmPosition_ = 0;
     return true;
   }
@@ -258,7 +263,15 @@ size_t VqfDecoder::Read(int16_t* out, size_t count) {
   count = static_cast<size_t>(std::min<uint64_t>(count, totalSampleFrames_ - delivered_));
   size_t done = 0;
   while (done < count) {
-    if (pcmPosition_ == pcm_.size() && !DecodeNextFrame()) break;
+    if (pcmPosition_ == pcm_.size()) {
+      // A whole frame that fits goes straight to the caller, without a copy.
+      if (count - done >= samples_.size() / channels) {
+        if (!DecodeNextFrame(out + done * channels)) break;
+        done += samples_.size() / channels;
+        continue;
+      }
+      if (!DecodeNextFrame()) break;
+    }
     const size_t n = std::min((pcm_.size() - pcmPosition_) / channels, count - done);
     std::copy_n(pcm_.begin() + std::ptrdiff_t(pcmPosition_), n * channels, out + done * channels);
     pcmPosition_ += n * channels;

@@ -90,7 +90,8 @@ class VqfDecoder {
   size_t Read(int16_t* out, size_t count);
 
  private:
-  bool DecodeNextFrame();
+  // Decodes the next frame into pcm_, or with `direct` into that array (a whole frame).
+  bool DecodeNextFrame(int16_t* direct = nullptr);
 
   std::FILE* file_ = nullptr;
   VqfHeader header_;
