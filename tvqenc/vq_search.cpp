@@ -7,6 +7,8 @@
 // compiled without contraction into fused multiply-adds for that reason.
 #include "vq_search.h"
 
+#include "processor_features.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -268,19 +270,10 @@ __attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0
   return RowLoop(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
 }
 
-bool DetectAvx2() {
-#if defined(__x86_64__) || defined(__SSE2_MATH__)
-  __builtin_cpu_init();  // this may run before the runtime's own constructor has
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
-
 // Asked once, when the library loads. (Not a function-local static: its guard's lock is a
 // handle the runtime never closes, and a host that loads and frees the library for every
 // export would collect them.)
-const bool kHasAvx2 = DetectAvx2();
+const bool kHasAvx2 = twinvq::ProcessorHasAvx2();
 bool HasAvx2() { return kHasAvx2; }
 #endif
 

@@ -6,6 +6,7 @@
 // plain loop over consecutive values that the compiler runs in vector registers; every
 // value still takes the same products and sums in the same order as one butterfly at a time.
 #include "imdct.h"
+#include "processor_features.h"
 
 #include <cmath>
 
@@ -62,15 +63,6 @@ __attribute__((target("avx2"))) void Avx2Stages(float* re, float* im, const floa
     Butterflies(re, im, roots + span - 1, rootsIm + span - 1, span, half);
   }
 }
-
-bool DetectAvx2() {
-#if defined(__x86_64__) || defined(__SSE2_MATH__)
-  __builtin_cpu_init();  // this may run before the runtime's own constructor has
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
 #endif
 
 using StagesFn = void (*)(float*, float*, const float*, const float*, int32_t, int32_t);
@@ -78,7 +70,7 @@ using StagesFn = void (*)(float*, float*, const float*, const float*, int32_t, i
 // Chosen once, when the program or library loads (not a function-local static, whose guard
 // would take a lock on every call's first use in each loaded copy).
 #if TWINVQ_AVX2_STAGES
-const StagesFn kStages = DetectAvx2() ? Avx2Stages : PlainStages;
+const StagesFn kStages = twinvq::ProcessorHasAvx2() ? Avx2Stages : PlainStages;
 #else
 const StagesFn kStages = PlainStages;
 #endif
