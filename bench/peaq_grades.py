@@ -16,9 +16,15 @@ where the ODG no longer orders them: compare the DI there.
 
 A decode that PEAQ cannot grade (no finite ODG) is reported as FAILED and the exit status is 1.
 
-  bench/peaq_grades.py [--build build/win64] [--work DIR] [--setups 44/48/2,22/20/1,22/24/1]
-                       [--signals band,speech,...] [--codecs vqf,mp2,...]
-  Spectrogram pictures of the band material (input, our decode, LAME's) go to the work folder.
+A second section (bench/peaq_wma.py) grades our WMA, exported through vell_wma.flt, beside
+the same peers at the plug-in's rows 31 (128 kbps) and 28 (64 kbps), 44.1 kHz stereo, on
+these clips and two more (castanets, applause), as markdown tables of medians.
+
+  bench/peaq_grades.py [--build build/win64] [--work DIR] [--formats vqf,wma]
+                       [--setups 44/48/2,22/20/1,22/24/1] [--wma-rows 31,28]
+                       [--signals band,speech,...] [--codecs vqf,ours,mp2,...]
+  Spectrogram pictures of the band material (input, our VQF decode, LAME's) and of one
+  castanet click (input beside each WMA section decode, onset-row<N>/) go to the work folder.
 """
 import argparse
 import array
@@ -203,6 +209,80 @@ def orchestra(rate):
     return list(left * rise), list(right * rise)
 
 
+# The castanets clip's first click after a quiet stretch: the onset the WMA section pictures.
+CASTANET_ONSET = 2.0
+
+
+def castanets(rate):
+    """Sparse attacks over near silence: glockenspiel strikes (a few inharmonic partials, a
+    hard mallet attack, a second-long ring) and castanet clicks (millisecond bursts of
+    bright noise, often in quick pairs and rolls) between them. Pre-echo has nothing to
+    hide under here, and a long transform spreads each click over silence."""
+    rnd = np.random.default_rng(17)
+    n = SECONDS * rate
+    t_all = np.arange(n) / rate
+    left, right = np.zeros(n), np.zeros(n)
+    # Glockenspiel: partial ratios of a struck bar, each dying faster the higher it is.
+    notes = [(1.0, 1568.0), (1.5, 2093.0), (3.2, 1760.0), (4.4, 2637.0), (5.6, 2349.0), (6.7, 3136.0)]
+    for start, f0 in notes:
+        i0 = int(start * rate)
+        t = t_all[:n - i0]
+        bar = sum(a * np.sin(2 * math.pi * f0 * r * t) * np.exp(-t * d)
+                  for r, a, d in ((1.0, 1.0, 2.5), (2.76, 0.45, 6.0), (5.40, 0.25, 12.0), (8.93, 0.12, 25.0)))
+        bar *= 0.16 * (1 - np.exp(-t * 8000))
+        pan = rnd.uniform(0.3, 0.7)
+        left[i0:] += bar * (1.2 - pan)
+        right[i0:] += bar * (0.2 + pan)
+    # Castanets: the first click stands alone, later ones come as pairs and rolls.
+    clicks = [CASTANET_ONSET]
+    for start in (2.6, 3.9, 4.9, 6.1, 7.2):
+        for k in range(int(rnd.integers(1, 5))):
+            clicks.append(start + k * rnd.uniform(0.035, 0.07))
+    kernel = np.sin(2 * math.pi * 2600 * np.arange(48) / rate) * np.exp(-np.arange(48) / 10)
+    for start in clicks:
+        i0 = int(start * rate)
+        m = min(n - i0, int(0.012 * rate))
+        burst = np.convolve(rnd.uniform(-1, 1, m), kernel)[:m] * np.exp(-np.arange(m) / (0.0015 * rate))
+        burst *= 0.5 / max(1e-9, np.max(np.abs(burst)))
+        left[i0:i0 + m] += burst * 0.9
+        right[i0:i0 + m] += burst * 0.75
+    return list(left), list(right)
+
+
+def applause(rate):
+    """Dense, wide-band noise with no quiet moment: a crowd clapping (about two hundred
+    claps a second, each a short resonant noise burst placed anywhere between the two
+    channels) over rain (hiss with fine droplets). Every band is busy at once and the two
+    channels correlate loosely, which leaves a transform codec no tonal component to save
+    bits on and less to gain from mid/side."""
+    rnd = np.random.default_rng(23)
+    n = SECONDS * rate
+    left, right = np.zeros(n), np.zeros(n)
+    m = int(0.02 * rate)
+    decay = np.exp(-np.arange(m) / (0.003 * rate))
+    for _ in range(200 * SECONDS):
+        i0 = int(rnd.integers(0, n - m))
+        fc = rnd.uniform(700, 3500)
+        k = np.arange(64)
+        kernel = np.sin(2 * math.pi * fc * k / rate) * np.exp(-k / rnd.uniform(4, 16))
+        clap = np.convolve(rnd.uniform(-1, 1, m), kernel)[:m] * decay
+        clap *= rnd.uniform(0.05, 0.2) / max(1e-9, np.max(np.abs(clap)))
+        pan = rnd.uniform(0, 1)
+        left[i0:i0 + m] += clap * math.cos(pan * math.pi / 2)
+        right[i0:i0 + m] += clap * math.sin(pan * math.pi / 2)
+    # Rain: hiss tilted to the highs, and droplets (single-sample ticks through a short
+    # high resonance), independent in each channel.
+    drop = np.sin(2 * math.pi * 6000 * np.arange(24) / rate) * np.exp(-np.arange(24) / 5)
+    for ch in (left, right):
+        hiss = rnd.normal(0, 1, n)
+        ch += 0.012 * (hiss - np.concatenate(([0.0], hiss[:-1])) * 0.7)
+        ticks = np.zeros(n)
+        where = rnd.integers(0, n, 400 * SECONDS)
+        ticks[where] = rnd.uniform(-0.15, 0.15, len(where))
+        ch += np.convolve(ticks, drop)[:n]
+    return list(left * 2.2), list(right * 2.2)
+
+
 def speech(rate, work):
     raw = os.path.join(work, "speech-raw.wav")
     text = ("The quick brown fox jumps over the lazy dog. She sells sea shells by the sea shore, "
@@ -328,26 +408,45 @@ def encode_vqf(bin_dir, wav, work, khz, kbps):
 def signal_of(signal, rate, work):
     if signal == "speech":
         return speech(rate, work)
-    return {"band": band, "transients": transients, "piano": piano, "orchestra": orchestra}[signal](rate)
+    return {"band": band, "transients": transients, "piano": piano, "orchestra": orchestra,
+            "castanets": castanets, "applause": applause}[signal](rate)
 
 
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--build", default=os.path.join(root, "build", "win64"))
     p.add_argument("--work", default="/tmp/peaq_grades")
-    p.add_argument("--setups", default="44/48/2,22/20/1,22/24/1")
-    p.add_argument("--signals", default=",".join(SIGNALS))
-    p.add_argument("--codecs", default=",".join(["vqf"] + [n for n, _, _ in PEERS]))
-    return report(p.parse_args())
+    p.add_argument("--formats", default="vqf,wma", help="sections to run: vqf, wma or both")
+    p.add_argument("--setups", default="44/48/2,22/20/1,22/24/1", help="VQF: kHz/kbps per channel/channels")
+    p.add_argument("--wma-rows", default="31,28", help="WMA: the plug-in's rows (options words)")
+    p.add_argument("--signals", help="clips (default: the five, and castanets and applause for WMA)")
+    p.add_argument("--codecs", help="vqf or ours (our WMA), and wmav2, mp2, lame, vorbis, aac, opus")
+    a = p.parse_args()
+    formats = a.formats.split(",")
+    if not formats or set(formats) - {"vqf", "wma"}:
+        p.error("--formats takes vqf, wma or both")
+    status = report(a) if "vqf" in formats else 0
+    if "wma" in formats:
+        import peaq_wma  # noqa: E402  (beside this file)
+        failures = peaq_wma.report(a, peaq_build())
+        if failures:
+            print("FAILED (no export, no decode, or PEAQ gave no finite grade): " + "; ".join(failures))
+            status = 1
+    return status
+
+
+def peaq_build():
+    """The folder holding GstPEAQ's `peaq` and its plug-in, built once per machine."""
+    return subprocess.run(["bash", os.path.join(root, "bench", "build-peaq.sh")], capture_output=True,
+                          text=True, check=True).stdout.strip().splitlines()[-1]
 
 
 def report(a):
     """a: build (a win64 build folder), work (a scratch folder), setups ("kHz/kbps/channels,..."),
     and optionally signals and codecs (comma lists). Returns 1 where a grade failed."""
-    peaq_dir = subprocess.run(["bash", os.path.join(root, "bench", "build-peaq.sh")], capture_output=True,
-                              text=True, check=True).stdout.strip().splitlines()[-1]
+    peaq_dir = peaq_build()
     bin_dir = os.path.join(a.build, "bin")
-    signals = getattr(a, "signals", ",".join(SIGNALS)).split(",")
+    signals = (getattr(a, "signals", None) or ",".join(SIGNALS)).split(",")
     chosen = getattr(a, "codecs", None)
     chosen = chosen.split(",") if chosen else ["vqf"] + [n for n, _, _ in PEERS]
     peers = [p for p in PEERS if p[0] in chosen]
