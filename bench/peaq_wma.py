@@ -107,6 +107,9 @@ def report(a, peaq_dir):
             x = pg.read_f32(wav, channels)  # the input as the codecs see it (16-bit)
             seconds = len(x) / channels / rate
             for n in names:
+                aligned = os.path.join(work, n + "-aligned.wav")
+                if os.path.exists(aligned):
+                    os.remove(aligned)  # an earlier run's: never pictured as this one's
                 if n == "ours":
                     coded, dec = export_ours(bin_dir, wav, work, row)
                 else:
@@ -120,7 +123,8 @@ def report(a, peaq_dir):
                 g = pg.grade(peaq_dir, work, n, rate, channels, x, dec) if dec else pg.FAILED
                 grades[row][n][signal] = g
                 if g == pg.FAILED:
-                    failures.append("WMA row %d %s %s" % (row, signal, n))
+                    log = " (flthost's output: %s)" % os.path.join(work, "wma-flthost.log") if n == "ours" else ""
+                    failures.append("WMA row %d %s %s%s" % (row, signal, n, log))
                 held = held_kbps(coded, seconds) if coded else None
                 if held is not None:
                     rates[row][n].append(held)
