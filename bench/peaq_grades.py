@@ -24,7 +24,8 @@ these clips and two more (castanets, applause), as markdown tables of medians.
                        [--setups 44/48/2,22/20/1,22/24/1] [--wma-rows 31,28]
                        [--signals band,speech,...] [--codecs vqf,ours,mp2,...]
   Spectrogram pictures of the band material (input, our VQF decode, LAME's) and of one
-  castanet click (input beside each WMA section decode, onset-row<N>/) go to the work folder.
+  castanet click (input, each WMA section decode and its coding noise, onset-row<N>/) go to
+  the work folder.
 """
 import argparse
 import array
