@@ -44,6 +44,7 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
     plan_ = std::make_unique<BlockPlan>();
     midSidePlan_ = std::make_unique<BlockPlan>();
     packer_.Init(setup);
+    ownModel_.Init(setup);
     frameBits_.Reserve(static_cast<size_t>(setup.packetBytes) * 2);
   } catch (const std::bad_alloc&) {
     open_ = false;
@@ -139,8 +140,8 @@ void Encoder::PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan) 
 }
 
 // The smallest total gain (finest steps) whose block fits target bits; bits fall as the
-// gain rises, so a bisection finds it.
-void Encoder::ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan) {
+// gain rises, so a bisection finds it. ceiling: the most the frame has left for the block.
+void Encoder::ChooseGain(int64_t target, int64_t ceiling, const std::vector<float>* coefs, BlockPlan* plan) {
   auto fits = [&](int32_t gain) {
     plan->gain = gain;
     bool ok = true;
@@ -149,8 +150,16 @@ void Encoder::ChooseGain(int64_t target, const std::vector<float>* coefs, BlockP
   };
   int32_t low = 1, high = kHighestGain;
   if (!fits(high)) {
-    // Not even silence fits: the channels go uncoded.
-    for (int32_t ch = 0; ch < setup_.channels; ++ch) plan->channel[ch].coded = false;
+    // Not even the coarsest steps fit the block's share: it is silent. Where the frame
+    // still has room its zeros are coded (so that filler can follow them), at the finest
+    // gain, where the small noise a noise-coding decoder adds to coded values is quietest;
+    // else the channels go uncoded.
+    plan->gain = 1;
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+      std::fill(plan->channel[ch].values, plan->channel[ch].values + plan->layout->length, 0);
+    }
+    if (BlockBits(setup_, *plan) > ceiling)
+      for (int32_t ch = 0; ch < setup_.channels; ++ch) plan->channel[ch].coded = false;
     return;
   }
   while (low < high) {
@@ -306,7 +315,8 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
   BlockPlan* plan = plan_.get();
   start(plan, false);
   PlanBlock(thresholds, plan);
-  ChooseGain(target, coefs_, plan);
+  const int64_t ceiling = std::min(frameAvailable, packer_.NextFrameCap()) - *used;
+  ChooseGain(target, ceiling, coefs_, plan);
   if (setup_.channels == 2) {
     // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
     for (int32_t k = 0; k < layout.length; ++k) {
@@ -319,7 +329,7 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
     BlockPlan* ms = midSidePlan_.get();
     start(ms, true);
     PlanBlock(shared, ms);
-    ChooseGain(target, midSide_, ms);
+    ChooseGain(target, ceiling, midSide_, ms);
     // Left/right noise over its own thresholds against mid/side noise over the lower ones.
     if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
       plan = ms;

@@ -19,6 +19,7 @@
 
 #include "band_thresholds.h"
 #include "frame_coder.h"
+#include "psy_band_model.h"
 #include "stream_setup.h"
 #include "superframe_packer.h"
 
@@ -74,7 +75,7 @@ class Encoder {
   void PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan);
   int64_t NextBudget();
   int64_t FrameTarget(int64_t budget, double entropy);
-  void ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
+  void ChooseGain(int64_t target, int64_t ceiling, const std::vector<float>* coefs, BlockPlan* plan);
   void SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
   void SpendSurplus(int64_t available, int64_t limit, int64_t before, BlockPlan* plan, int64_t* used);
   void Reconstruct(const BlockPlan& plan, int32_t index);
@@ -94,7 +95,7 @@ class Encoder {
   std::vector<float> midSide_[kMaxChannels];  // (L + R) / 2 and (L - R) / 2
   std::vector<float> scratch_, scratch2_;
   std::unique_ptr<BlockPlan> plan_, midSidePlan_;
-  SpreadBandModel ownModel_;
+  PsyBandModel ownModel_;
   const BandThresholdModel* model_ = &ownModel_;
   double meanEntropy_ = 0;
   SuperframePacker packer_;
