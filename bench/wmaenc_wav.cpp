@@ -60,6 +60,6 @@ int main(int, char** argv) {
   for (size_t i = 0; i < frames; ++i) for (int ch = 0; ch < 2; ++ch) { long j = (long)i + lag; float v = j >= 0 && j < (long)out[ch].size() ? out[ch][j] : 0; double d = v - pcm[ch][i]; e += d*d; r += pcm[ch][i]*pcm[ch][i]; int16_t q = (int16_t)std::lround(std::clamp(v, -1.f, 32767.f / 32768.f) * 32768.f); std::fwrite(&q, 2, 1, o); }
   std::fclose(o);
   const auto& s = enc.stats();
-  std::fprintf(stderr, "lag %d snr %.1f dB kbps %.1f speed %.0fx short %lld/%lld ms %lld/%lld filler %lld\n", lag, 10*std::log10(r/e), bytes * 8.0 / (frames / (double)rate) / 1000, frames / (double)rate / secs,
-    (long long)s.shortFrames, (long long)s.frames, (long long)s.midSideBlocks, (long long)s.blocks, (long long)s.fillerBits);
+  std::fprintf(stderr, "lag %d snr %.1f dB kbps %.1f speed %.0fx short %lld/%lld reuse %lld ms %lld/%lld filler %lld\n", lag, 10*std::log10(r/e), bytes * 8.0 / (frames / (double)rate) / 1000, frames / (double)rate / secs,
+    (long long)s.shortFrames, (long long)s.frames, (long long)s.reusedExponents, (long long)s.midSideBlocks, (long long)s.blocks, (long long)s.fillerBits);
 }

@@ -39,6 +39,7 @@ struct EncoderStats {
   int64_t blocks = 0;
   int64_t midSideBlocks = 0;
   int64_t shortFrames = 0;      // frames coded as short blocks
+  int64_t reusedExponents = 0;  // short blocks keeping the exponents before
 };
 
 class Encoder {
@@ -67,7 +68,9 @@ class Encoder {
   const std::vector<float>& reconstruction(int32_t ch) const { return recon_[ch]; }
 
  private:
+  static double CodedBandwidthHz(const StreamSetup& setup);
   bool DetectOnset();
+  bool CanReuseExponents(const BlockPlan& plan) const;
   void EncodePending();
   void Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize);
   void EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable, bool lastBlock,
@@ -89,7 +92,12 @@ class Encoder {
   std::vector<float> input_[kMaxChannels];    // 3F: the frame before, the frame coded, the next
   int32_t framesIn_ = 0;
   bool nextShort_ = false, pendingShort_ = false;  // the sizes of the next frame and the one coded
+  double bandwidthHz_ = 0;                    // coefficients above are coded as zeros
   int32_t lastSize_ = 0;                      // size index of the last block coded
+  // The exponents the decoder holds per channel: values, block size (-1: none), stereo coding.
+  int32_t heldExponents_[kMaxChannels][kMaxBands] = {};
+  int32_t heldSize_[kMaxChannels] = {-1, -1};
+  bool heldMidSide_[kMaxChannels] = {};
   double onsetHistory_[4] = {};               // high-passed energies of the last segments
   std::vector<float> coefs_[kMaxChannels];    // the decoder's scale, left/right
   std::vector<float> midSide_[kMaxChannels];  // (L + R) / 2 and (L - R) / 2

@@ -209,7 +209,7 @@ bool QuantiseBand(const float* coefs, BlockPlan* plan, int32_t ch, int32_t band,
 
 int64_t ChannelBits(const StreamSetup& s, const BlockPlan& plan, int32_t ch) {
   BitCounter counter;
-  WriteExponents(*plan.layout, plan.channel[ch].exponents, &counter);
+  if (!plan.reuseExponents) WriteExponents(*plan.layout, plan.channel[ch].exponents, &counter);
   WriteCoefficients(s, plan, ch, &counter);
   return counter.Count();
 }
@@ -238,10 +238,12 @@ void WriteBlock(const StreamSetup& s, const BlockPlan& plan, Sink* out) {
     for (int32_t ch = 0; ch < plan.channels; ++ch)
       if (plan.channel[ch].coded) out->Put(0, plan.layout->highBandCount);  // no band left to noise
   }
-  // Shorter blocks could reuse the exponents before; ours always bring their own.
-  if (plan.size > 0) out->Put(1, 1);
-  for (int32_t ch = 0; ch < plan.channels; ++ch)
-    if (plan.channel[ch].coded) WriteExponents(*plan.layout, plan.channel[ch].exponents, out);
+  // Shorter blocks say whether their own exponents follow.
+  if (plan.size > 0) out->Put(plan.reuseExponents ? 0u : 1u, 1);
+  if (!plan.reuseExponents) {
+    for (int32_t ch = 0; ch < plan.channels; ++ch)
+      if (plan.channel[ch].coded) WriteExponents(*plan.layout, plan.channel[ch].exponents, out);
+  }
   for (int32_t ch = 0; ch < plan.channels; ++ch)
     if (plan.channel[ch].coded) WriteCoefficients(s, plan, ch, out);
 }
