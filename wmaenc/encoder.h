@@ -69,6 +69,7 @@ class Encoder {
 
  private:
   static double CodedBandwidthHz(const StreamSetup& setup);
+  static double OnsetRatio(const StreamSetup& setup);
   bool DetectOnset();
   bool CanReuseExponents(const BlockPlan& plan) const;
   void EncodePending();
@@ -93,6 +94,7 @@ class Encoder {
   int32_t framesIn_ = 0;
   bool nextShort_ = false, pendingShort_ = false;  // the sizes of the next frame and the one coded
   double bandwidthHz_ = 0;                    // coefficients above are coded as zeros
+  double onsetRatio_ = 10;                    // energy rise that calls for short blocks
   int32_t lastSize_ = 0;                      // size index of the last block coded
   // The exponents the decoder holds per channel: values, block size (-1: none), stereo coding.
   int32_t heldExponents_[kMaxChannels][kMaxBands] = {};

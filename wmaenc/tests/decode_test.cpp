@@ -301,6 +301,35 @@ TEST(WmaencBlockSwitching, OnsetsSwitchAndSteadySignalsDoNot) {
   }
 }
 
+// A moderate attack (a chord stepping up 8 dB every half second) calls for short blocks
+// where bits are plenty (128 kbit/s) and not where they are few (64 kbit/s), beyond the
+// chord's start out of silence.
+TEST(WmaencBlockSwitching, ModerateAttacksSwitchOnlyWhereBitsArePlenty) {
+  struct Case {
+    int32_t row;
+    bool switches;
+  };
+  const Case cases[] = {{31, true}, {28, false}};
+  const int32_t steps = 6;
+  for (const Case& c : cases) {
+    const WmaFormatRow& r = WmaFormatTable[c.row - 1];
+    SCOPED_TRACE(testing::Message() << "row " << c.row);
+    StreamSetup setup;
+    ASSERT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
+    std::vector<float> chord(steps * r.sampleRate / 2);
+    for (size_t i = 0; i < chord.size(); ++i) {
+      const double t = static_cast<double>(i) / r.sampleRate;
+      const double level = std::fmod(t, 0.5) < 0.25 ? 0.06 : 0.15;  // 8 dB up at each half second
+      chord[i] = static_cast<float>(level * (std::sin(2 * M_PI * 262 * t) + std::sin(2 * M_PI * 330 * t)));
+    }
+    const std::vector<float> both[2] = {chord, chord};
+    const Encoded e = EncodeAndDecode(setup, both);
+    EXPECT_LT(e.worstDiff, 2e-6);
+    if (c.switches) EXPECT_GE(e.stats.shortFrames, steps);
+    else EXPECT_EQ(e.stats.shortFrames, 1);
+  }
+}
+
 // The coded spectrum narrows where bits per sample are few: at 64 kbit/s (44.1 kHz stereo)
 // a 9 kHz tone is gone and a 6 kHz one kept; at 128 kbit/s both are kept.
 TEST(WmaencBandwidth, NarrowsBelowAboutOneBitPerSample) {
