@@ -19,6 +19,7 @@
 
 #include "band_thresholds.h"
 #include "frame_coder.h"
+#include "psy_band_model.h"
 #include "stream_setup.h"
 #include "superframe_packer.h"
 
@@ -38,6 +39,7 @@ struct EncoderStats {
   int64_t blocks = 0;
   int64_t midSideBlocks = 0;
   int64_t shortFrames = 0;      // frames coded as short blocks
+  int64_t reusedExponents = 0;  // short blocks keeping the exponents before
 };
 
 class Encoder {
@@ -66,7 +68,10 @@ class Encoder {
   const std::vector<float>& reconstruction(int32_t ch) const { return recon_[ch]; }
 
  private:
+  static double CodedBandwidthHz(const StreamSetup& setup);
+  static double OnsetRatio(const StreamSetup& setup);
   bool DetectOnset();
+  bool CanReuseExponents(const BlockPlan& plan) const;
   void EncodePending();
   void Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize);
   void EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable, bool lastBlock,
@@ -74,7 +79,7 @@ class Encoder {
   void PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan);
   int64_t NextBudget();
   int64_t FrameTarget(int64_t budget, double entropy);
-  void ChooseGain(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
+  void ChooseGain(int64_t target, int64_t ceiling, const std::vector<float>* coefs, BlockPlan* plan);
   void SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
   void SpendSurplus(int64_t available, int64_t limit, int64_t before, BlockPlan* plan, int64_t* used);
   void Reconstruct(const BlockPlan& plan, int32_t index);
@@ -88,13 +93,19 @@ class Encoder {
   std::vector<float> input_[kMaxChannels];    // 3F: the frame before, the frame coded, the next
   int32_t framesIn_ = 0;
   bool nextShort_ = false, pendingShort_ = false;  // the sizes of the next frame and the one coded
+  double bandwidthHz_ = 0;                    // coefficients above are coded as zeros
+  double onsetRatio_ = 10;                    // energy rise that calls for short blocks
   int32_t lastSize_ = 0;                      // size index of the last block coded
+  // The exponents the decoder holds per channel: values, block size (-1: none), stereo coding.
+  int32_t heldExponents_[kMaxChannels][kMaxBands] = {};
+  int32_t heldSize_[kMaxChannels] = {-1, -1};
+  bool heldMidSide_[kMaxChannels] = {};
   double onsetHistory_[4] = {};               // high-passed energies of the last segments
   std::vector<float> coefs_[kMaxChannels];    // the decoder's scale, left/right
   std::vector<float> midSide_[kMaxChannels];  // (L + R) / 2 and (L - R) / 2
   std::vector<float> scratch_, scratch2_;
   std::unique_ptr<BlockPlan> plan_, midSidePlan_;
-  SpreadBandModel ownModel_;
+  PsyBandModel ownModel_;
   const BandThresholdModel* model_ = &ownModel_;
   double meanEntropy_ = 0;
   SuperframePacker packer_;

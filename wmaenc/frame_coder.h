@@ -27,6 +27,9 @@ struct BlockPlan {
   int32_t channels = 1;
   bool midSide = false;
   int32_t gain = 1;                    // total gain in dB, 1 and up
+  // A shorter block may keep the exponents the decoder holds (those of the block before,
+  // copied into the plan) instead of bringing its own.
+  bool reuseExponents = false;
   ChannelPlan channel[kMaxChannels];
 };
 
