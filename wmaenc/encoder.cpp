@@ -212,9 +212,11 @@ void Encoder::SpendOnBands(int64_t target, const std::vector<float>* coefs, Bloc
     int64_t channelBits = ChannelBits(setup_, *plan, ch);
     for (int32_t b = 0; b < count && target - used > 8; ++b) {
       const int32_t e = c.exponents[b] - 1;
-      if (e >= top - 1 || e < kLowestExponent) continue;
-      if (b > 0 && c.exponents[b - 1] - e > 60) continue;
-      if (b + 1 < count && c.exponents[b + 1] - e > 60) continue;
+      // The step from the band before (the decoder's start value before the first) and to
+      // the band after must stay within the exponent code's reach.
+      const int32_t before = b > 0 ? c.exponents[b - 1] : kFirstExponent;
+      if (e >= top - 1 || e < kLowestExponent || before - e > kLargestExponentStep) continue;
+      if (b + 1 < count && c.exponents[b + 1] - e > kLargestExponentStep) continue;
       c.exponents[b] = e;
       bool changed = false;
       const bool ok = QuantiseBand(coefs[ch].data(), plan, ch, b, &changed);

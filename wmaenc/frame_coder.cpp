@@ -9,7 +9,6 @@ namespace wmaenc {
 namespace {
 
 constexpr int32_t kNoiseTableSize = 8192;
-constexpr int32_t kFirstExponent = 36;  // the decoder's start for the first delta
 
 // The decoder's noise: a linear congruential sequence scaled to +-sqrt(3) * 0.02.
 const float* NoiseTable() {
@@ -134,7 +133,8 @@ void ExponentsFromThresholds(const BlockLayout& layout, const double* thresholds
   int32_t last = kFirstExponent;
   for (int32_t b = 0; b < layout.bandCount; ++b) {
     const int32_t e = static_cast<int32_t>(std::lround(8.0 * std::log10(std::max(thresholds[b], 1e-30))));
-    exponents[b] = std::clamp(e, std::max(kLowestExponent, last - 60), std::min(kHighestExponent, last + 60));
+    exponents[b] = std::clamp(e, std::max(kLowestExponent, last - kLargestExponentStep),
+                            std::min(kHighestExponent, last + kLargestExponentStep));
     last = exponents[b];
   }
 }

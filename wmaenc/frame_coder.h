@@ -34,6 +34,8 @@ struct BlockPlan {
 };
 
 constexpr int32_t kLowestExponent = -60;
+constexpr int32_t kFirstExponent = 36;    // the decoder's start for the first delta
+constexpr int32_t kLargestExponentStep = 60;  // the exponent code's reach either way
 constexpr int32_t kHighestExponent = 95;
 constexpr int32_t kHighestGain = 1 + 127 * 3;
 
