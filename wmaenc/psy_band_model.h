@@ -23,6 +23,7 @@ class PsyBandModel : public BandThresholdModel {
   std::unique_ptr<psy::MaskModel> models_[kMaxBlockSizes];
   int32_t lengths_[kMaxBlockSizes] = {};
   mutable std::vector<float> bins_;
+  int32_t rate_ = 0;
 };
 
 }  // namespace wmaenc
