@@ -18,6 +18,8 @@ double BitsPerSample(const StreamSetup& setup) {
   return static_cast<double>(setup.bitRate) / (setup.channels * setup.sampleRate);
 }
 constexpr double kFewBits = 0.9;
+constexpr double kWideShare = 0.1;           // of a block's energy above the narrow limit
+constexpr double kWideBandwidthHz = 16000.0;
 
 }  // namespace
 
@@ -90,6 +92,27 @@ double Encoder::CodedBandwidthHz(const StreamSetup& setup) {
   return bits < kFewBits ? 11000.0 * bits : 0.5 * setup.sampleRate;
 }
 
+// Where the block's coded spectrum ends (coefficients from there up are coded as zeros):
+// the narrow limit where bits are few, but where a tenth or more of the block's energy lies
+// above it (applause, a castanet's click: material that is mostly its top) up to 16 kHz
+// (PEAQ at 64 kbit/s, seven clips: median ODG -3.18 with the narrow limit alone, -2.73;
+// the transient clip -3.49 to -2.73).
+int32_t Encoder::CodedEnd(int32_t length) const {
+  const double binHz = 0.5 * setup_.sampleRate / length;
+  const int32_t narrow = static_cast<int32_t>(std::min<double>(length, bandwidthHz_ / binHz));
+  if (narrow >= length) return length;
+  double above = 0, all = 0;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    for (int32_t k = 0; k < length; ++k) {
+      const double p = static_cast<double>(coefs_[ch][k]) * coefs_[ch][k];
+      all += p;
+      if (k >= narrow) above += p;
+    }
+  }
+  if (above < kWideShare * all) return narrow;
+  return static_cast<int32_t>(std::min<double>(length, kWideBandwidthHz / binHz));
+}
+
 // How far a segment's high-passed energy must rise over the ones before to call for short
 // blocks: 4.8 dB where bits are plenty, so that a piano's or an orchestra's attacks switch
 // too (PEAQ, five clips, median ODG at 128 kbit/s -1.27 at 10 dB, -0.60 at 4.8 dB, -1.29 at
@@ -99,7 +122,7 @@ double Encoder::OnsetRatio(const StreamSetup& setup) { return BitsPerSample(setu
 
 // An onset in the next frame's span (its blocks' middle halves): the first difference of
 // the channels' sum, its energy in eighths of a frame, against the mean of the four
-// eighths before; more than 10 dB over it, and above a floor, is an onset.
+// eighths before; more than the onset ratio over it, and above a floor, is an onset.
 bool Encoder::DetectOnset() {
   const int32_t f = setup_.frameLength, segment = f / 8;
   bool onset = false;
@@ -134,9 +157,9 @@ void Encoder::Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t
     for (int32_t i = 0; i < 2 * length; ++i) scratch_[i] = input_[ch][start + i] * window_[i];
     mdct_[size]->Forward(scratch_.data(), coefs_[ch].data());
     for (int32_t k = 0; k < length; ++k) coefs_[ch][k] *= gain;
-    const int32_t cut = static_cast<int32_t>(std::min<double>(length, bandwidthHz_ / (0.5 * setup_.sampleRate) * length));
-    std::fill(coefs_[ch].begin() + cut, coefs_[ch].begin() + length, 0.0f);
   }
+  const int32_t cut = CodedEnd(length);
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) std::fill(coefs_[ch].begin() + cut, coefs_[ch].begin() + length, 0.0f);
 }
 
 int64_t Encoder::NextBudget() {

@@ -70,6 +70,7 @@ class Encoder {
  private:
   static double CodedBandwidthHz(const StreamSetup& setup);
   static double OnsetRatio(const StreamSetup& setup);
+  int32_t CodedEnd(int32_t length) const;
   bool DetectOnset();
   bool CanReuseExponents(const BlockPlan& plan) const;
   void EncodePending();
