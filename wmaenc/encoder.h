@@ -71,7 +71,7 @@ class Encoder {
   static double CodedBandwidthHz(const StreamSetup& setup);
   static double OnsetRatio(const StreamSetup& setup);
   int32_t CodedEnd(int32_t length) const;
-  bool DetectOnset();
+  int32_t DetectOnset();
   bool CanReuseExponents(const BlockPlan& plan) const;
   void EncodePending();
   void Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize);
@@ -93,9 +93,10 @@ class Encoder {
   std::vector<float> window_;                 // the block's window, up to 2F
   std::vector<float> input_[kMaxChannels];    // 3F: the frame before, the frame coded, the next
   int32_t framesIn_ = 0;
-  bool nextShort_ = false, pendingShort_ = false;  // the sizes of the next frame and the one coded
+  int32_t nextSize_ = 0, pendingSize_ = 0;   // block size index of the next frame and the one coded
   double bandwidthHz_ = 0;                    // coefficients above are coded as zeros
   double onsetRatio_ = 10;                    // energy rise that calls for short blocks
+  int32_t sharpSize_ = 0;                     // block size index for the sharpest onsets
   int32_t lastSize_ = 0;                      // size index of the last block coded
   // The exponents the decoder holds per channel: values, block size (-1: none), stereo coding.
   int32_t heldExponents_[kMaxChannels][kMaxBands] = {};
