@@ -1,9 +1,14 @@
-// dev: wmaenc_wav IN.wav KBPS OUT.wav  (44.1k stereo 16-bit canonical WAV)
+// Our WMA encoder on a WAV file, natively: the file encoded at a bit rate, decoded by
+// FFmpeg's wmav2 decoder and written back lined up with the input, for quick listening and
+// grading while tuning the encoder (bench/wmaenc_tune.sh grades the PEAQ clips with it).
+//   wmaenc_wav IN.wav KBPS OUT.wav   (16-bit PCM, mono or stereo, canonical 44-byte header)
+// Prints the bit rate held, the speed and the encoder's statistics.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/mem.h>
 }
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -11,55 +16,142 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
 #include "encoder.h"
-int main(int, char** argv) {
-  FILE* f = std::fopen(argv[1], "rb");
-  std::vector<uint8_t> all; uint8_t buf[65536]; size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all.insert(all.end(), buf, buf + n);
+
+namespace {
+
+struct Wav {
+  int32_t rate = 0, channels = 0;
+  std::vector<float> pcm[2];  // planes, full scale 1
+};
+
+bool ReadWav(const char* path, Wav* w) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  std::vector<uint8_t> bytes;
+  uint8_t buffer[65536];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
   std::fclose(f);
-  const int32_t rate = 44100;
-  size_t frames = (all.size() - 44) / 4;
-  std::vector<float> pcm[2];
-  for (int c = 0; c < 2; ++c) pcm[c].resize(frames);
-  for (size_t i = 0; i < frames; ++i) for (int c = 0; c < 2; ++c) { int16_t v; std::memcpy(&v, &all[44 + 4 * i + 2 * c], 2); pcm[c][i] = v / 32768.0f; }
-  const int32_t bitRate = std::atoi(argv[2]) * 1000;
-  wmaenc::StreamSetup setup; wmaenc::MakeStreamSetup(rate, 2, bitRate, &setup);
-  wmaenc::Encoder enc; enc.Open(setup, false);
-  const int32_t F = setup.frameLength;
-  std::vector<std::vector<uint8_t>> packets; std::vector<uint8_t> p;
-  std::vector<float> fr[2] = {std::vector<float>(F), std::vector<float>(F)};
-  auto t0 = std::chrono::steady_clock::now();
-  // A frame of silence first: the decoder drops its first frame.
-  for (long i = -F; i < (long)frames + F; i += F) {
-    for (int c = 0; c < 2; ++c) for (int j = 0; j < F; ++j) fr[c][j] = i + j >= 0 && i + j < (long)frames ? pcm[c][i + j] : 0.f;
-    const float* planes[2] = {fr[0].data(), fr[1].data()};
-    enc.EncodeFrame(planes);
-    while (enc.TakePacket(&p)) packets.push_back(p);
+  if (bytes.size() < 44 || std::memcmp(bytes.data(), "RIFF", 4) != 0) return false;
+  uint16_t channels, bits;
+  std::memcpy(&channels, &bytes[22], 2);
+  std::memcpy(&w->rate, &bytes[24], 4);
+  std::memcpy(&bits, &bytes[34], 2);
+  if (bits != 16 || channels < 1 || channels > 2) return false;
+  w->channels = channels;
+  const size_t frames = (bytes.size() - 44) / (2 * channels);
+  for (int32_t c = 0; c < channels; ++c) w->pcm[c].resize(frames);
+  for (size_t i = 0; i < frames; ++i) {
+    for (int32_t c = 0; c < channels; ++c) {
+      int16_t v;
+      std::memcpy(&v, &bytes[44 + 2 * (i * channels + c)], 2);
+      w->pcm[c][i] = v / 32768.0f;
+    }
   }
-  enc.Finish(); while (enc.TakePacket(&p)) packets.push_back(p);
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return true;
+}
+
+void WriteWav(const char* path, const Wav& w) {
+  FILE* f = std::fopen(path, "wb");
+  if (!f) return;
+  const uint32_t frames = static_cast<uint32_t>(w.pcm[0].size()), data = frames * 2 * w.channels;
+  auto u32 = [&](uint32_t v) { std::fwrite(&v, 4, 1, f); };
+  auto u16 = [&](uint16_t v) { std::fwrite(&v, 2, 1, f); };
+  std::fwrite("RIFF", 1, 4, f), u32(36 + data), std::fwrite("WAVEfmt ", 1, 8, f), u32(16), u16(1);
+  u16(static_cast<uint16_t>(w.channels)), u32(w.rate), u32(w.rate * 2 * w.channels);
+  u16(static_cast<uint16_t>(2 * w.channels)), u16(16), std::fwrite("data", 1, 4, f), u32(data);
+  for (uint32_t i = 0; i < frames; ++i) {
+    for (int32_t c = 0; c < w.channels; ++c) {
+      const float v = std::min(std::max(w.pcm[c][i], -1.0f), 32767.0f / 32768.0f);
+      const int16_t q = static_cast<int16_t>(std::lround(v * 32768.0f));
+      std::fwrite(&q, 2, 1, f);
+    }
+  }
+  std::fclose(f);
+}
+
+// Decodes the packets into out. The decoder drops its first frame: the frame of silence
+// put before the input, so that the output lines up with it.
+void Decode(const wmaenc::StreamSetup& setup, const std::vector<std::vector<uint8_t>>& packets, Wav* out) {
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_WMAV2);
   AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->sample_rate = rate; av_channel_layout_default(&c->ch_layout, 2); c->bit_rate = bitRate; c->block_align = setup.packetBytes;
-  c->extradata = (uint8_t*)av_mallocz(wmaenc::kExtradataSize + AV_INPUT_BUFFER_PADDING_SIZE);
-  std::memcpy(c->extradata, setup.extradata, wmaenc::kExtradataSize); c->extradata_size = wmaenc::kExtradataSize;
-  avcodec_open2(c, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc(); AVFrame* frame = av_frame_alloc();
-  std::vector<float> out[2];
-  auto drain = [&] { while (avcodec_receive_frame(c, frame) == 0) for (int ch = 0; ch < 2; ++ch) { const float* q = (const float*)frame->extended_data[ch]; out[ch].insert(out[ch].end(), q, q + frame->nb_samples);} };
-  size_t bytes = 0;
-  for (auto& q : packets) { av_new_packet(pkt, q.size()); std::memcpy(pkt->data, q.data(), q.size()); bytes += q.size(); avcodec_send_packet(c, pkt); av_packet_unref(pkt); drain(); }
-  avcodec_send_packet(c, nullptr); drain();
-  // encoder delay: find lag by best SNR over multiples of 1 in [0, 2F]
-  double best = -1e9; int lag = 0;
-  for (int L = -2 * F; L <= 2 * F; L += 1) { double e = 0, r = 0; for (size_t i = 2 * F; i < frames && i + L < out[0].size(); i += 13) { double d = out[0][i + L] - pcm[0][i]; e += d * d; r += pcm[0][i] * pcm[0][i]; } double s = r / (e + 1e-20); if (s > best) { best = s; lag = L; } }
-  FILE* o = std::fopen(argv[3], "wb");
-  uint32_t db = frames * 4; auto u32 = [&](uint32_t v) { std::fwrite(&v, 4, 1, o); }; auto u16 = [&](uint16_t v) { std::fwrite(&v, 2, 1, o); };
-  std::fwrite("RIFF", 1, 4, o); u32(36 + db); std::fwrite("WAVEfmt ", 1, 8, o); u32(16); u16(1); u16(2); u32(rate); u32(rate * 4); u16(4); u16(16); std::fwrite("data", 1, 4, o); u32(db);
-  double e = 0, r = 0;
-  for (size_t i = 0; i < frames; ++i) for (int ch = 0; ch < 2; ++ch) { long j = (long)i + lag; float v = j >= 0 && j < (long)out[ch].size() ? out[ch][j] : 0; double d = v - pcm[ch][i]; e += d*d; r += pcm[ch][i]*pcm[ch][i]; int16_t q = (int16_t)std::lround(std::clamp(v, -1.f, 32767.f / 32768.f) * 32768.f); std::fwrite(&q, 2, 1, o); }
-  std::fclose(o);
-  const auto& s = enc.stats();
-  std::fprintf(stderr, "lag %d snr %.1f dB kbps %.1f speed %.0fx short %lld/%lld reuse %lld ms %lld/%lld filler %lld\n", lag, 10*std::log10(r/e), bytes * 8.0 / (frames / (double)rate) / 1000, frames / (double)rate / secs,
-    (long long)s.shortFrames, (long long)s.frames, (long long)s.reusedExponents, (long long)s.midSideBlocks, (long long)s.blocks, (long long)s.fillerBits);
+  c->sample_rate = setup.sampleRate;
+  av_channel_layout_default(&c->ch_layout, setup.channels);
+  c->bit_rate = setup.bitRate;
+  c->block_align = setup.packetBytes;
+  c->extradata = static_cast<uint8_t*>(av_mallocz(wmaenc::kExtradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
+  std::memcpy(c->extradata, setup.extradata, wmaenc::kExtradataSize);
+  c->extradata_size = wmaenc::kExtradataSize;
+  if (avcodec_open2(c, codec, nullptr) < 0) std::exit(1);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  size_t refused = 0;
+  auto drain = [&] {
+    while (avcodec_receive_frame(c, frame) == 0) {
+      for (int32_t ch = 0; ch < setup.channels; ++ch) {
+        const float* p = reinterpret_cast<const float*>(frame->extended_data[ch]);
+        out->pcm[ch].insert(out->pcm[ch].end(), p, p + frame->nb_samples);
+      }
+    }
+  };
+  for (const auto& p : packets) {
+    av_new_packet(pkt, static_cast<int>(p.size()));
+    std::memcpy(pkt->data, p.data(), p.size());
+    if (avcodec_send_packet(c, pkt) < 0) ++refused;
+    av_packet_unref(pkt);
+    drain();
+  }
+  avcodec_send_packet(c, nullptr);
+  drain();
+  if (refused) std::fprintf(stderr, "%zu packets refused by the decoder\n", refused);
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&c);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Wav in;
+  if (argc != 4 || !ReadWav(argv[1], &in)) {
+    std::fprintf(stderr, "usage: wmaenc_wav IN.wav KBPS OUT.wav (16-bit PCM, 1 or 2 channels)\n");
+    return 2;
+  }
+  wmaenc::StreamSetup setup;
+  if (!wmaenc::MakeStreamSetup(in.rate, in.channels, std::atoi(argv[2]) * 1000, &setup)) return 2;
+  wmaenc::Encoder enc;
+  if (enc.Open(setup, false) != wmaenc::Result::kOk) return 1;
+  const int32_t f = setup.frameLength;
+  const long length = static_cast<long>(in.pcm[0].size());
+  std::vector<float> planes[2] = {std::vector<float>(f), std::vector<float>(f)};
+  std::vector<std::vector<uint8_t>> packets;
+  std::vector<uint8_t> p;
+  const auto start = std::chrono::steady_clock::now();
+  for (long i = -f; i < length + f; i += f) {  // a frame of silence first
+    for (int32_t c = 0; c < in.channels; ++c)
+      for (int32_t j = 0; j < f; ++j) planes[c][j] = i + j >= 0 && i + j < length ? in.pcm[c][i + j] : 0.0f;
+    const float* frame[2] = {planes[0].data(), planes[in.channels - 1].data()};
+    enc.EncodeFrame(frame);
+    while (enc.TakePacket(&p)) packets.push_back(p);
+  }
+  enc.Finish();
+  while (enc.TakePacket(&p)) packets.push_back(p);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  Wav out;
+  out.rate = in.rate;
+  out.channels = in.channels;
+  Decode(setup, packets, &out);
+  for (int32_t c = 0; c < in.channels; ++c) out.pcm[c].resize(in.pcm[c].size(), 0.0f);
+  WriteWav(argv[3], out);
+  const double duration = static_cast<double>(length) / in.rate;
+  const wmaenc::EncoderStats& s = enc.stats();
+  std::printf("%.1f kbps, %.0fx real time; frames %lld, short %lld, blocks %lld (mid/side %lld, exponents kept %lld), "
+              "filler %lld bits\n",
+              packets.size() * setup.packetBytes * 8.0 / duration / 1000, duration / seconds,
+              static_cast<long long>(s.frames), static_cast<long long>(s.shortFrames), static_cast<long long>(s.blocks),
+              static_cast<long long>(s.midSideBlocks), static_cast<long long>(s.reusedExponents),
+              static_cast<long long>(s.fillerBits));
+  return 0;
 }
