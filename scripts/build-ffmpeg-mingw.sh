@@ -23,7 +23,7 @@ configure_flags=(
   --target-os=mingw32 --arch="$ffarch" --cross-prefix="$cross"
   --enable-static --disable-shared --disable-programs --disable-doc --disable-everything
   --disable-network --disable-autodetect --disable-debug
-  --enable-encoder=wmav1,wmav2 --enable-decoder=wmav1,wmav2,wmapro,wmalossless,wmavoice
+  --enable-decoder=wmav1,wmav2,wmapro,wmalossless,wmavoice
   --enable-muxer=asf --enable-demuxer=asf --enable-protocol=file --enable-swresample
   --disable-avdevice --disable-avfilter --disable-swscale --disable-postproc
   --enable-x86asm --x86asmexe=nasm "${arch_flags[@]}"

@@ -1,6 +1,7 @@
 #include "frame_coder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "bit_writer.h"
@@ -25,7 +26,29 @@ const float* NoiseTable() {
   return table;
 }
 
-float ExponentScale(int32_t e) { return static_cast<float>(std::pow(10.0, e / 16.0)); }
+// The band scales and gain factors by table: the search asks for them thousands of times a
+// frame, and pow is slow where the C runtime computes it on the x87 unit (32-bit Windows).
+// The tables hold exactly what pow gives.
+float ExponentScale(int32_t e) {
+  static const auto table = [] {
+    std::array<float, kHighestExponent - kLowestExponent + 1> t{};
+    for (int32_t i = 0; i < static_cast<int32_t>(t.size()); ++i)
+      t[i] = static_cast<float>(std::pow(10.0, (i + kLowestExponent) / 16.0));
+    return t;
+  }();
+  if (e < kLowestExponent || e > kHighestExponent) return static_cast<float>(std::pow(10.0, e / 16.0));
+  return table[e - kLowestExponent];
+}
+
+double GainFactor(int32_t gain) {
+  static const auto table = [] {
+    std::array<double, kHighestGain + 1> t{};
+    for (int32_t g = 0; g <= kHighestGain; ++g) t[g] = std::pow(10.0, g * 0.05);
+    return t;
+  }();
+  if (gain < 0 || gain > kHighestGain) return std::pow(10.0, gain * 0.05);
+  return table[gain];
+}
 
 float MaxExponentScale(const BlockLayout& layout, const int32_t* exponents) {
   int32_t top = kLowestExponent;
@@ -35,7 +58,7 @@ float MaxExponentScale(const BlockLayout& layout, const int32_t* exponents) {
 
 // The decoder's multiplier of a block: 10^(gain/20) / largest band scale / (length / 2).
 float BlockMultiplier(const BlockPlan& plan, int32_t ch) {
-  const float mult = static_cast<float>(std::pow(10.0, plan.gain * 0.05) /
+  const float mult = static_cast<float>(GainFactor(plan.gain) /
                                         MaxExponentScale(*plan.layout, plan.channel[ch].exponents));
   return mult * (1.0f / static_cast<float>(plan.layout->length / 2));
 }
@@ -162,19 +185,22 @@ constexpr float kRounding = 0.34f;
 bool QuantiseRange(const float* coefs, int32_t from, int32_t to, float step, int32_t limit, int32_t* values,
                    bool* changed) {
   const float inverse = 1.0f / step;
-  bool fits = true;
+  // Without branches, so that the compiler vectorises the loop: magnitudes from limit + 1
+  // up (and NaN) become limit + 1, which does not fit and is clipped to limit.
+  const float ceiling = static_cast<float>(limit) + 1.0f;
+  int32_t over = 0, moved = 0;
   for (int32_t k = from; k < to; ++k) {
-    const float a = std::fabs(coefs[k]) * inverse;
-    int32_t q = a < 2.0e9f ? static_cast<int32_t>(a + kRounding) : limit + 1;
-    if (q > limit) {
-      fits = false;
-      q = limit;
-    }
+    float a = std::fabs(coefs[k]) * inverse;
+    a = a < ceiling ? a : ceiling;
+    int32_t q = static_cast<int32_t>(a + kRounding);
+    over |= q > limit;
+    q = q > limit ? limit : q;
     q = coefs[k] < 0 ? -q : q;
-    if (q != values[k]) *changed = true;
+    moved |= q != values[k];
     values[k] = q;
   }
-  return fits;
+  if (moved) *changed = true;
+  return over == 0;
 }
 
 }  // namespace

@@ -1,17 +1,20 @@
 // Encoding: the PCM is converted (sample format, and rate or channels where the caller's
-// differ from the file's) to the encoder's planar float, queued, and encoded a whole
-// frame at a time into an ASF file.
+// differ from the file's) to planar float, queued, handed a whole frame at a time to our
+// WMA (version 2) encoder, and its packets are written into an ASF file by FFmpeg's muxer.
 //
-// FFmpeg's WMA decoder drops its first frame (frame_len samples: 512, 1024 or 2048 by
-// rate), and the encoder only emits complete frames. So a frame of silence goes in before
-// the PCM, and after the PCM enough silence to complete the last frame plus one frame
-// more: any decoder then yields the input from its first sample, and the exact count
-// stored in the header lets our reader stop where the input stopped.
+// The decoder's output starts one frame into the stream (the encoder codes a frame when the
+// next has arrived, the decoder drops its first), and only whole frames are coded. So a
+// frame of silence goes in before the PCM, and after the PCM enough silence to complete the
+// last frame plus one frame more: any decoder then yields the input from its first sample,
+// and the exact count stored in the header lets our reader stop where the input stopped.
 #include "ffmpeg_writer.h"
 
 #include "av_result.h"
 #include "core_result.h"
 #include "wma_stream_tag.h"
+
+#include "encoder.h"
+#include "stream_setup.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -19,6 +22,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
@@ -32,85 +36,97 @@ extern "C" {
 
 namespace wmacore {
 
-constexpr uint32_t kHighestBitRate = 320000;  // where the search for an accepted rate gives up
-constexpr uint32_t kBitRateStep = 1000;
-
 class AsfWmaWriter {
  public:
   ~AsfWmaWriter() {
     if (mux) avformat_free_context(mux);  // leaves io alone
     avio_closep(&io);
-    avcodec_free_context(&encoder);
     swr_free(&convert);
     if (queue) av_audio_fifo_free(queue);
-    av_frame_free(&frame);
     av_packet_free(&packet);
   }
 
   AVIOContext* io = nullptr;
-  AVCodecContext* encoder = nullptr;
   AVFormatContext* mux = nullptr;
   SwrContext* convert = nullptr;
   AVAudioFifo* queue = nullptr;
-  AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
+  wmaenc::StreamSetup setup;
+  wmaenc::Encoder encoder;
+  bool outputSet = false;
+  std::vector<float> frame[wmaenc::kMaxChannels];  // one frame for the encoder
+  std::vector<uint8_t> coded;                      // one packet from the encoder
   std::vector<uint8_t> converted;  // planar float scratch for one conversion
   uint8_t carry[4] = {};           // the start of a sample frame split across two writes
   uint32_t carried = 0;
   uint32_t inRate = 0, inChannels = 0, inBits = 0;
   bool started = false, finished = false;
   int32_t failure = kOk;  // the first error met while encoding; later calls report it
-  int64_t samples = 0;          // per channel at the file's rate, the silence not counted
-  int64_t nextPts = 0;
+  int64_t samples = 0;    // per channel at the file's rate, the silence not counted
+  int64_t framesSent = 0;  // frames that ended in the packets muxed so far
 };
 
 namespace {
-
-AVCodecContext* NewEncoder(uint32_t bitRate, uint32_t sampleRate, uint32_t channels) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-  if (!codec || sampleRate == 0 || sampleRate > INT_MAX || channels < 1 || channels > 2)
-    return nullptr;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  if (!c) return nullptr;
-  c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  c->sample_rate = static_cast<int>(sampleRate);
-  av_channel_layout_default(&c->ch_layout, static_cast<int>(channels));
-  c->bit_rate = bitRate;
-  c->time_base = AVRational{1, c->sample_rate};
-  c->thread_count = 1;  // no threads of FFmpeg's own in this process
-  if (avcodec_open2(c, codec, nullptr) < 0 || c->frame_size <= 0) avcodec_free_context(&c);
-  return c;
-}
 
 int32_t Fail(AsfWmaWriter* w, int32_t result) {
   if (w->failure == kOk) w->failure = result;
   return w->failure;
 }
 
+int32_t FromEncoder(wmaenc::Result r) {
+  switch (r) {
+    case wmaenc::Result::kOk: return kOk;
+    case wmaenc::Result::kNoMemory: return kNoMemory;
+    default: return kFailed;
+  }
+}
+
+// The frames that end in a packet, from its header: a 4-bit index, 4 bits of one more than
+// the frames that begin and end in it, then the bits that finish the frame begun before
+// (a frame ends there too when they are not zero).
+int64_t FramesEndingIn(const std::vector<uint8_t>& packet, int32_t offsetBits) {
+  if (packet.empty()) return 0;
+  const int64_t whole = (packet[0] & 15) - 1;
+  uint32_t carried = 0;
+  for (int32_t i = 0; i < offsetBits; ++i) {
+    const int32_t bit = 8 + i;
+    carried |= static_cast<uint32_t>(packet[bit >> 3] >> (7 - (bit & 7)) & 1);
+  }
+  return std::max<int64_t>(whole, 0) + (carried ? 1 : 0);
+}
+
+// Muxes every packet the encoder has ready. A packet's time is where the first frame
+// ending in it starts, in samples of the stream, and its duration the frames ending in it:
+// both strictly increase, and the last packet's end is where the coded frames end.
 int32_t MuxPackets(AsfWmaWriter* w) {
-  for (;;) {
-    const int got = avcodec_receive_packet(w->encoder, w->packet);
-    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return kOk;
-    if (got < 0) return Fail(w, FromAvError(got));
+  const int32_t f = w->setup.frameLength;
+  const AVRational samples{1, w->setup.sampleRate};
+  const AVRational muxed = w->mux->streams[0]->time_base;
+  while (w->encoder.TakePacket(&w->coded)) {
+    const int64_t frames = FramesEndingIn(w->coded, w->setup.byteOffsetBits + 3);
+    if (av_new_packet(w->packet, static_cast<int>(w->coded.size())) < 0) return Fail(w, kNoMemory);
+    std::memcpy(w->packet->data, w->coded.data(), w->coded.size());
     w->packet->stream_index = 0;
-    av_packet_rescale_ts(w->packet, w->encoder->time_base, w->mux->streams[0]->time_base);
+    w->packet->flags |= AV_PKT_FLAG_KEY;
+    w->packet->pts = w->packet->dts = av_rescale_q(w->framesSent * f, samples, muxed);
+    w->framesSent += frames;
+    w->packet->duration = av_rescale_q(w->framesSent * f, samples, muxed) - w->packet->pts;
     const int written = av_write_frame(w->mux, w->packet);
     av_packet_unref(w->packet);
     if (written < 0) return Fail(w, FromAvError(written));
     if (w->io->error < 0) return Fail(w, FromAvError(w->io->error));
   }
+  return kOk;
 }
 
 // Encodes every whole frame waiting in the queue.
 int32_t EncodeQueued(AsfWmaWriter* w) {
-  const int size = w->encoder->frame_size;
+  const int size = w->setup.frameLength;
+  float* planes[wmaenc::kMaxChannels] = {w->frame[0].data(), w->frame[w->setup.channels - 1].data()};
   while (av_audio_fifo_size(w->queue) >= size) {
-    if (av_frame_make_writable(w->frame) < 0) return Fail(w, kNoMemory);
-    av_audio_fifo_read(w->queue, reinterpret_cast<void**>(w->frame->data), size);
-    w->frame->pts = w->nextPts;
-    w->nextPts += size;
-    const int sent = avcodec_send_frame(w->encoder, w->frame);
-    if (sent < 0) return Fail(w, FromAvError(sent));
+    av_audio_fifo_read(w->queue, reinterpret_cast<void**>(planes), size);
+    const wmaenc::Result r = w->encoder.EncodeFrame(planes);
+    if (r != wmaenc::Result::kOk) return Fail(w, FromEncoder(r));
     if (MuxPackets(w) != kOk) return w->failure;
   }
   return kOk;
@@ -118,11 +134,9 @@ int32_t EncodeQueued(AsfWmaWriter* w) {
 
 int32_t QueueSilence(AsfWmaWriter* w, int count) {
   if (count <= 0) return kOk;
-  const int channels = w->encoder->ch_layout.nb_channels;
   std::vector<float> zeros(static_cast<size_t>(count), 0.0f);
   void* planes[2] = {zeros.data(), zeros.data()};
-  if (channels > 2 || av_audio_fifo_write(w->queue, planes, count) != count)
-    return Fail(w, kNoMemory);
+  if (av_audio_fifo_write(w->queue, planes, count) != count) return Fail(w, kNoMemory);
   return kOk;
 }
 
@@ -130,7 +144,7 @@ int32_t QueueSilence(AsfWmaWriter* w, int count) {
 int32_t QueueConverted(AsfWmaWriter* w, const uint8_t* in, int count) {
   const int room = swr_get_out_samples(w->convert, count);
   if (room < 0) return Fail(w, kFailed);
-  const int channels = w->encoder->ch_layout.nb_channels;
+  const int channels = w->setup.channels;
   const size_t plane = static_cast<size_t>(room) * sizeof(float);
   if (w->converted.size() < plane * channels) w->converted.resize(plane * channels);
   uint8_t* out[2] = {w->converted.data(), w->converted.data() + plane};
@@ -155,50 +169,63 @@ void SetSampleCountTag(AsfWmaWriter* w, int64_t samples) {
                   static_cast<long long>(std::min<int64_t>(samples, 9999999999999999)));
   }
   char text[48];  // kSampleCountTextSize with the values in range
-  std::snprintf(text, sizeof text, "%s %06u %u", count, static_cast<unsigned>(w->encoder->sample_rate),
-                static_cast<unsigned>(w->encoder->ch_layout.nb_channels));
+  std::snprintf(text, sizeof text, "%s %06u %u", count, static_cast<unsigned>(w->setup.sampleRate),
+                static_cast<unsigned>(w->setup.channels));
   av_dict_set(&w->mux->metadata, kSampleCountTag, text, 0);
 }
 
-// Sets up conversion and the ASF file once both formats are known, and queues the
-// leading frame of silence.
+// The stream as the muxer writes it into the header: WMA version 2 at the row's bit rate,
+// our extradata, and one of our packets as the block align.
+int32_t DescribeStream(AsfWmaWriter* w, AVCodecParameters* p) {
+  p->codec_type = AVMEDIA_TYPE_AUDIO;
+  p->codec_id = AV_CODEC_ID_WMAV2;
+  p->sample_rate = w->setup.sampleRate;
+  av_channel_layout_default(&p->ch_layout, w->setup.channels);
+  p->bit_rate = w->setup.bitRate;
+  p->block_align = w->setup.packetBytes;
+  p->frame_size = w->setup.frameLength;
+  p->bits_per_coded_sample = 16;
+  p->extradata = static_cast<uint8_t*>(av_mallocz(wmaenc::kExtradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
+  if (!p->extradata) return kNoMemory;
+  std::memcpy(p->extradata, w->setup.extradata, wmaenc::kExtradataSize);
+  p->extradata_size = wmaenc::kExtradataSize;
+  return kOk;
+}
+
+// Sets up conversion, the encoder and the ASF file once both formats are known, and
+// queues the leading frame of silence.
 int32_t Start(AsfWmaWriter* w) {
   if (w->started) return w->failure;
-  if (!w->encoder || !w->inBits) return kWrongState;
+  if (!w->outputSet || !w->inBits) return kWrongState;
   w->started = true;
-  AVCodecContext* e = w->encoder;
-  AVChannelLayout inLayout;
+  const wmaenc::StreamSetup& s = w->setup;
+  AVChannelLayout inLayout, outLayout;
   av_channel_layout_default(&inLayout, static_cast<int>(w->inChannels));
+  av_channel_layout_default(&outLayout, s.channels);
   const AVSampleFormat inFormat = w->inBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
-  if (swr_alloc_set_opts2(&w->convert, &e->ch_layout, AV_SAMPLE_FMT_FLTP, e->sample_rate,
+  if (swr_alloc_set_opts2(&w->convert, &outLayout, AV_SAMPLE_FMT_FLTP, s.sampleRate,
                           &inLayout, inFormat, static_cast<int>(w->inRate), 0, nullptr) < 0 ||
       swr_init(w->convert) < 0)
     return Fail(w, kRefused);
-  w->queue = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, e->ch_layout.nb_channels, e->frame_size * 4);
-  w->frame = av_frame_alloc();
+  w->queue = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, s.channels, s.frameLength * 4);
   w->packet = av_packet_alloc();
-  if (!w->queue || !w->frame || !w->packet) return Fail(w, kNoMemory);
-  w->frame->format = AV_SAMPLE_FMT_FLTP;
-  w->frame->nb_samples = e->frame_size;
-  if (av_channel_layout_copy(&w->frame->ch_layout, &e->ch_layout) < 0 ||
-      av_frame_get_buffer(w->frame, 0) < 0)
-    return Fail(w, kNoMemory);
+  if (!w->queue || !w->packet) return Fail(w, kNoMemory);
+  for (int32_t ch = 0; ch < s.channels; ++ch) w->frame[ch].assign(static_cast<size_t>(s.frameLength), 0.0f);
+  if (const wmaenc::Result r = w->encoder.Open(s, false); r != wmaenc::Result::kOk)
+    return Fail(w, FromEncoder(r));
 
   if (avformat_alloc_output_context2(&w->mux, nullptr, "asf", nullptr) < 0)
     return Fail(w, kFailed);
   w->mux->pb = w->io;
   AVStream* stream = avformat_new_stream(w->mux, nullptr);
-  if (!stream || avcodec_parameters_from_context(stream->codecpar, e) < 0)
-    return Fail(w, kNoMemory);
-  stream->time_base = e->time_base;
+  if (!stream) return Fail(w, kNoMemory);
+  if (int32_t described = DescribeStream(w, stream->codecpar)) return Fail(w, described);
+  stream->time_base = AVRational{1, s.sampleRate};
   SetSampleCountTag(w, -1);
   const int header = avformat_write_header(w->mux, nullptr);
   if (header < 0) return Fail(w, FromAvError(header));
   if (w->io->error < 0) return Fail(w, FromAvError(w->io->error));
-
-  const int lead = e->initial_padding > 0 ? e->initial_padding : e->frame_size;
-  w->nextPts = lead;  // the first packet then carries time 0
-  return QueueSilence(w, lead);
+  return QueueSilence(w, s.frameLength);
 }
 
 // No exception leaves the library (its callers are built without them): a failed
@@ -219,8 +246,10 @@ int32_t FinishUnguarded(AsfWmaWriter* w);
 
 AsfWmaWriter* OpenWriter(const char* path, int32_t* result) {
   av_log_set_level(AV_LOG_QUIET);  // FFmpeg's messages would reach the host's console
-  auto* w = new (std::nothrow) AsfWmaWriter;
-  if (!w) {
+  AsfWmaWriter* w = nullptr;
+  try {
+    w = new AsfWmaWriter;  // the encoder's members may allocate as they are made
+  } catch (...) {
     *result = kNoMemory;
     return nullptr;
   }
@@ -237,19 +266,16 @@ AsfWmaWriter* OpenWriter(const char* path, int32_t* result) {
 int32_t SetWriterOutput(AsfWmaWriter* w, uint32_t bitRate, uint32_t sampleRate, uint32_t channels,
                         uint32_t* written) {
   if (w->started) return kWrongState;
-  // The encoder refuses rates below its floor (24 kbps in FFmpeg 5.1): take the lowest it
-  // accepts at or above the one asked for.
-  for (uint32_t rate = bitRate < kBitRateStep ? kBitRateStep : bitRate; rate <= kHighestBitRate;
-       rate += kBitRateStep) {
-    if (AVCodecContext* e = NewEncoder(rate, sampleRate, channels)) {
-      avcodec_free_context(&w->encoder);
-      w->encoder = e;
-      *written = rate;
-      return kOk;
-    }
-    if (!avcodec_find_encoder(AV_CODEC_ID_WMAV2)) break;
-  }
-  return kRefused;
+  // Our encoder writes any bit rate the stream's fields can carry, exactly.
+  wmaenc::StreamSetup setup;
+  if (bitRate > INT32_MAX || sampleRate > INT32_MAX || channels < 1 || channels > 2 ||
+      !wmaenc::MakeStreamSetup(static_cast<int32_t>(sampleRate), static_cast<int32_t>(channels),
+                               static_cast<int32_t>(bitRate), &setup))
+    return kRefused;
+  w->setup = setup;
+  w->outputSet = true;
+  *written = bitRate;
+  return kOk;
 }
 
 int32_t SetWriterInput(AsfWmaWriter* w, uint32_t sampleRate, uint32_t channels, uint32_t bits) {
@@ -308,11 +334,11 @@ int32_t FinishUnguarded(AsfWmaWriter* w) {
   if (int32_t started = Start(w)) return started;
   w->finished = true;
   if (int32_t r = QueueConverted(w, nullptr, 0)) return r;  // what the converter holds back
-  const int size = w->encoder->frame_size;
+  const int size = w->setup.frameLength;
   const int partial = av_audio_fifo_size(w->queue) % size;
   if (QueueSilence(w, (partial ? size - partial : 0) + size) || EncodeQueued(w)) return w->failure;
-  const int flushed = avcodec_send_frame(w->encoder, nullptr);
-  if (flushed < 0) return Fail(w, FromAvError(flushed));
+  const wmaenc::Result last = w->encoder.Finish();  // codes the frame held back
+  if (last != wmaenc::Result::kOk) return Fail(w, FromEncoder(last));
   if (MuxPackets(w)) return w->failure;
 
   SetSampleCountTag(w, w->samples);

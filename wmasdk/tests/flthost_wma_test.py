@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""WMA through flthost, vell_wma.flt and bin/wmaudsdk.dll (FFmpeg's codec under wine).
+"""WMA through flthost, vell_wma.flt and bin/wmaudsdk.dll (our encoder, FFmpeg's muxer
+and decoder, under wine).
 
-Export: every row of the plug-in's format table, a 997 Hz sine that starts after a
-silence. ffprobe must see ASF with WMA at the row's rate and channels and the row's bit
-rate (the encoder's floor of 24 kbps where the row is lower); ffmpeg's decode must line
-up with the input (lag 0: the sine starts where it started, and the best correlation) and reach 20 dB SNR from 64 kbps
-up; our import must give back exactly the input's sample count and match ffmpeg's
-decode within 1 LSB.
+Export: every row of the plug-in's format table, four seconds of a 997 Hz sine that
+starts after a silence. ffprobe must see ASF with WMA at the row's rate and channels and
+the row's bit rate in the header, and the packets must carry it: their bits before the
+last one over the time they span within 2 % of the row's. ffmpeg's decode must line up
+with the input (lag 0: the sine starts within half a frame of where it started, where a
+fault of the framing would put it whole frames off, and the best correlation is exact)
+and reach 20 dB SNR from 64 kbps up; our import must give back exactly the input's sample
+count and match ffmpeg's decode within 1 LSB.
 
 Import: files made by ffmpeg (wmav1 and wmav2, mono and stereo, 8 to 48 kHz) must come
 back as ffmpeg's own decode, within 1 LSB and with the same sample count, with flthost
@@ -41,7 +44,7 @@ ROWS = [(5, 8000, 1), (6, 8000, 1), (8, 8000, 1), (8, 11025, 1), (10, 11025, 1),
         (36, 32000, 2), (40, 32000, 2), (44, 32000, 2), (48, 32000, 2), (48, 44100, 2),
         (64, 32000, 2), (64, 44100, 2), (80, 44100, 2), (96, 44100, 2), (128, 44100, 2),
         (128, 48000, 2), (160, 44100, 2), (160, 48000, 2)]
-ENCODER_FLOOR = 24000  # FFmpeg's WMA encoder refuses lower bit rates
+SECONDS = 4  # long enough for the packets' average rate to settle within 2 %
 FFMPEG_MADE = [("wmav1", 8000, 1), ("wmav1", 11025, 2), ("wmav1", 22050, 1), ("wmav1", 44100, 2),
                ("wmav1", 48000, 1), ("wmav2", 8000, 2), ("wmav2", 16000, 1), ("wmav2", 32000, 2),
                ("wmav2", 44100, 1), ("wmav2", 48000, 2)]
@@ -61,9 +64,9 @@ def read_wav_pcm(path):
     return array.array("h", data[at + 8:at + 8 + struct.unpack_from("<I", data, at + 4)[0]])
 
 
-def sine_with_onset(rate, channels):
-    """Half a second: silence for the first tenth, then a 997 Hz sine."""
-    frames, start = rate // 2, rate // 20
+def sine_with_onset(rate, channels, seconds=0.5):
+    """Silence for the first 50 ms, then a 997 Hz sine."""
+    frames, start = int(rate * seconds), rate // 20
     out = array.array("h")
     for i in range(frames):
         v = 0 if i < start else int(round(16000 * math.sin(2 * math.pi * 997 * (i - start) / rate)))
@@ -84,6 +87,22 @@ def fine_lag(ref, got, channels, reach=3):
     n = min(len(a), len(b)) - reach
     return max(range(-reach, reach + 1),
                key=lambda lag: sum(a[i] * b[i + lag] for i in range(reach, n)))
+
+
+def frame_length(rate):
+    """The WMA frame (the decoder's unit) at this rate."""
+    return 512 if rate <= 16000 else 1024 if rate <= 22050 else 2048
+
+
+def packet_bit_rate(path):
+    """The bits of every packet but the last over the time from the first one's start to
+    the last one's: the stream's average rate, the padded last packet left out."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                          "packet=pts_time,size", "-of", "csv=p=0", path],
+                         capture_output=True, text=True, check=True).stdout
+    packets = [line.split(",") for line in out.split()]
+    times, sizes = [float(p[0]) for p in packets], [int(p[1]) for p in packets]
+    return 8 * sum(sizes[:-1]) / (times[-1] - times[0])
 
 
 def snr_db(ref, got):
@@ -130,7 +149,7 @@ def check_export(host, failures):
         def fail(what):
             failures.append(f"row {row} ({kbps} kbps, {rate} Hz, {channels} ch): {what}")
         wav, wma, back = (os.path.join(host.work, n) for n in ("in.wav", "out.wma", "back.wav"))
-        pcm = sine_with_onset(rate, channels)
+        pcm = sine_with_onset(rate, channels, SECONDS)
         frames = len(pcm) // channels
         write_wav(wav, rate, channels, pcm)
         if host.export(wav, wma, row) != 0:
@@ -140,16 +159,20 @@ def check_export(host, failures):
         stream = probe["streams"][0]
         seen = (probe["format"]["format_name"], stream["codec_name"], int(stream["sample_rate"]),
                 stream["channels"], int(stream["bit_rate"]))
-        wanted = ("asf", "wmav2", rate, channels, max(kbps * 1000, ENCODER_FLOOR))
+        wanted = ("asf", "wmav2", rate, channels, kbps * 1000)
         if seen != wanted:
             fail(f"ffprobe sees {seen}, wanted {wanted}")
+        carried = packet_bit_rate(wma)
+        if abs(carried / (kbps * 1000) - 1) > 0.02:
+            fail(f"the packets carry {carried:.0f} bit/s")
         theirs = ffmpeg_decode(wma)
         # ffmpeg decodes whole frames: the input, then at most two frames of padding.
         if not frames <= len(theirs) // channels <= frames + 2 * 2048:
             fail(f"ffmpeg decodes {len(theirs) // channels} frames of {frames}")
-        # The sine's start places the decode within a few samples, the correlation exactly.
+        # The sine's start places the decode within half a frame (at low rates the onset is
+        # smeared over a block), the correlation exactly.
         lag = onset(theirs, channels) - onset(pcm, channels)
-        if abs(lag) <= 2:
+        if abs(lag) < frame_length(rate) // 2:
             lag = fine_lag(pcm, theirs, channels)
         if lag != 0:
             fail(f"ffmpeg's decode is {lag} samples off the input")
@@ -164,7 +187,8 @@ def check_export(host, failures):
             fail(f"import gives {len(ours) // channels} frames of {frames}")
         elif max(abs(a - b) for a, b in zip(ours, theirs)) > 1:
             fail("import differs from ffmpeg's decode by more than 1 LSB")
-        print(f"row {row:2}: {kbps:3} kbps {rate:5} Hz {channels} ch -> {seen[4]} bit/s, "
+        print(f"row {row:2}: {kbps:3} kbps {rate:5} Hz {channels} ch -> {seen[4]} bit/s "
+              f"({carried / (kbps * 1000) - 1:+.2%} carried), "
               f"{len(ours) // channels}/{frames} frames, lag {lag}, SNR {snr:.1f} dB")
 
 
