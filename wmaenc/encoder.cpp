@@ -26,6 +26,7 @@ constexpr double kLeastNeed = 0.6;
 constexpr double kMostNeed = 2.0;
 constexpr double kOnsetFloor = 1e-6;         // high-passed energy under which nothing is an onset
 constexpr double kSharpOnsetRatio = 1000.0;  // 30 dB
+constexpr double kLeastShortBlockBits = 120.0;  // per block and channel of a short frame
 constexpr double kWideShare = 0.1;           // of a block's energy above the narrow limit
 constexpr double kWideBandwidthHz = 16000.0;
 
@@ -61,7 +62,10 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
     midSidePlan_ = std::make_unique<BlockPlan>();
     bandwidthHz_ = CodedBandwidthHz(setup);
     onsetRatio_ = OnsetRatio(setup);
-    sharpSize_ = BitsPerSample(setup) < kFewBits ? setup.shortSize : std::min(setup.shortSize + 1, setup.blockSizes - 1);
+    shortSize_ = Affordable(setup, setup.shortSize) ? setup.shortSize : 0;
+    sharpSize_ = BitsPerSample(setup) >= kFewBits && Affordable(setup, setup.shortSize + 1)
+                     ? std::min(setup.shortSize + 1, setup.blockSizes - 1)
+                     : shortSize_;
     packer_.Init(setup);
     ownModel_.Init(setup);
     frameBits_.Reserve(static_cast<size_t>(setup.packetBytes) * 2);
@@ -122,6 +126,16 @@ int32_t Encoder::CodedEnd(int32_t length) const {
   return static_cast<int32_t>(std::min<double>(length, kWideBandwidthHz / binHz));
 }
 
+// Whether a frame's share of the bit rate pays for blocks of size index k: each block of
+// each channel brings its own exponents (on their own about a hundred bits), and where the
+// share cannot pay for them the blocks after an onset go silent (at 10 kbit/s, 16 kHz mono:
+// 320 bits a frame for four blocks of 128, and 16 ms of a tone lost after its start).
+bool Encoder::Affordable(const StreamSetup& setup, int32_t k) {
+  if (k <= 0 || k >= setup.blockSizes) return false;
+  const double frameBits = static_cast<double>(setup.bitRate) * setup.frameLength / setup.sampleRate;
+  return frameBits >= kLeastShortBlockBits * (1 << k) * setup.channels;
+}
+
 // How far a segment's high-passed energy must rise over the ones before to call for short
 // blocks: 4.8 dB where bits are plenty, so that a piano's or an orchestra's attacks switch
 // too (PEAQ, five clips, median ODG at 128 kbit/s -1.27 at 10 dB, -0.60 at 4.8 dB, -1.29 at
@@ -152,8 +166,8 @@ int32_t Encoder::DetectOnset() {
     for (int32_t j = 0; j < 3; ++j) onsetHistory_[j] = onsetHistory_[j + 1];
     onsetHistory_[3] = energy;
   }
-  if (peak <= onsetRatio_) return 0;
-  return peak > kSharpOnsetRatio ? sharpSize_ : setup_.shortSize;
+  if (peak <= onsetRatio_ || shortSize_ == 0) return 0;
+  return peak > kSharpOnsetRatio ? sharpSize_ : shortSize_;
 }
 
 // Block `index` of size k of the frame being coded, in the decoder's coefficient scale:
@@ -204,8 +218,11 @@ void Encoder::PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan) 
 }
 
 // The smallest total gain (finest steps) whose block fits target bits; bits fall as the
-// gain rises, so a bisection finds it. ceiling: the most the frame has left for the block.
-void Encoder::ChooseGain(int64_t target, int64_t ceiling, const std::vector<float>* coefs, BlockPlan* plan) {
+// gain rises, so a bisection finds it. ceiling: the most the frame has left for the block;
+// roomShare: that shared evenly among the blocks still to come; needsFiller: the block
+// must carry filler.
+void Encoder::ChooseGain(int64_t target, int64_t ceiling, int64_t roomShare, bool needsFiller,
+                         const std::vector<float>* coefs, BlockPlan* plan) {
   auto fits = [&](int32_t gain) {
     plan->gain = gain;
     bool ok = true;
@@ -213,16 +230,20 @@ void Encoder::ChooseGain(int64_t target, int64_t ceiling, const std::vector<floa
     return ok && BlockBits(setup_, *plan) <= target;
   };
   int32_t low = 1, high = kHighestGain;
+  // A block whose share of the frame's target cannot hold even its coarsest steps (the
+  // blocks before spent more than theirs: an onset's) takes an even share of what the frame
+  // can still hold instead, rather than going silent.
+  if (!fits(high) && roomShare > target) target = roomShare;
   if (!fits(high)) {
-    // Not even the coarsest steps fit the block's share: it is silent. Where the frame
-    // still has room its zeros are coded (so that filler can follow them), at the finest
-    // gain, where the small noise a noise-coding decoder adds to coded values is quietest;
-    // else the channels go uncoded.
+    // Not even the coarsest steps fit: the block is silent, its channels uncoded. Only
+    // where filler must follow (the frame's last block, with more saved than the reservoir
+    // keeps) and the frame has room are its zeros coded, at the finest gain, where the
+    // small noise a noise-coding decoder adds to coded values is quietest.
     plan->gain = 1;
     for (int32_t ch = 0; ch < setup_.channels; ++ch) {
       std::fill(plan->channel[ch].values, plan->channel[ch].values + plan->layout->length, 0);
     }
-    if (BlockBits(setup_, *plan) > ceiling)
+    if (!needsFiller || BlockBits(setup_, *plan) > ceiling)
       for (int32_t ch = 0; ch < setup_.channels; ++ch) plan->channel[ch].coded = false;
     return;
   }
@@ -345,7 +366,7 @@ void Encoder::EncodePending() {
       target = std::min(FrameTarget(budget, entropy * blocks), cap);
     }
     const int64_t blockTarget = (target - used) / (blocks - j);
-    EncodeBlock(sizes, j, blockTarget, available, j + 1 == blocks, &used);
+    EncodeBlock(sizes, j, blockTarget, available, blocks - j, &used);
     lastSize_ = size;
   }
   packer_.AddFrame(frameBits_);
@@ -375,7 +396,8 @@ bool Encoder::CanReuseExponents(const BlockPlan& plan) const {
 // One block: thresholds, left/right against mid/side, the gain, filler in the frame's last
 // block, then its bits appended to the frame.
 void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable,
-                          bool lastBlock, int64_t* used) {
+                          int32_t blocksLeft, int64_t* used) {
+  const bool lastBlock = blocksLeft == 1;
   const BlockLayout& layout = setup_.layout[sizes.size];
   double power[kMaxChannels][kMaxBands], thresholds[kMaxChannels][kMaxBands];
   for (int32_t ch = 0; ch < setup_.channels; ++ch) {
@@ -398,7 +420,9 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
   start(plan, false);
   PlanBlock(thresholds, plan);
   const int64_t ceiling = std::min(frameAvailable, packer_.NextFrameCap()) - *used;
-  ChooseGain(target, ceiling, coefs_, plan);
+  const int64_t roomShare = ceiling / blocksLeft;
+  const bool needsFiller = lastBlock && frameAvailable - *used > reservoirMax_;
+  ChooseGain(target, ceiling, roomShare, needsFiller, coefs_, plan);
   if (setup_.channels == 2) {
     // Mid/side: the noise of both reaches each side, so each gets half the lower threshold.
     for (int32_t k = 0; k < layout.length; ++k) {
@@ -411,7 +435,7 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
     BlockPlan* ms = midSidePlan_.get();
     start(ms, true);
     PlanBlock(shared, ms);
-    ChooseGain(target, ceiling, midSide_, ms);
+    ChooseGain(target, ceiling, roomShare, needsFiller, midSide_, ms);
     // Left/right noise over its own thresholds against mid/side noise over the lower ones.
     if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
       plan = ms;
@@ -426,7 +450,7 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
       std::copy(heldExponents_[ch], heldExponents_[ch] + layout.bandCount, reuse->channel[ch].exponents);
     }
     reuse->reuseExponents = true;
-    ChooseGain(target, ceiling, plan->midSide ? midSide_ : coefs_, reuse);
+    ChooseGain(target, ceiling, roomShare, needsFiller, plan->midSide ? midSide_ : coefs_, reuse);
     plan = reuse;
     ++stats_.reusedExponents;
   }

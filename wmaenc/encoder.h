@@ -70,17 +70,19 @@ class Encoder {
  private:
   static double CodedBandwidthHz(const StreamSetup& setup);
   static double OnsetRatio(const StreamSetup& setup);
+  static bool Affordable(const StreamSetup& setup, int32_t k);
   int32_t CodedEnd(int32_t length) const;
   int32_t DetectOnset();
   bool CanReuseExponents(const BlockPlan& plan) const;
   void EncodePending();
   void Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t nextSize);
-  void EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable, bool lastBlock,
+  void EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target, int64_t frameAvailable, int32_t blocksLeft,
                    int64_t* used);
   void PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan);
   int64_t NextBudget();
   int64_t FrameTarget(int64_t budget, double entropy);
-  void ChooseGain(int64_t target, int64_t ceiling, const std::vector<float>* coefs, BlockPlan* plan);
+  void ChooseGain(int64_t target, int64_t ceiling, int64_t roomShare, bool needsFiller,
+                  const std::vector<float>* coefs, BlockPlan* plan);
   void SpendOnBands(int64_t target, const std::vector<float>* coefs, BlockPlan* plan);
   void SpendSurplus(int64_t available, int64_t limit, int64_t before, BlockPlan* plan, int64_t* used);
   void Reconstruct(const BlockPlan& plan, int32_t index);
@@ -96,6 +98,7 @@ class Encoder {
   int32_t nextSize_ = 0, pendingSize_ = 0;   // block size index of the next frame and the one coded
   double bandwidthHz_ = 0;                    // coefficients above are coded as zeros
   double onsetRatio_ = 10;                    // energy rise that calls for short blocks
+  int32_t shortSize_ = 0;                     // block size index at onsets (0: none affordable)
   int32_t sharpSize_ = 0;                     // block size index for the sharpest onsets
   int32_t lastSize_ = 0;                      // size index of the last block coded
   // The exponents the decoder holds per channel: values, block size (-1: none), stereo coding.
