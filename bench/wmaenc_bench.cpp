@@ -16,9 +16,11 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "encoder.h"
+#include "tools/wmav2_decode.h"
 
 namespace {
 
@@ -124,39 +126,16 @@ struct Pcm {
 };
 
 Pcm Decode(const Stream& s, int32_t bitRate) {
+  wmaenc::Wmav2Stream stream;
+  stream.sampleRate = kRate;
+  stream.channels = 2;
+  stream.bitRate = bitRate;
+  stream.blockAlign = s.blockAlign;
+  stream.extradata = s.extradata;
+  wmaenc::Wmav2Decoded d = wmaenc::DecodeWmav2(stream, s.packets);
+  if (!d.opened) std::exit(1);
   Pcm out;
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_WMAV2);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->sample_rate = kRate;
-  av_channel_layout_default(&c->ch_layout, 2);
-  c->bit_rate = bitRate;
-  c->block_align = s.blockAlign;
-  c->extradata = static_cast<uint8_t*>(av_mallocz(s.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-  std::copy(s.extradata.begin(), s.extradata.end(), c->extradata);
-  c->extradata_size = static_cast<int>(s.extradata.size());
-  if (avcodec_open2(c, codec, nullptr) < 0) std::exit(1);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  auto drain = [&] {
-    while (avcodec_receive_frame(c, frame) == 0) {
-      for (int32_t ch = 0; ch < 2; ++ch) {
-        const float* p = reinterpret_cast<const float*>(frame->extended_data[ch]);
-        out.ch[ch].insert(out.ch[ch].end(), p, p + frame->nb_samples);
-      }
-    }
-  };
-  for (const auto& p : s.packets) {
-    av_new_packet(pkt, static_cast<int>(p.size()));
-    std::copy(p.begin(), p.end(), pkt->data);
-    avcodec_send_packet(c, pkt);
-    av_packet_unref(pkt);
-    drain();
-  }
-  avcodec_send_packet(c, nullptr);
-  drain();
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
+  for (int32_t ch = 0; ch < 2; ++ch) out.ch[ch] = std::move(d.samples[ch]);
   return out;
 }
 

@@ -3,21 +3,17 @@
 // grading while tuning the encoder (bench/wmaenc_tune.sh grades the PEAQ clips with it).
 //   wmaenc_wav IN.wav KBPS OUT.wav   (16-bit PCM, mono or stereo, canonical 44-byte header)
 // Prints the bit rate held, the speed and the encoder's statistics.
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/mem.h>
-}
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "encoder.h"
+#include "tools/wmav2_decode.h"
 
 namespace {
 
@@ -71,45 +67,6 @@ void WriteWav(const char* path, const Wav& w) {
   std::fclose(f);
 }
 
-// Decodes the packets into out. The decoder drops its first frame: the frame of silence
-// put before the input, so that the output lines up with it.
-void Decode(const wmaenc::StreamSetup& setup, const std::vector<std::vector<uint8_t>>& packets, Wav* out) {
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_WMAV2);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->sample_rate = setup.sampleRate;
-  av_channel_layout_default(&c->ch_layout, setup.channels);
-  c->bit_rate = setup.bitRate;
-  c->block_align = setup.packetBytes;
-  c->extradata = static_cast<uint8_t*>(av_mallocz(wmaenc::kExtradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
-  std::memcpy(c->extradata, setup.extradata, wmaenc::kExtradataSize);
-  c->extradata_size = wmaenc::kExtradataSize;
-  if (avcodec_open2(c, codec, nullptr) < 0) std::exit(1);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  size_t refused = 0;
-  auto drain = [&] {
-    while (avcodec_receive_frame(c, frame) == 0) {
-      for (int32_t ch = 0; ch < setup.channels; ++ch) {
-        const float* p = reinterpret_cast<const float*>(frame->extended_data[ch]);
-        out->pcm[ch].insert(out->pcm[ch].end(), p, p + frame->nb_samples);
-      }
-    }
-  };
-  for (const auto& p : packets) {
-    av_new_packet(pkt, static_cast<int>(p.size()));
-    std::memcpy(pkt->data, p.data(), p.size());
-    if (avcodec_send_packet(c, pkt) < 0) ++refused;
-    av_packet_unref(pkt);
-    drain();
-  }
-  avcodec_send_packet(c, nullptr);
-  drain();
-  if (refused) std::fprintf(stderr, "%zu packets refused by the decoder\n", refused);
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,11 +96,17 @@ int main(int argc, char** argv) {
   while (enc.TakePacket(&p)) packets.push_back(p);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
+  // The decoder drops its first frame: the frame of silence put before the input, so
+  // that its output lines up with the input.
+  wmaenc::Wmav2Decoded decoded = wmaenc::DecodeWmav2(wmaenc::StreamOf(setup), packets);
+  if (decoded.refusedPackets) std::fprintf(stderr, "%d packets refused by the decoder\n", decoded.refusedPackets);
   Wav out;
   out.rate = in.rate;
   out.channels = in.channels;
-  Decode(setup, packets, &out);
-  for (int32_t c = 0; c < in.channels; ++c) out.pcm[c].resize(in.pcm[c].size(), 0.0f);
+  for (int32_t c = 0; c < in.channels; ++c) {
+    out.pcm[c] = std::move(decoded.samples[c]);
+    out.pcm[c].resize(in.pcm[c].size(), 0.0f);
+  }
   WriteWav(argv[3], out);
   const double duration = static_cast<double>(length) / in.rate;
   const wmaenc::EncoderStats& s = enc.stats();

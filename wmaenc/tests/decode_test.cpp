@@ -3,18 +3,14 @@
 // stream's average bit rate is the row's.
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/mem.h>
-}
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "encoder.h"
+#include "tools/wmav2_decode.h"
 #include "wma_core.h"
 
 namespace {
@@ -45,39 +41,11 @@ std::vector<float> TestSignal(int32_t rate, int32_t ch, int32_t length) {
 }
 
 Decoded Decode(const StreamSetup& setup, const std::vector<std::vector<uint8_t>>& packets) {
+  wmaenc::Wmav2Decoded d = wmaenc::DecodeWmav2(wmaenc::StreamOf(setup), packets);
+  EXPECT_TRUE(d.opened);
   Decoded out;
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_WMAV2);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->sample_rate = setup.sampleRate;
-  av_channel_layout_default(&c->ch_layout, setup.channels);
-  c->bit_rate = setup.bitRate;
-  c->block_align = setup.packetBytes;
-  c->extradata = static_cast<uint8_t*>(av_mallocz(wmaenc::kExtradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
-  std::copy(setup.extradata, setup.extradata + wmaenc::kExtradataSize, c->extradata);
-  c->extradata_size = wmaenc::kExtradataSize;
-  EXPECT_EQ(avcodec_open2(c, codec, nullptr), 0);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  auto drain = [&] {
-    while (avcodec_receive_frame(c, frame) == 0) {
-      for (int32_t ch = 0; ch < setup.channels; ++ch) {
-        const float* p = reinterpret_cast<const float*>(frame->extended_data[ch]);
-        out.samples[ch].insert(out.samples[ch].end(), p, p + frame->nb_samples);
-      }
-    }
-  };
-  for (const auto& p : packets) {
-    av_new_packet(pkt, static_cast<int>(p.size()));
-    std::copy(p.begin(), p.end(), pkt->data);
-    if (avcodec_send_packet(c, pkt) < 0) ++out.failedPackets;
-    av_packet_unref(pkt);
-    drain();
-  }
-  avcodec_send_packet(c, nullptr);
-  drain();
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
+  for (int32_t ch = 0; ch < 2; ++ch) out.samples[ch] = std::move(d.samples[ch]);
+  out.failedPackets = d.refusedPackets;
   return out;
 }
 
@@ -339,12 +307,17 @@ TEST(WmaencBlockSwitching, ModerateAttacksSwitchOnlyWhereBitsArePlenty) {
     const std::vector<float> both[2] = {chord, chord};
     const Encoded e = EncodeAndDecode(setup, both);
     EXPECT_LT(e.worstDiff, 2e-6);
-    if (c.switches) EXPECT_GE(e.stats.shortFrames, steps);
-    else EXPECT_EQ(e.stats.shortFrames, 1);
+    if (c.switches) {
+      EXPECT_GE(e.stats.shortFrames, steps);
+    } else {
+      EXPECT_EQ(e.stats.shortFrames, 1);
+    }
     // Where bits are plenty a moderate attack takes blocks of 256 (eight to a frame), the
     // start out of silence blocks of 128 (sixteen).
     const int64_t shortBlocks = e.stats.blocks - (e.stats.frames - e.stats.shortFrames);
-    if (c.switches) EXPECT_EQ(shortBlocks, 8 * (e.stats.shortFrames - 1) + 16);
+    if (c.switches) {
+      EXPECT_EQ(shortBlocks, 8 * (e.stats.shortFrames - 1) + 16);
+    }
   }
 }
 
