@@ -131,9 +131,13 @@ class Host:
         """flthost's exit code; its output goes through files (wine may hold pipes open).
         Wine's own reports (a crash's backtrace) arrive on the same stderr."""
         out, err = os.path.join(self.work, "out"), os.path.join(self.work, "err")
+        # Wine's error channel on, so that a process that dies without a word of its own
+        # (once seen: exit code 1 and nothing printed) leaves wine's account of it.
+        env = dict(os.environ, WINEDEBUG="-all,err+all")
         with open(out, "w") as o, open(err, "w") as e:
             rc = subprocess.run([self.winerun, os.path.join(self.bin, "flthost.exe"), *args,
-                                 "--quiet", "--close-messages"], stdout=o, stderr=e, timeout=120).returncode
+                                 "--quiet", "--close-messages"], stdout=o, stderr=e, timeout=120,
+                                env=env).returncode
         self.output = f"exit code {rc}: " + (open(out).read() + open(err).read()).strip()
         return rc
 
