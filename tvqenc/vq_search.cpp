@@ -84,10 +84,12 @@ TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int
                              int32_t width, float (*__restrict x)[kMaxEntries]) {
   int32_t a = 0;
   for (; a + 4 <= n0; a += 4) {
-    if (width == 8) {
-      CrossRows4<8>(u, g, length, a, width, x);
-    } else {
-      CrossRows4<0>(u, g, length, a, width, x);
+    switch (width) {  // the widths the encoder's preselections give, unrolled
+      case 8: CrossRows4<8>(u, g, length, a, width, x); break;
+      case 16: CrossRows4<16>(u, g, length, a, width, x); break;
+      case 24: CrossRows4<24>(u, g, length, a, width, x); break;
+      case 48: CrossRows4<48>(u, g, length, a, width, x); break;
+      default: CrossRows4<0>(u, g, length, a, width, x); break;
     }
   }
   for (; a < n0; ++a) {
@@ -147,48 +149,53 @@ TVQENC_INLINE bool PlacesLoopOf(const double* value, int32_t n, int32_t size,
 
 TVQENC_INLINE bool PlacesLoop(const double* value, int32_t n, int32_t padded,
                               int64_t* __restrict place) {
-  if (padded == 16) return PlacesLoopOf<16>(value, n, padded, place);
-  if (padded == 24) return PlacesLoopOf<24>(value, n, padded, place);
-  if (padded == 32) return PlacesLoopOf<32>(value, n, padded, place);
-  return PlacesLoopOf<0>(value, n, padded, place);
+  switch (padded) {
+    case 16: return PlacesLoopOf<16>(value, n, padded, place);
+    case 24: return PlacesLoopOf<24>(value, n, padded, place);
+    case 32: return PlacesLoopOf<32>(value, n, padded, place);
+    case 48: return PlacesLoopOf<48>(value, n, padded, place);
+    case 56: return PlacesLoopOf<56>(value, n, padded, place);
+    case 64: return PlacesLoopOf<64>(value, n, padded, place);
+    default: return PlacesLoopOf<0>(value, n, padded, place);
+  }
 }
 
-// Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1 and
-// every sign pair (err[2 sign0 + sign1][b]); returns how many are below `best`. The second
-// book's correlations come as doubles with either sign (side[sign1][b] = sign1 * c1[b]):
-// the same values the error's expression makes of them.
+// Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1, for
+// each sign of the first (err[sign0][b]) with the second's sign chosen in closed form: the
+// terms with s1 are -2 s1 (c1 - s0 x), least with s1 the sign of c1 - s0 x (plus where it is
+// zero, the search's order), which leaves -2 |c1 - s0 x|. Returns how many are below `best`.
 template <int32_t N>
-TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const double (*side)[kMaxEntries],
+TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const double* c1,
                                 const double* e1, const float* x, int32_t count1, int32_t signs0,
-                                int32_t signs1, double best,
-                                double (*__restrict err)[kMaxEntries]) {
+                                bool signed1, double best, double (*__restrict err)[kMaxEntries]) {
   const int32_t n1 = N > 0 ? N : count1;
   double cross[kMaxEntries];
   for (int32_t b = 0; b < n1; ++b) cross[b] = x[b];
   int64_t below = 0;
   for (int32_t g0 = 0; g0 < signs0; ++g0) {
     const double sign0 = g0 ? -1.0 : 1.0;
-    const double own = sign0 * c0;
-    for (int32_t g1 = 0; g1 < signs1; ++g1) {
-      const double sign1 = g1 ? -1.0 : 1.0;
-      const double twice = 2.0 * sign0 * sign1;
-      const double* c1 = side[g1];
-      double* out = err[2 * g0 + g1];
-      for (int32_t b = 0; b < n1; ++b) {
-        out[b] = total - 2.0 * (own + c1[b]) + e0 + e1[b] + twice * cross[b];
-      }
-      for (int32_t b = 0; b < n1; ++b) below += out[b] < best;
+    const double own = total - 2.0 * sign0 * c0 + e0;
+    double* out = err[g0];
+    if (signed1) {
+      for (int32_t b = 0; b < n1; ++b) out[b] = own + e1[b] - 2.0 * std::fabs(c1[b] - sign0 * cross[b]);
+    } else {
+      for (int32_t b = 0; b < n1; ++b) out[b] = own + e1[b] - 2.0 * (c1[b] - sign0 * cross[b]);
     }
+    for (int32_t b = 0; b < n1; ++b) below += out[b] < best;
   }
   return static_cast<int32_t>(below);
 }
 
-TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const double (*side)[kMaxEntries],
-                              const double* e1, const float* x, int32_t n1, int32_t signs0,
-                              int32_t signs1, double best, double (*__restrict err)[kMaxEntries]) {
-  if (n1 == 8) return RowLoopOf<8>(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
-  if (n1 == 24) return RowLoopOf<24>(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
-  return RowLoopOf<0>(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
+TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const double* c1, const double* e1,
+                              const float* x, int32_t n1, int32_t signs0, bool signed1, double best,
+                              double (*__restrict err)[kMaxEntries]) {
+  switch (n1) {
+    case 8: return RowLoopOf<8>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+    case 16: return RowLoopOf<16>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+    case 24: return RowLoopOf<24>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+    case 48: return RowLoopOf<48>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+    default: return RowLoopOf<0>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+  }
 }
 
 struct Kernels {
@@ -197,8 +204,8 @@ struct Kernels {
   bool (*scores)(const BookStats&, bool, double*);
   int32_t (*below)(const double*, int32_t, double, int32_t*);
   bool (*places)(const double*, int32_t, int32_t, int64_t*);
-  int32_t (*row)(double, float, float, const double (*)[kMaxEntries], const double*,
-                 const float*, int32_t, int32_t, int32_t, double, double (*)[kMaxEntries]);
+  int32_t (*row)(double, float, float, const double*, const double*, const float*, int32_t,
+                 int32_t, bool, double, double (*)[kMaxEntries]);
 };
 
 void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
@@ -224,10 +231,10 @@ int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* 
 bool PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
   return PlacesLoop(value, n, padded, place);
 }
-int32_t PlainRow(double total, float c0, float e0, const double (*side)[kMaxEntries],
-                 const double* e1, const float* x, int32_t n1, int32_t signs0, int32_t signs1,
-                 double best, double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
+int32_t PlainRow(double total, float c0, float e0, const double* c1, const double* e1,
+                 const float* x, int32_t n1, int32_t signs0, bool signed1, double best,
+                 double (*err)[kMaxEntries]) {
+  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
 }
 
 #if TVQENC_AVX2_PATH
@@ -262,12 +269,11 @@ __attribute__((target("avx2"))) bool Avx2Places(const double* value, int32_t n, 
                                                 int64_t* place) {
   return PlacesLoop(value, n, padded, place);
 }
-__attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0,
-                                                const double (*side)[kMaxEntries],
+__attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0, const double* c1,
                                                 const double* e1, const float* x, int32_t n1,
-                                                int32_t signs0, int32_t signs1, double best,
+                                                int32_t signs0, bool signed1, double best,
                                                 double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, side, e1, x, n1, signs0, signs1, best, err);
+  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
 }
 
 // Asked once, when the library loads. (Not a function-local static: its guard's lock is a
@@ -400,7 +406,7 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   int32_t list0[kMaxEntries], list1[kMaxEntries];
   const int32_t n0 = Preselect(kernels, cb0, s0, preselect, list0);
   const int32_t n1 = Preselect(kernels, cb1, s1, preselect, list1);
-  const int32_t signs0 = cb0.Signed() ? 2 : 1, signs1 = cb1.Signed() ? 2 : 1;
+  const int32_t signs0 = cb0.Signed() ? 2 : 1;
 
   // Cross terms of every pair: the chosen entries' values gathered value after value, the
   // first book's weighted, the second's padded with zeros to whole lanes.
@@ -416,29 +422,30 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   float x[kMaxEntries][kMaxEntries];
   kernels.cross(u, g, length, n0, width, x);
 
-  // Row after row: the errors of every pair and sign pair, then, only in rows where some
-  // error is below the best so far, the scan in the search's order (entry of book 0, entry
-  // of book 1, sign 0, sign 1) keeping each strictly lower error.
-  double side[2][kMaxEntries], e1[kMaxEntries];
+  // Row after row: the errors of every pair with each sign of the first entry (the second's
+  // sign follows), then, only in rows where some error is below the best so far, the scan
+  // in the search's order (entry of book 0, entry of book 1, sign 0) keeping each strictly
+  // lower error.
+  double c1[kMaxEntries], e1[kMaxEntries];
   for (int32_t b = 0; b < n1; ++b) {
-    side[0][b] = s1.c[list1[b]];
-    side[1][b] = -side[0][b];
+    c1[b] = s1.c[list1[b]];
     e1[b] = s1.e[list1[b]];
   }
+  const bool signed1 = cb1.Signed();
   VqChoice best{0, 0, HUGE_VAL};
-  double err[4][kMaxEntries];
+  double err[2][kMaxEntries];
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    const int32_t lower = kernels.row(total, s0.c[i0], s0.e[i0], side, e1, x[a], n1, signs0,
-                                      signs1, best.error, err);
+    const int32_t lower = kernels.row(total, s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0,
+                                      signed1, best.error, err);
     if (lower == 0) continue;
     for (int32_t b = 0; b < n1; ++b) {
       for (int32_t g0 = 0; g0 < signs0; ++g0) {
-        for (int32_t g1 = 0; g1 < signs1; ++g1) {
-          const double error = err[2 * g0 + g1][b];
-          if (error < best.error) {
-            best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (g1 ? 64 : 0), error};
-          }
+        const double error = err[g0][b];
+        if (error < best.error) {
+          const double sign0 = g0 ? -1.0 : 1.0;
+          const bool minus1 = signed1 && c1[b] - sign0 * double(x[a][b]) < 0.0;
+          best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (minus1 ? 64 : 0), error};
         }
       }
     }

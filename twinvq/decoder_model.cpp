@@ -307,6 +307,7 @@ DecoderModel::DecoderModel(const StreamSetup& setup) : setup_(setup) {
   const size_t perChannel = 2 * size_t(setup.frameSize());
   current_.resize(perChannel * setup.channels());
   previous_.resize(perChannel * setup.channels());
+  ahead_.resize(perChannel * setup.channels());
   blockOutput_.resize(setup.frameSize());
   scratch_.resize(setup.frameSize());
   Reset();
@@ -415,6 +416,16 @@ void DecoderModel::Synthesize(int32_t windowType, const float* spectrum, float* 
 void DecoderModel::UndoSynthesis() {
   current_.swap(previous_);
   outputStart_ = undoOutputStart_;
+}
+
+void DecoderModel::SynthesizeAhead(int32_t windowType, const float* spectrum, float* out) {
+  const int32_t start = outputStart_, undoStart = undoOutputStart_;
+  current_.swap(ahead_);
+  Synthesize(windowType, spectrum, out);  // wrote ahead_'s buffer, now previous_
+  current_.swap(previous_);
+  current_.swap(ahead_);
+  outputStart_ = start;
+  undoOutputStart_ = undoStart;
 }
 
 void DecoderModel::UndoFrame() {

@@ -94,6 +94,10 @@ class DecoderModel {
   // only if it suits.
   void UndoSynthesis();
   void UndoFrame();
+  // Synthesize of one more frame after the last, for a look only: its output, with the
+  // state (and what the undo calls restore) as it was. Synthesize then UndoSynthesis would
+  // overwrite the overlap the frame before left, which a later UndoFrame brings back.
+  void SynthesizeAhead(int32_t windowType, const float* spectrum, float* out);
 
   const StreamSetup& setup() const { return setup_; }
 
@@ -104,6 +108,7 @@ class DecoderModel {
   float lspHistory_[kMaxChannels][kMaxLspOrder];
   // Per channel two frames of samples: the current and the previous frame's blocks.
   std::vector<float> current_, previous_;
+  std::vector<float> ahead_;  // the buffer SynthesizeAhead writes
   int32_t outputStart_ = 0;  // where the previous frame's overlap region starts
   // The state before the last frame, for the undo calls.
   float undoBark_[3][kMaxChannels][kMaxBands];

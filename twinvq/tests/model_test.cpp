@@ -50,6 +50,30 @@ TEST(TwinVqModel, RefusedFrameLeavesTheStateAlone) {
   EXPECT_EQ(x, y);
 }
 
+// An encoder's try at a frame: decoded, a look at the frame after it, taken back, and
+// another frame decoded in its place. What follows must sound as from a decoder that saw
+// only the frames kept, through block changes as well (types as the frames give them).
+TEST(TwinVqModel, TriesTakenBackLeaveNoTrace) {
+  twinvq::StreamSetup setup;
+  ASSERT_TRUE(setup.Init(44, 48, 2));
+  std::mt19937 rng(21);
+  const int32_t types[] = {0, 0, 5, 7, 2, 3, 1, 0};
+  twinvq::DecoderModel plain(setup), tried(setup);
+  const size_t samples = size_t(setup.frameSize()) * 2;
+  std::vector<float> x(samples), y(samples), spectrum(samples);
+  for (int32_t type : types) {
+    const twinvq::FrameValues kept = twinvq_test::RandomFrame(setup, type, rng);
+    const twinvq::FrameValues rejected = twinvq_test::RandomFrame(setup, type, rng);
+    tried.DecodeSpectrum(rejected, spectrum.data());
+    tried.Synthesize(type, spectrum.data(), y.data());
+    tried.SynthesizeAhead(0, spectrum.data(), y.data());
+    tried.UndoFrame();
+    ASSERT_TRUE(plain.DecodeFrame(kept, x.data()));
+    ASSERT_TRUE(tried.DecodeFrame(kept, y.data()));
+    ASSERT_EQ(x, y) << "window type " << type;
+  }
+}
+
 // Arbitrary 32-bit values in every field, straight into the stages (the sanitizers watch).
 TEST(TwinVqModel, StagesStayInsideTheTablesForAnyValues) {
   std::mt19937 rng(12);
