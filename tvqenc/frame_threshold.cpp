@@ -20,6 +20,10 @@ constexpr double kPostMaskingDbPerMs = 0.3;
 // the envelope's floor) draw the effort away from the lines themselves, which then lose
 // their accuracy (a steady tone: 45 -> 22 dB SNR for no gain heard).
 constexpr double kMaskDepth = 0.65;
+// The mask's lean towards the envelope's power (a share, in the log domain) and how far
+// under that power it leans.
+constexpr double kLean = 0.3;
+const double kLeanUnder = std::pow(10.0, -0.6);
 
 }  // namespace
 
@@ -46,6 +50,13 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     }
     float* threshold = threshold_.data() + s * bs;
     masks_[kind]->Threshold(power, threshold);
+    // The spread mask leans towards the envelope's own power some way under it: where the
+    // mask falls far under the envelope (between the strong bands), noise at the mask
+    // would cost bits that the bands heard most need more.
+    for (int32_t k = 0; k < bs; ++k) {
+      threshold[k] = static_cast<float>(std::pow(double(threshold[k]), 1.0 - kLean) *
+                                        std::pow(double(power[k]) * kLeanUnder + 1.0e-30, kLean));
+    }
     // The envelope is smooth: it cannot see the valleys between a voice's or a chord's
     // lines, where noise is heard long before it is at the envelope's level. The bins' own
     // threshold lowers it there.
