@@ -6,9 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace twinvq {
 namespace {
+
+// The largest frame size of the modes (44 kHz), for the stack arrays of a frame's values.
+constexpr int32_t kMaxModeFrameSize = 2048;
 
 // Inverse mu-law: clip · sign(y) · ((1 + mu)^|y/clip| - 1) / mu, with y/clip limited to ±1.
 float MuLawExpand(float y, float clip, float mu) {
@@ -46,6 +52,36 @@ float LpcPowerAt(const float* doubledCosines, float cosine, int32_t order) {
   return static_cast<float>(0.5 / (odd + even));
 }
 
+// LpcPowerAt for count cosines: out[k] at cosineOf(k). Four at a time in vector registers,
+// each lane with the same products and sums as LpcPowerAt, so the values are the same.
+template <typename CosineOf>
+void LpcPowersAt(const float* doubledCosines, int32_t order, CosineOf cosineOf, int32_t count,
+                 float* out) {
+  int32_t k = 0;
+#if defined(__SSE2__)
+  const __m128 two = _mm_set1_ps(2.0f), half = _mm_set1_ps(0.5f);
+  const __m128d halfD = _mm_set1_pd(0.5);
+  for (; k + 4 <= count; k += 4) {
+    const __m128 cosines = _mm_setr_ps(cosineOf(k), cosineOf(k + 1), cosineOf(k + 2), cosineOf(k + 3));
+    const __m128 twoCos = _mm_mul_ps(two, cosines);
+    __m128 even = half, odd = half;
+    for (int32_t j = 0; j + 1 < order; j += 4) {
+      even = _mm_mul_ps(even, _mm_sub_ps(_mm_set1_ps(doubledCosines[j]), twoCos));
+      odd = _mm_mul_ps(odd, _mm_sub_ps(_mm_set1_ps(doubledCosines[j + 1]), twoCos));
+      even = _mm_mul_ps(even, _mm_sub_ps(_mm_set1_ps(doubledCosines[j + 2]), twoCos));
+      odd = _mm_mul_ps(odd, _mm_sub_ps(_mm_set1_ps(doubledCosines[j + 3]), twoCos));
+    }
+    odd = _mm_mul_ps(odd, _mm_mul_ps(odd, _mm_sub_ps(two, twoCos)));
+    even = _mm_mul_ps(even, _mm_mul_ps(even, _mm_add_ps(two, twoCos)));
+    const __m128 sum = _mm_add_ps(odd, even);
+    const __m128d low = _mm_div_pd(halfD, _mm_cvtps_pd(sum));
+    const __m128d high = _mm_div_pd(halfD, _mm_cvtps_pd(_mm_movehl_ps(sum, sum)));
+    _mm_storeu_ps(out + k, _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
+  }
+#endif
+  for (; k < count; ++k) out[k] = LpcPowerAt(doubledCosines, cosineOf(k), order);
+}
+
 // count values stepping evenly from `from` towards `to` (both excluded).
 void Ramp(float* out, float to, float from, int32_t count) {
   const float step = (to - from) / (count + 1);
@@ -56,18 +92,31 @@ void Ramp(float* out, float to, float from, int32_t count) {
 }
 
 // One half of a medium or long envelope: evaluated every `step` bins, in between a straight
-// line, or, where the curve bends (a dip), one more evaluated value at the midpoint.
+// line, or, where the curve bends (a dip), one more evaluated value at the midpoint. The
+// choice reads only the values every `step` bins, so all of them are evaluated first, then
+// all the midpoints, each batch at once.
 void EnvelopeHalf(const float* grid, bool upper, const float* doubledCosines, int32_t order,
                   float* out, int32_t size, int32_t step) {
   auto cosineAt = [&](int32_t i) { return upper ? -grid[size - i - 1] : grid[i]; };
-  for (int32_t i = 0; i < size; i += step) out[i] = LpcPowerAt(doubledCosines, cosineAt(i), order);
+  float values[kMaxModeFrameSize / 2];
+  const int32_t count = size / step;
+  LpcPowersAt(doubledCosines, order, [&](int32_t k) { return cosineAt(k * step); }, count, values);
+  for (int32_t c = 0; c < count; ++c) out[c * step] = values[c];
+
+  int32_t mids[kMaxModeFrameSize / 2];
+  int32_t midCount = 0;
   for (int32_t i = step; i <= size - 2 * step; i += step) {
     const float sides = out[i + step] + out[i - step];  // float step
-    if (sides > 1.95 * out[i] || out[i + step] >= out[i - step]) {
+    if (!(sides > 1.95 * out[i] || out[i + step] >= out[i - step])) mids[midCount++] = i - step / 2;
+  }
+  LpcPowersAt(doubledCosines, order, [&](int32_t k) { return cosineAt(mids[k]); }, midCount, values);
+  int32_t m = 0;
+  for (int32_t i = step; i <= size - 2 * step; i += step) {
+    const int32_t mid = i - step / 2;
+    if (m == midCount || mids[m] != mid) {
       Ramp(out + i - step + 1, out[i], out[i - step], step - 1);
     } else {
-      const int32_t mid = i - step / 2;
-      out[mid] = LpcPowerAt(doubledCosines, cosineAt(mid), order);
+      out[mid] = values[m++];
       Ramp(out + i - step + 1, out[mid], out[i - step], step / 2 - 1);
       Ramp(out + mid + 1, out[i], out[mid], step / 2 - 1);
     }
@@ -129,6 +178,7 @@ float SubBlockGain(int32_t gainIndex, int32_t subGainIndex) {
 void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pairs)[2],
                     float* out) {
   const VectorPart& p = setup.part(part);
+  float values[kMaxChannels * kMaxModeFrameSize];
   int32_t k = 0;
   for (int32_t i = 0; i < p.pairs; ++i) {
     int32_t index[2] = {pairs[i][0], pairs[i][1]};
@@ -141,10 +191,14 @@ void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pa
     const int16_t* first = p.codebook[0] + index[0] * p.codebookStride;
     const int16_t* second = p.codebook[1] + index[1] * p.codebookStride;
     const int32_t length = p.VectorLength(i);
-    for (int32_t e = 0; e < length; ++e, ++k) {
-      out[p.destination[k]] = static_cast<float>(sign[0] * first[e] + sign[1] * second[e]);
+    for (int32_t e = 0; e < length; ++e) {
+      values[k + e] = static_cast<float>(sign[0] * first[e] + sign[1] * second[e]);
     }
+    k += length;
   }
+  // The values in their slots apart from their sums, so that neither waits on the other.
+  const int32_t* destination = p.destination.data();
+  for (int32_t i = 0; i < k; ++i) out[destination[i]] = values[i];
 }
 
 void DecodeGains(const StreamSetup& setup, const FrameValues& v,
@@ -280,10 +334,10 @@ void LpcEnvelope(const StreamSetup& setup, BlockKind kind, const float* lsp, flo
   const int32_t size = setup.blockSize(kind);
   const float* grid = setup.CosineGrid(kind);
   if (kind == kShortBlock) {
-    for (int32_t i = 0; i < size / 2; ++i) {
-      out[i] = LpcPowerAt(doubled, grid[i], order);
-      out[size - i - 1] = LpcPowerAt(doubled, -grid[i], order);
-    }
+    // The lower half at the grid's cosines, the upper half (from the top) at their negations.
+    LpcPowersAt(doubled, order, [&](int32_t i) { return grid[i]; }, size / 2, out);
+    LpcPowersAt(doubled, order, [&](int32_t i) { return -grid[i]; }, size / 2, out + size / 2);
+    std::reverse(out + size / 2, out + size);
     return;
   }
   // Lower half every `step` bins, upper half every 2·step; the seam is bridged and the
