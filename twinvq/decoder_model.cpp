@@ -60,7 +60,6 @@ void LpcPowersAt(const float* doubledCosines, int32_t order, CosineOf cosineOf, 
   int32_t k = 0;
 #if defined(__SSE2__)
   const __m128 two = _mm_set1_ps(2.0f), half = _mm_set1_ps(0.5f);
-  const __m128d halfD = _mm_set1_pd(0.5);
   for (; k + 4 <= count; k += 4) {
     const __m128 cosines = _mm_setr_ps(cosineOf(k), cosineOf(k + 1), cosineOf(k + 2), cosineOf(k + 3));
     const __m128 twoCos = _mm_mul_ps(two, cosines);
@@ -73,10 +72,9 @@ void LpcPowersAt(const float* doubledCosines, int32_t order, CosineOf cosineOf, 
     }
     odd = _mm_mul_ps(odd, _mm_mul_ps(odd, _mm_sub_ps(two, twoCos)));
     even = _mm_mul_ps(even, _mm_mul_ps(even, _mm_add_ps(two, twoCos)));
-    const __m128 sum = _mm_add_ps(odd, even);
-    const __m128d low = _mm_div_pd(halfD, _mm_cvtps_pd(sum));
-    const __m128d high = _mm_div_pd(halfD, _mm_cvtps_pd(_mm_movehl_ps(sum, sum)));
-    _mm_storeu_ps(out + k, _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
+    // A float quotient: a double one rounded to float is the same number (the double
+    // has more than twice the float's precision and two bits).
+    _mm_storeu_ps(out + k, _mm_div_ps(half, _mm_add_ps(odd, even)));
   }
 #endif
   for (; k < count; ++k) out[k] = LpcPowerAt(doubledCosines, cosineOf(k), order);
@@ -91,10 +89,45 @@ void Ramp(float* out, float to, float from, int32_t count) {
   }
 }
 
+// A straight line for Ramp: count values at out + at, from `from` towards `to`.
+struct RampJob {
+  int32_t at, count;
+  float from, to;
+};
+
+// Ramp for each job. Each line's sum runs one addition after another, so four lines run
+// side by side in vector lanes (each lane with Ramp's own arithmetic) and are then stored.
+void Ramps(float* out, const RampJob* jobs, int32_t jobCount) {
+  int32_t j = 0;
+#if defined(__SSE2__)
+  constexpr int32_t kMostValues = 16;
+  alignas(16) float lanes[kMostValues][4];
+  for (; j + 4 <= jobCount; j += 4) {
+    const RampJob* g = jobs + j;
+    const int32_t most = std::max(std::max(g[0].count, g[1].count), std::max(g[2].count, g[3].count));
+    if (most > kMostValues) break;
+    __m128 from = _mm_setr_ps(g[0].from, g[1].from, g[2].from, g[3].from);
+    const __m128 to = _mm_setr_ps(g[0].to, g[1].to, g[2].to, g[3].to);
+    const __m128 divisor = _mm_setr_ps(float(g[0].count + 1), float(g[1].count + 1),
+                                       float(g[2].count + 1), float(g[3].count + 1));
+    const __m128 step = _mm_div_ps(_mm_sub_ps(to, from), divisor);
+    for (int32_t k = 0; k < most; ++k) {
+      from = _mm_add_ps(from, step);
+      _mm_store_ps(lanes[k], from);
+    }
+    for (int32_t l = 0; l < 4; ++l) {
+      float* line = out + g[l].at;
+      for (int32_t k = 0; k < g[l].count; ++k) line[k] = lanes[k][l];
+    }
+  }
+#endif
+  for (; j < jobCount; ++j) Ramp(out + jobs[j].at, jobs[j].to, jobs[j].from, jobs[j].count);
+}
+
 // One half of a medium or long envelope: evaluated every `step` bins, in between a straight
 // line, or, where the curve bends (a dip), one more evaluated value at the midpoint. The
 // choice reads only the values every `step` bins, so all of them are evaluated first, then
-// all the midpoints, each batch at once.
+// all the midpoints, each batch at once, then all the lines.
 void EnvelopeHalf(const float* grid, bool upper, const float* doubledCosines, int32_t order,
                   float* out, int32_t size, int32_t step) {
   auto cosineAt = [&](int32_t i) { return upper ? -grid[size - i - 1] : grid[i]; };
@@ -107,21 +140,25 @@ void EnvelopeHalf(const float* grid, bool upper, const float* doubledCosines, in
   int32_t midCount = 0;
   for (int32_t i = step; i <= size - 2 * step; i += step) {
     const float sides = out[i + step] + out[i - step];  // float step
-    if (!(sides > 1.95 * out[i] || out[i + step] >= out[i - step])) mids[midCount++] = i - step / 2;
+    mids[midCount] = i - step / 2;  // kept only at a dip (no branch to mispredict)
+    midCount += !(sides > 1.95 * out[i] || out[i + step] >= out[i - step]);
   }
   LpcPowersAt(doubledCosines, order, [&](int32_t k) { return cosineAt(mids[k]); }, midCount, values);
+  RampJob jobs[kMaxModeFrameSize / 2 + 1];
+  int32_t jobCount = 0;
   int32_t m = 0;
   for (int32_t i = step; i <= size - 2 * step; i += step) {
     const int32_t mid = i - step / 2;
     if (m == midCount || mids[m] != mid) {
-      Ramp(out + i - step + 1, out[i], out[i - step], step - 1);
+      jobs[jobCount++] = {i - step + 1, step - 1, out[i - step], out[i]};
     } else {
       out[mid] = values[m++];
-      Ramp(out + i - step + 1, out[mid], out[i - step], step / 2 - 1);
-      Ramp(out + mid + 1, out[i], out[mid], step / 2 - 1);
+      jobs[jobCount++] = {i - step + 1, step / 2 - 1, out[i - step], out[mid]};
+      jobs[jobCount++] = {mid + 1, step / 2 - 1, out[mid], out[i]};
     }
   }
-  Ramp(out + size - 2 * step + 1, out[size - step], out[size - 2 * step], step - 1);
+  jobs[jobCount++] = {size - 2 * step + 1, step - 1, out[size - 2 * step], out[size - step]};
+  Ramps(out, jobs, jobCount);
 }
 
 // Sine-window overlap of len·2 samples: the previous block's tail fades out, the new
@@ -196,9 +233,10 @@ void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pa
     }
     k += length;
   }
-  // The values in their slots apart from their sums, so that neither waits on the other.
-  const int32_t* destination = p.destination.data();
-  for (int32_t i = 0; i < k; ++i) out[destination[i]] = values[i];
+  // Each slot fetches its value: loads in any order, stores in turn (stores scattered over
+  // the spectrum cost the most here).
+  const int32_t* source = p.source.data();
+  for (int32_t i = 0; i < k; ++i) out[i] = values[source[i]];
 }
 
 void DecodeGains(const StreamSetup& setup, const FrameValues& v,

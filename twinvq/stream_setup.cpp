@@ -127,6 +127,8 @@ void StreamSetup::InitPart(BlockKind kind, int32_t bitCount) {
       p.destination[k] = blockValues * (cell % blocks) + cell / blocks;
     }
   }
+  p.source.assign(values, 0);
+  for (int32_t i = 0; i < values; ++i) p.source[p.destination[i]] = i;
 }
 
 const float* StreamSetup::Window(int32_t n) const {

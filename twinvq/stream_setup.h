@@ -41,6 +41,7 @@ struct VectorPart {
   int32_t codebookStride = 0;          // values per codebook entry
   const int16_t* codebook[2] = {};     // the two books
   std::vector<int32_t> destination;    // value k of the concatenated vectors -> slot
+  std::vector<int32_t> source;         // slot -> value k (the inverse of destination)
 
   int32_t FirstBits(int32_t pair) const { return bits[0][pair < widePairs ? 0 : 1]; }
   int32_t SecondBits(int32_t pair) const { return bits[1][pair < widePairs ? 0 : 1]; }
