@@ -175,6 +175,37 @@ void OverlapBlocks(float* out, const float* tail, const float* head, const float
   }
 }
 
+// cos(x) in double, within about an ulp: a quarter turn taken off (pi/2 in two parts, so
+// that the remainder is exact), then the Taylor series of cos or sin on |r| <= pi/4, whose
+// cut-off terms are below 1e-17. The runtime libraries' cos runs in long double on Windows
+// and costs more than the rest of the envelope; rounded to float, both give the same value.
+double Cosine(double x) {
+  if (!(std::fabs(x) <= 64.0)) return std::cos(x);
+  constexpr double kTwoOverPi = 0.63661977236758134308;
+  constexpr double kHalfPiHigh = 1.57079632673412561417;   // the first 33 bits of pi/2
+  constexpr double kHalfPiLow = 6.07710050650619224932e-11;  // pi/2 - kHalfPiHigh
+  const double turns = std::floor(x * kTwoOverPi + 0.5);
+  const double r = (x - turns * kHalfPiHigh) - turns * kHalfPiLow;
+  const double r2 = r * r;
+  double c = 1.0 / 20922789888000.0;  // 1/16!
+  double s = 1.0 / 355687428096000.0;  // 1/17!
+  constexpr double kCos[] = {-1.0 / 87178291200.0, 1.0 / 479001600.0, -1.0 / 3628800.0,
+                             1.0 / 40320.0,        -1.0 / 720.0,      1.0 / 24.0,
+                             -1.0 / 2.0,           1.0};
+  constexpr double kSin[] = {-1.0 / 1307674368000.0, 1.0 / 6227020800.0, -1.0 / 39916800.0,
+                             1.0 / 362880.0,         -1.0 / 5040.0,      1.0 / 120.0,
+                             -1.0 / 6.0,             1.0};
+  for (double k : kCos) c = c * r2 + k;
+  for (double k : kSin) s = s * r2 + k;
+  s *= r;
+  switch (static_cast<int32_t>(turns) & 3) {
+    case 0: return c;
+    case 1: return -s;
+    case 2: return -c;
+    default: return s;
+  }
+}
+
 int32_t Log2Floor(int32_t v) {
   int32_t n = 0;
   while (v > 1) {
@@ -367,7 +398,7 @@ void LpcEnvelope(const StreamSetup& setup, BlockKind kind, const float* lsp, flo
   const int32_t order = setup.mode().lspOrder;
   float doubled[kMaxLspOrder];
   for (int32_t i = 0; i < order; ++i) {
-    doubled[i] = static_cast<float>(2 * std::cos(static_cast<double>(lsp[i])));
+    doubled[i] = static_cast<float>(2 * Cosine(static_cast<double>(lsp[i])));
   }
   const int32_t size = setup.blockSize(kind);
   const float* grid = setup.CosineGrid(kind);
