@@ -246,22 +246,33 @@ float SubBlockGain(int32_t gainIndex, int32_t subGainIndex) {
 void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pairs)[2],
                     float* out) {
   const VectorPart& p = setup.part(part);
-  float values[kMaxChannels * kMaxModeFrameSize];
+  // Room for the last vector's group of four to run past the values.
+  float values[kMaxChannels * kMaxModeFrameSize + 4];
   int32_t k = 0;
   for (int32_t i = 0; i < p.pairs; ++i) {
     int32_t index[2] = {pairs[i][0], pairs[i][1]};
     const int32_t bits[2] = {p.FirstBits(i), p.SecondBits(i)};
-    int32_t sign[2] = {1, 1};
+    float sign[2] = {1, 1};
     for (int32_t b = 0; b < 2; ++b) {
       if (bits[b] == 7 && (index[b] & 0x40)) sign[b] = -1;
       index[b] &= 0x3F;
     }
-    const int16_t* first = p.codebook[0] + index[0] * p.codebookStride;
-    const int16_t* second = p.codebook[1] + index[1] * p.codebookStride;
+    const float* first = p.paddedBook[0].data() + index[0] * p.paddedStride;
+    const float* second = p.paddedBook[1].data() + index[1] * p.paddedStride;
     const int32_t length = p.VectorLength(i);
-    for (int32_t e = 0; e < length; ++e) {
-      values[k + e] = static_cast<float>(sign[0] * first[e] + sign[1] * second[e]);
+    // Signed sums of 16-bit entries are exact in float; adding +0 turns the -0 of two
+    // negated zeros into the +0 that the integer sum gives. Groups of four, the last one
+    // running into the next vector's place, which that vector then overwrites.
+#if defined(__SSE2__)
+    const __m128 s0 = _mm_set1_ps(sign[0]), s1 = _mm_set1_ps(sign[1]), zero = _mm_setzero_ps();
+    for (int32_t e = 0; e < length; e += 4) {
+      const __m128 sum = _mm_add_ps(_mm_mul_ps(s0, _mm_loadu_ps(first + e)),
+                                    _mm_mul_ps(s1, _mm_loadu_ps(second + e)));
+      _mm_storeu_ps(values + k + e, _mm_add_ps(sum, zero));
     }
+#else
+    for (int32_t e = 0; e < length; ++e) values[k + e] = (sign[0] * first[e] + sign[1] * second[e]) + 0.0f;
+#endif
     k += length;
   }
   // Each slot fetches its value: loads in any order, stores in turn (stores scattered over
