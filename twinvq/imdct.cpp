@@ -12,6 +12,7 @@
 #include <complex>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 // The later stages have an AVX2 copy, built for x86 with GCC or clang and used where the
@@ -110,6 +111,51 @@ void FirstStages(const float* __restrict fromRe, const float* __restrict fromIm,
     }
   }
 }
+
+#if defined(__SSE2__)
+// FirstStages for four groups at once, one per vector lane (half >= 16). Value k of the
+// group at T + r(l) comes from r(T) + r(k) + l (r: bit reversal), so for T a multiple of
+// 4 below half / 4, each of the four values of the lanes' groups is one load of four
+// consecutive inputs; the lanes' results are turned back into groups to be stored.
+void FirstStagesFourGroups(const float* __restrict fromRe, const float* __restrict fromIm,
+                           const int32_t* __restrict order, float* __restrict re,
+                           float* __restrict im, const float* rootRe, const float* rootIm,
+                           int32_t half) {
+  const int32_t quarter = half / 4;
+  const int32_t valueAt[4] = {0, 2 * quarter, quarter, 3 * quarter};  // r(k), and r(l)
+  const __m128 r1 = _mm_set1_ps(rootRe[0]), i1 = _mm_set1_ps(rootIm[0]);
+  const __m128 r20 = _mm_set1_ps(rootRe[1]), i20 = _mm_set1_ps(rootIm[1]);
+  const __m128 r21 = _mm_set1_ps(rootRe[2]), i21 = _mm_set1_ps(rootIm[2]);
+  // low ± root·high, as one butterfly of FirstStages.
+  auto butterfly = [](__m128& lowRe, __m128& lowIm, __m128& highRe, __m128& highIm, __m128 rr,
+                      __m128 ri) {
+    const __m128 oddRe = _mm_sub_ps(_mm_mul_ps(highRe, rr), _mm_mul_ps(highIm, ri));
+    const __m128 oddIm = _mm_add_ps(_mm_mul_ps(highRe, ri), _mm_mul_ps(highIm, rr));
+    highRe = _mm_sub_ps(lowRe, oddRe);
+    highIm = _mm_sub_ps(lowIm, oddIm);
+    lowRe = _mm_add_ps(lowRe, oddRe);
+    lowIm = _mm_add_ps(lowIm, oddIm);
+  };
+  for (int32_t t = 0; t < quarter; t += 4) {
+    const int32_t from = order[t];
+    __m128 xr[4], xi[4];
+    for (int32_t k = 0; k < 4; ++k) {
+      xr[k] = _mm_loadu_ps(fromRe + from + valueAt[k]);
+      xi[k] = _mm_loadu_ps(fromIm + from + valueAt[k]);
+    }
+    butterfly(xr[0], xi[0], xr[1], xi[1], r1, i1);
+    butterfly(xr[2], xi[2], xr[3], xi[3], r1, i1);
+    butterfly(xr[0], xi[0], xr[2], xi[2], r20, i20);
+    butterfly(xr[1], xi[1], xr[3], xi[3], r21, i21);
+    _MM_TRANSPOSE4_PS(xr[0], xr[1], xr[2], xr[3]);
+    _MM_TRANSPOSE4_PS(xi[0], xi[1], xi[2], xi[3]);
+    for (int32_t l = 0; l < 4; ++l) {
+      _mm_storeu_ps(re + t + valueAt[l], xr[l]);
+      _mm_storeu_ps(im + t + valueAt[l], xi[l]);
+    }
+  }
+}
+#endif
 
 // The twiddle before the FFT: value p is (in[2p] + i·in[n - 1 - 2p]) · before[p].
 void TwiddleBefore(const float* __restrict in, int32_t n, const float* __restrict br,
@@ -228,7 +274,15 @@ void Dct4::Run(const float* in, float* out, float scale, bool reversed) const {
   // Radix-2 decimation in time.
   int32_t span = 1;
   if (half >= 4) {
+#if defined(__SSE2__)
+    if (half >= 16) {
+      FirstStagesFourGroups(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(), rootIm_.data(), half);
+    } else {
+      FirstStages(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(), rootIm_.data(), half);
+    }
+#else
     FirstStages(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(), rootIm_.data(), half);
+#endif
     span = 4;
   } else {
     for (int32_t p = 0; p < half; ++p) {
