@@ -140,8 +140,10 @@ void EnvelopeHalf(const float* grid, bool upper, const float* doubledCosines, in
   int32_t midCount = 0;
   for (int32_t i = step; i <= size - 2 * step; i += step) {
     const float sides = out[i + step] + out[i - step];  // float step
-    mids[midCount] = i - step / 2;  // kept only at a dip (no branch to mispredict)
-    midCount += !(sides > 1.95 * out[i] || out[i + step] >= out[i - step]);
+    // Both tests taken and the midpoint kept only at a dip: no branch to mispredict.
+    const bool straight = (sides > 1.95 * out[i]) | (out[i + step] >= out[i - step]);
+    mids[midCount] = i - step / 2;
+    midCount += !straight;
   }
   LpcPowersAt(doubledCosines, order, [&](int32_t k) { return cosineAt(mids[k]); }, midCount, values);
   RampJob jobs[kMaxModeFrameSize / 2 + 1];
