@@ -116,11 +116,13 @@ void FirstStages(const float* __restrict fromRe, const float* __restrict fromIm,
 // FirstStages for four groups at once, one per vector lane (half >= 16). Value k of the
 // group at T + r(l) comes from r(T) + r(k) + l (r: bit reversal), so for T a multiple of
 // 4 below half / 4, each of the four values of the lanes' groups is one load of four
-// consecutive inputs; the lanes' results are turned back into groups to be stored.
-void FirstStagesFourGroups(const float* __restrict fromRe, const float* __restrict fromIm,
-                           const int32_t* __restrict order, float* __restrict re,
-                           float* __restrict im, const float* rootRe, const float* rootIm,
-                           int32_t half) {
+// consecutive inputs; the lanes' results are turned back into groups to be stored. Where
+// half / 4 is a multiple of 8, the groups at T and T + 4 go together through the third
+// stage (span 4) as well. Returns the span of the next stage.
+int32_t FirstStagesFourGroups(const float* __restrict fromRe, const float* __restrict fromIm,
+                              const int32_t* __restrict order, float* __restrict re,
+                              float* __restrict im, const float* rootRe, const float* rootIm,
+                              int32_t half) {
   const int32_t quarter = half / 4;
   const int32_t valueAt[4] = {0, 2 * quarter, quarter, 3 * quarter};  // r(k), and r(l)
   const __m128 r1 = _mm_set1_ps(rootRe[0]), i1 = _mm_set1_ps(rootIm[0]);
@@ -136,9 +138,9 @@ void FirstStagesFourGroups(const float* __restrict fromRe, const float* __restri
     lowRe = _mm_add_ps(lowRe, oddRe);
     lowIm = _mm_add_ps(lowIm, oddIm);
   };
-  for (int32_t t = 0; t < quarter; t += 4) {
+  // The first two stages for the groups at t + r(l).
+  auto twoStages = [&](int32_t t, __m128* xr, __m128* xi) {
     const int32_t from = order[t];
-    __m128 xr[4], xi[4];
     for (int32_t k = 0; k < 4; ++k) {
       xr[k] = _mm_loadu_ps(fromRe + from + valueAt[k]);
       xi[k] = _mm_loadu_ps(fromIm + from + valueAt[k]);
@@ -147,13 +149,34 @@ void FirstStagesFourGroups(const float* __restrict fromRe, const float* __restri
     butterfly(xr[2], xi[2], xr[3], xi[3], r1, i1);
     butterfly(xr[0], xi[0], xr[2], xi[2], r20, i20);
     butterfly(xr[1], xi[1], xr[3], xi[3], r21, i21);
+  };
+  auto store = [&](int32_t t, __m128* xr, __m128* xi) {
     _MM_TRANSPOSE4_PS(xr[0], xr[1], xr[2], xr[3]);
     _MM_TRANSPOSE4_PS(xi[0], xi[1], xi[2], xi[3]);
     for (int32_t l = 0; l < 4; ++l) {
       _mm_storeu_ps(re + t + valueAt[l], xr[l]);
       _mm_storeu_ps(im + t + valueAt[l], xi[l]);
     }
+  };
+  if (quarter % 8 != 0) {
+    for (int32_t t = 0; t < quarter; t += 4) {
+      __m128 xr[4], xi[4];
+      twoStages(t, xr, xi);
+      store(t, xr, xi);
+    }
+    return 4;
   }
+  for (int32_t t = 0; t < quarter; t += 8) {
+    __m128 ar[4], ai[4], br[4], bi[4];
+    twoStages(t, ar, ai);
+    twoStages(t + 4, br, bi);
+    for (int32_t k = 0; k < 4; ++k) {
+      butterfly(ar[k], ai[k], br[k], bi[k], _mm_set1_ps(rootRe[3 + k]), _mm_set1_ps(rootIm[3 + k]));
+    }
+    store(t, ar, ai);
+    store(t + 4, br, bi);
+  }
+  return 8;
 }
 #endif
 
@@ -276,14 +299,16 @@ void Dct4::Run(const float* in, float* out, float scale, bool reversed) const {
   if (half >= 4) {
 #if defined(__SSE2__)
     if (half >= 16) {
-      FirstStagesFourGroups(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(), rootIm_.data(), half);
+      span = FirstStagesFourGroups(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(),
+                                   rootIm_.data(), half);
     } else {
       FirstStages(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(), rootIm_.data(), half);
+      span = 4;
     }
 #else
     FirstStages(twRe, twIm, bitReversed_.data(), re, im, rootRe_.data(), rootIm_.data(), half);
-#endif
     span = 4;
+#endif
   } else {
     for (int32_t p = 0; p < half; ++p) {
       re[bitReversed_[p]] = twRe[p];
