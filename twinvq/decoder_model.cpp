@@ -302,8 +302,12 @@ float BarkHistoryBlend(BlockKind kind) {
   return kBlend[kind];
 }
 
-void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
-                  bool useHistory, float gain, float* history, float* out) {
+namespace {
+
+// The bark envelope's value in each band of one sub-block, times gain (bandCount values);
+// updates history as BarkEnvelope describes.
+void BarkBandValues(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
+                    bool useHistory, float gain, float* history, float* out) {
   const BlockTables& b = setup.mode().block[kind];
   const int32_t rows = b.bandCount / b.barkValues;
   const float blend = BarkHistoryBlend(kind);
@@ -317,9 +321,20 @@ void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkI
                         : static_cast<float>(c + 1.0);
       history[band] = c;
       if (level < -1.0f) level = 1.0f;
-      const float value = level * gain;
-      for (int32_t i = 0; i < b.bandWidths[band]; ++i) *out++ = value;
+      out[band] = level * gain;
     }
+  }
+}
+
+}  // namespace
+
+void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
+                  bool useHistory, float gain, float* history, float* out) {
+  const BlockTables& b = setup.mode().block[kind];
+  float bands[kMaxBands];
+  BarkBandValues(setup, kind, barkIndices, useHistory, gain, history, bands);
+  for (int32_t band = 0; band < b.bandCount; ++band) {
+    for (int32_t i = 0; i < b.bandWidths[band]; ++i) *out++ = bands[band];
   }
 }
 
@@ -471,12 +486,19 @@ void DecoderModel::DecodeSpectrum(const FrameValues& v, float* spectrum) {
   float peakShape[kMaxChannels * 64];
   if (kind == kLongBlock) DequantizePart(setup_, kPeakPart, v.peak, peakShape);
   float* envelope = scratch_.data();
+  const BlockTables& barkBands = setup_.mode().block[kind];
   for (int32_t ch = 0; ch < setup_.channels(); ++ch) {
     float* channel = spectrum + ch * n;
     for (int32_t s = 0; s < sub; ++s) {
-      BarkEnvelope(setup_, kind, v.bark[ch][s], v.barkHistory[ch][s] != 0, gains[ch][s],
-                   barkHistory_[kind][ch], envelope);
-      for (int32_t i = 0; i < bs; ++i) channel[s * bs + i] *= envelope[i];
+      // Each band's bins times its value: the bark envelope without spreading it out first.
+      float bands[kMaxBands];
+      BarkBandValues(setup_, kind, v.bark[ch][s], v.barkHistory[ch][s] != 0, gains[ch][s],
+                     barkHistory_[kind][ch], bands);
+      float* bin = channel + s * bs;
+      for (int32_t band = 0; band < barkBands.bandCount; ++band) {
+        const float value = bands[band];
+        for (int32_t i = 0; i < barkBands.bandWidths[band]; ++i) *bin++ *= value;
+      }
     }
     if (kind == kLongBlock) {
       AddPeaks(setup_, v.peakPeriod[ch], v.peakGain[ch],
