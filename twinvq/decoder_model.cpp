@@ -6,9 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace twinvq {
 namespace {
+
+// The largest frame size of the modes (44 kHz), for the stack arrays of a frame's values.
+constexpr int32_t kMaxModeFrameSize = 2048;
 
 // Inverse mu-law: clip · sign(y) · ((1 + mu)^|y/clip| - 1) / mu, with y/clip limited to ±1.
 float MuLawExpand(float y, float clip, float mu) {
@@ -46,6 +52,34 @@ float LpcPowerAt(const float* doubledCosines, float cosine, int32_t order) {
   return static_cast<float>(0.5 / (odd + even));
 }
 
+// LpcPowerAt for count cosines: out[k] at cosineOf(k). Four at a time in vector registers,
+// each lane with the same products and sums as LpcPowerAt, so the values are the same.
+template <typename CosineOf>
+void LpcPowersAt(const float* doubledCosines, int32_t order, CosineOf cosineOf, int32_t count,
+                 float* out) {
+  int32_t k = 0;
+#if defined(__SSE2__)
+  const __m128 two = _mm_set1_ps(2.0f), half = _mm_set1_ps(0.5f);
+  for (; k + 4 <= count; k += 4) {
+    const __m128 cosines = _mm_setr_ps(cosineOf(k), cosineOf(k + 1), cosineOf(k + 2), cosineOf(k + 3));
+    const __m128 twoCos = _mm_mul_ps(two, cosines);
+    __m128 even = half, odd = half;
+    for (int32_t j = 0; j + 1 < order; j += 4) {
+      even = _mm_mul_ps(even, _mm_sub_ps(_mm_set1_ps(doubledCosines[j]), twoCos));
+      odd = _mm_mul_ps(odd, _mm_sub_ps(_mm_set1_ps(doubledCosines[j + 1]), twoCos));
+      even = _mm_mul_ps(even, _mm_sub_ps(_mm_set1_ps(doubledCosines[j + 2]), twoCos));
+      odd = _mm_mul_ps(odd, _mm_sub_ps(_mm_set1_ps(doubledCosines[j + 3]), twoCos));
+    }
+    odd = _mm_mul_ps(odd, _mm_mul_ps(odd, _mm_sub_ps(two, twoCos)));
+    even = _mm_mul_ps(even, _mm_mul_ps(even, _mm_add_ps(two, twoCos)));
+    // A float quotient: a double one rounded to float is the same number (the double
+    // has more than twice the float's precision and two bits).
+    _mm_storeu_ps(out + k, _mm_div_ps(half, _mm_add_ps(odd, even)));
+  }
+#endif
+  for (; k < count; ++k) out[k] = LpcPowerAt(doubledCosines, cosineOf(k), order);
+}
+
 // count values stepping evenly from `from` towards `to` (both excluded).
 void Ramp(float* out, float to, float from, int32_t count) {
   const float step = (to - from) / (count + 1);
@@ -55,24 +89,78 @@ void Ramp(float* out, float to, float from, int32_t count) {
   }
 }
 
+// A straight line for Ramp: count values at out + at, from `from` towards `to`.
+struct RampJob {
+  int32_t at, count;
+  float from, to;
+};
+
+// Ramp for each job. Each line's sum runs one addition after another, so four lines run
+// side by side in vector lanes (each lane with Ramp's own arithmetic) and are then stored.
+void Ramps(float* out, const RampJob* jobs, int32_t jobCount) {
+  int32_t j = 0;
+#if defined(__SSE2__)
+  constexpr int32_t kMostValues = 16;
+  alignas(16) float lanes[kMostValues][4];
+  for (; j + 4 <= jobCount; j += 4) {
+    const RampJob* g = jobs + j;
+    const int32_t most = std::max(std::max(g[0].count, g[1].count), std::max(g[2].count, g[3].count));
+    if (most > kMostValues) break;
+    __m128 from = _mm_setr_ps(g[0].from, g[1].from, g[2].from, g[3].from);
+    const __m128 to = _mm_setr_ps(g[0].to, g[1].to, g[2].to, g[3].to);
+    const __m128 divisor = _mm_setr_ps(float(g[0].count + 1), float(g[1].count + 1),
+                                       float(g[2].count + 1), float(g[3].count + 1));
+    const __m128 step = _mm_div_ps(_mm_sub_ps(to, from), divisor);
+    for (int32_t k = 0; k < most; ++k) {
+      from = _mm_add_ps(from, step);
+      _mm_store_ps(lanes[k], from);
+    }
+    for (int32_t l = 0; l < 4; ++l) {
+      float* line = out + g[l].at;
+      for (int32_t k = 0; k < g[l].count; ++k) line[k] = lanes[k][l];
+    }
+  }
+#endif
+  for (; j < jobCount; ++j) Ramp(out + jobs[j].at, jobs[j].to, jobs[j].from, jobs[j].count);
+}
+
 // One half of a medium or long envelope: evaluated every `step` bins, in between a straight
-// line, or, where the curve bends (a dip), one more evaluated value at the midpoint.
+// line, or, where the curve bends (a dip), one more evaluated value at the midpoint. The
+// choice reads only the values every `step` bins, so all of them are evaluated first, then
+// all the midpoints, each batch at once, then all the lines.
 void EnvelopeHalf(const float* grid, bool upper, const float* doubledCosines, int32_t order,
                   float* out, int32_t size, int32_t step) {
   auto cosineAt = [&](int32_t i) { return upper ? -grid[size - i - 1] : grid[i]; };
-  for (int32_t i = 0; i < size; i += step) out[i] = LpcPowerAt(doubledCosines, cosineAt(i), order);
+  float values[kMaxModeFrameSize / 2];
+  const int32_t count = size / step;
+  LpcPowersAt(doubledCosines, order, [&](int32_t k) { return cosineAt(k * step); }, count, values);
+  for (int32_t c = 0; c < count; ++c) out[c * step] = values[c];
+
+  int32_t mids[kMaxModeFrameSize / 2];
+  int32_t midCount = 0;
   for (int32_t i = step; i <= size - 2 * step; i += step) {
     const float sides = out[i + step] + out[i - step];  // float step
-    if (sides > 1.95 * out[i] || out[i + step] >= out[i - step]) {
-      Ramp(out + i - step + 1, out[i], out[i - step], step - 1);
+    // Both tests taken and the midpoint kept only at a dip: no branch to mispredict.
+    const bool straight = (sides > 1.95 * out[i]) | (out[i + step] >= out[i - step]);
+    mids[midCount] = i - step / 2;
+    midCount += !straight;
+  }
+  LpcPowersAt(doubledCosines, order, [&](int32_t k) { return cosineAt(mids[k]); }, midCount, values);
+  RampJob jobs[kMaxModeFrameSize / 2 + 1];
+  int32_t jobCount = 0;
+  int32_t m = 0;
+  for (int32_t i = step; i <= size - 2 * step; i += step) {
+    const int32_t mid = i - step / 2;
+    if (m == midCount || mids[m] != mid) {
+      jobs[jobCount++] = {i - step + 1, step - 1, out[i - step], out[i]};
     } else {
-      const int32_t mid = i - step / 2;
-      out[mid] = LpcPowerAt(doubledCosines, cosineAt(mid), order);
-      Ramp(out + i - step + 1, out[mid], out[i - step], step / 2 - 1);
-      Ramp(out + mid + 1, out[i], out[mid], step / 2 - 1);
+      out[mid] = values[m++];
+      jobs[jobCount++] = {i - step + 1, step / 2 - 1, out[i - step], out[mid]};
+      jobs[jobCount++] = {mid + 1, step / 2 - 1, out[mid], out[i]};
     }
   }
-  Ramp(out + size - 2 * step + 1, out[size - step], out[size - 2 * step], step - 1);
+  jobs[jobCount++] = {size - 2 * step + 1, step - 1, out[size - 2 * step], out[size - step]};
+  Ramps(out, jobs, jobCount);
 }
 
 // Sine-window overlap of len·2 samples: the previous block's tail fades out, the new
@@ -86,6 +174,37 @@ void OverlapBlocks(float* out, const float* tail, const float* head, const float
     const float falling = window[2 * len - 1 - k];
     out[k] = a * falling - b * rising;
     out[2 * len - 1 - k] = a * rising + b * falling;
+  }
+}
+
+// cos(x) in double, within about an ulp: a quarter turn taken off (pi/2 in two parts, so
+// that the remainder is exact), then the Taylor series of cos or sin on |r| <= pi/4, whose
+// cut-off terms are below 1e-17. The runtime libraries' cos runs in long double on Windows
+// and costs more than the rest of the envelope; rounded to float, both give the same value.
+double Cosine(double x) {
+  if (!(std::fabs(x) <= 64.0)) return std::cos(x);
+  constexpr double kTwoOverPi = 0.63661977236758134308;
+  constexpr double kHalfPiHigh = 1.57079632673412561417;   // the first 33 bits of pi/2
+  constexpr double kHalfPiLow = 6.07710050650619224932e-11;  // pi/2 - kHalfPiHigh
+  const double turns = std::floor(x * kTwoOverPi + 0.5);
+  const double r = (x - turns * kHalfPiHigh) - turns * kHalfPiLow;
+  const double r2 = r * r;
+  double c = 1.0 / 20922789888000.0;  // 1/16!
+  double s = 1.0 / 355687428096000.0;  // 1/17!
+  constexpr double kCos[] = {-1.0 / 87178291200.0, 1.0 / 479001600.0, -1.0 / 3628800.0,
+                             1.0 / 40320.0,        -1.0 / 720.0,      1.0 / 24.0,
+                             -1.0 / 2.0,           1.0};
+  constexpr double kSin[] = {-1.0 / 1307674368000.0, 1.0 / 6227020800.0, -1.0 / 39916800.0,
+                             1.0 / 362880.0,         -1.0 / 5040.0,      1.0 / 120.0,
+                             -1.0 / 6.0,             1.0};
+  for (double k : kCos) c = c * r2 + k;
+  for (double k : kSin) s = s * r2 + k;
+  s *= r;
+  switch (static_cast<int32_t>(turns) & 3) {
+    case 0: return c;
+    case 1: return -s;
+    case 2: return -c;
+    default: return s;
   }
 }
 
@@ -129,22 +248,39 @@ float SubBlockGain(int32_t gainIndex, int32_t subGainIndex) {
 void DequantizePart(const StreamSetup& setup, BlockKind part, const int32_t (*pairs)[2],
                     float* out) {
   const VectorPart& p = setup.part(part);
+  // Room for the last vector's group of four to run past the values.
+  float values[kMaxChannels * kMaxModeFrameSize + 4];
   int32_t k = 0;
   for (int32_t i = 0; i < p.pairs; ++i) {
     int32_t index[2] = {pairs[i][0], pairs[i][1]};
     const int32_t bits[2] = {p.FirstBits(i), p.SecondBits(i)};
-    int32_t sign[2] = {1, 1};
+    float sign[2] = {1, 1};
     for (int32_t b = 0; b < 2; ++b) {
       if (bits[b] == 7 && (index[b] & 0x40)) sign[b] = -1;
       index[b] &= 0x3F;
     }
-    const int16_t* first = p.codebook[0] + index[0] * p.codebookStride;
-    const int16_t* second = p.codebook[1] + index[1] * p.codebookStride;
+    const float* first = p.paddedBook[0].data() + index[0] * p.paddedStride;
+    const float* second = p.paddedBook[1].data() + index[1] * p.paddedStride;
     const int32_t length = p.VectorLength(i);
-    for (int32_t e = 0; e < length; ++e, ++k) {
-      out[p.destination[k]] = static_cast<float>(sign[0] * first[e] + sign[1] * second[e]);
+    // Signed sums of 16-bit entries are exact in float; adding +0 turns the -0 of two
+    // negated zeros into the +0 that the integer sum gives. Groups of four, the last one
+    // running into the next vector's place, which that vector then overwrites.
+#if defined(__SSE2__)
+    const __m128 s0 = _mm_set1_ps(sign[0]), s1 = _mm_set1_ps(sign[1]), zero = _mm_setzero_ps();
+    for (int32_t e = 0; e < length; e += 4) {
+      const __m128 sum = _mm_add_ps(_mm_mul_ps(s0, _mm_loadu_ps(first + e)),
+                                    _mm_mul_ps(s1, _mm_loadu_ps(second + e)));
+      _mm_storeu_ps(values + k + e, _mm_add_ps(sum, zero));
     }
+#else
+    for (int32_t e = 0; e < length; ++e) values[k + e] = (sign[0] * first[e] + sign[1] * second[e]) + 0.0f;
+#endif
+    k += length;
   }
+  // Each slot fetches its value: loads in any order, stores in turn (stores scattered over
+  // the spectrum cost the most here).
+  const int32_t* source = p.source.data();
+  for (int32_t i = 0; i < k; ++i) out[i] = values[source[i]];
 }
 
 void DecodeGains(const StreamSetup& setup, const FrameValues& v,
@@ -166,8 +302,12 @@ float BarkHistoryBlend(BlockKind kind) {
   return kBlend[kind];
 }
 
-void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
-                  bool useHistory, float gain, float* history, float* out) {
+namespace {
+
+// The bark envelope's value in each band of one sub-block, times gain (bandCount values);
+// updates history as BarkEnvelope describes.
+void BarkBandValues(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
+                    bool useHistory, float gain, float* history, float* out) {
   const BlockTables& b = setup.mode().block[kind];
   const int32_t rows = b.bandCount / b.barkValues;
   const float blend = BarkHistoryBlend(kind);
@@ -181,9 +321,20 @@ void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkI
                         : static_cast<float>(c + 1.0);
       history[band] = c;
       if (level < -1.0f) level = 1.0f;
-      const float value = level * gain;
-      for (int32_t i = 0; i < b.bandWidths[band]; ++i) *out++ = value;
+      out[band] = level * gain;
     }
+  }
+}
+
+}  // namespace
+
+void BarkEnvelope(const StreamSetup& setup, BlockKind kind, const int32_t* barkIndices,
+                  bool useHistory, float gain, float* history, float* out) {
+  const BlockTables& b = setup.mode().block[kind];
+  float bands[kMaxBands];
+  BarkBandValues(setup, kind, barkIndices, useHistory, gain, history, bands);
+  for (int32_t band = 0; band < b.bandCount; ++band) {
+    for (int32_t i = 0; i < b.bandWidths[band]; ++i) *out++ = bands[band];
   }
 }
 
@@ -275,15 +426,15 @@ void LpcEnvelope(const StreamSetup& setup, BlockKind kind, const float* lsp, flo
   const int32_t order = setup.mode().lspOrder;
   float doubled[kMaxLspOrder];
   for (int32_t i = 0; i < order; ++i) {
-    doubled[i] = static_cast<float>(2 * std::cos(static_cast<double>(lsp[i])));
+    doubled[i] = static_cast<float>(2 * Cosine(static_cast<double>(lsp[i])));
   }
   const int32_t size = setup.blockSize(kind);
   const float* grid = setup.CosineGrid(kind);
   if (kind == kShortBlock) {
-    for (int32_t i = 0; i < size / 2; ++i) {
-      out[i] = LpcPowerAt(doubled, grid[i], order);
-      out[size - i - 1] = LpcPowerAt(doubled, -grid[i], order);
-    }
+    // The lower half at the grid's cosines, the upper half (from the top) at their negations.
+    LpcPowersAt(doubled, order, [&](int32_t i) { return grid[i]; }, size / 2, out);
+    LpcPowersAt(doubled, order, [&](int32_t i) { return -grid[i]; }, size / 2, out + size / 2);
+    std::reverse(out + size / 2, out + size);
     return;
   }
   // Lower half every `step` bins, upper half every 2·step; the seam is bridged and the
@@ -336,12 +487,19 @@ void DecoderModel::DecodeSpectrum(const FrameValues& v, float* spectrum) {
   float peakShape[kMaxChannels * 64];
   if (kind == kLongBlock) DequantizePart(setup_, kPeakPart, v.peak, peakShape);
   float* envelope = scratch_.data();
+  const BlockTables& barkBands = setup_.mode().block[kind];
   for (int32_t ch = 0; ch < setup_.channels(); ++ch) {
     float* channel = spectrum + ch * n;
     for (int32_t s = 0; s < sub; ++s) {
-      BarkEnvelope(setup_, kind, v.bark[ch][s], v.barkHistory[ch][s] != 0, gains[ch][s],
-                   barkHistory_[kind][ch], envelope);
-      for (int32_t i = 0; i < bs; ++i) channel[s * bs + i] *= envelope[i];
+      // Each band's bins times its value: the bark envelope without spreading it out first.
+      float bands[kMaxBands];
+      BarkBandValues(setup_, kind, v.bark[ch][s], v.barkHistory[ch][s] != 0, gains[ch][s],
+                     barkHistory_[kind][ch], bands);
+      float* bin = channel + s * bs;
+      for (int32_t band = 0; band < barkBands.bandCount; ++band) {
+        const float value = bands[band];
+        for (int32_t i = 0; i < barkBands.bandWidths[band]; ++i) *bin++ *= value;
+      }
     }
     if (kind == kLongBlock) {
       AddPeaks(setup_, v.peakPeriod[ch], v.peakGain[ch],

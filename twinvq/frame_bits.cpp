@@ -1,6 +1,8 @@
 // Frame bitstream writer and reader.
 #include "frame_bits.h"
 
+#include <algorithm>
+
 namespace twinvq {
 
 void BitWriter::Put(uint32_t value, int32_t width) {
@@ -100,8 +102,54 @@ void WriteFrame(const StreamSetup& setup, const FrameValues& values, BitWriter* 
   while (out->bitCount() - start < setup.frameBits()) out->Put(0, 1);
 }
 
+namespace {
+
+// Fields of a frame whose bytes are all in memory, with four more after them: each field of
+// up to 25 bits from one 32-bit big-endian load, the bit position counted from the frame's
+// first byte in 32 bits (the frame reader's 64-bit position costs most in 32-bit builds).
+class FrameFieldReader {
+ public:
+  FrameFieldReader(const uint8_t* bytes, int32_t firstBit) : bytes_(bytes), bit_(uint32_t(firstBit)) {}
+  bool Get(int32_t width, int32_t* value) {
+    if (width > 25) {
+      int32_t high, low;
+      Get(width - 16, &high);
+      Get(16, &low);
+      *value = static_cast<int32_t>(uint32_t(high) << 16 | uint32_t(low));
+      return true;
+    }
+    const uint8_t* at = bytes_ + (bit_ >> 3);
+    const uint32_t word = uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
+    *value = width > 0 ? static_cast<int32_t>((word << (bit_ & 7)) >> (32 - width)) : 0;
+    bit_ += uint32_t(width);
+    return true;
+  }
+  uint32_t bit() const { return bit_; }
+
+ private:
+  const uint8_t* bytes_;
+  uint32_t bit_;
+};
+
+}  // namespace
+
 bool ReadFrame(const StreamSetup& setup, BitReader* in, FrameValues* values) {
   *values = FrameValues{};
+  if (in->bitsAhead() >= int64_t(setup.frameBits()) + 8 + 32) {
+    FrameFieldReader fields(in->here(), in->bitOfByte());
+    fields.Get(kWindowTypeBits, &values->windowType);
+    if (values->windowType >= kWindowTypeCount) {
+      in->Skip(kWindowTypeBits);
+      return false;
+    }
+    WalkFrame(setup, values->kind(), *values,
+              [&fields](int32_t& value, int32_t width) { return fields.Get(width, &value); });
+    // Every layout fills the frame exactly; a longer walk of a malformed setup stays where
+    // it ended, as below.
+    const uint32_t used = fields.bit() - uint32_t(in->bitOfByte());
+    in->Skip(std::max<int64_t>(used, setup.frameBits()));
+    return true;
+  }
   const int64_t start = in->position();
   if (!in->Get(kWindowTypeBits, &values->windowType)) return false;
   if (values->windowType >= kWindowTypeCount) return false;

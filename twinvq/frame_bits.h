@@ -51,6 +51,13 @@ class BitReader {
     return GetByBytes(width, value);
   }
   int64_t position() const { return position_; }
+  // Bits from the current position to the end of the data.
+  int64_t bitsAhead() const { return bitsLeft_ - position_; }
+  // The data's bytes from the one holding the current position, and the bit of that byte.
+  const uint8_t* here() const { return data_ + (position_ >> 3); }
+  int32_t bitOfByte() const { return static_cast<int32_t>(position_ & 7); }
+  // Moves on `bits` bits (at most bitsAhead()).
+  void Skip(int64_t bits) { position_ += bits; }
 
  private:
   bool GetByBytes(int32_t width, int32_t* value);

@@ -6,7 +6,6 @@
 // Portable: no Windows code.
 #pragma once
 
-#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -23,12 +22,14 @@ class Dct4 {
 
  private:
   int32_t n_ = 0;
-  std::vector<std::complex<float>> before_, after_;
+  // The twiddles before and after the FFT, real and imaginary parts apart.
+  std::vector<float> beforeRe_, beforeIm_, afterRe_, afterIm_;
   // The FFT's twiddles stage by stage, real and imaginary parts apart: the stage of span s
   // (1, 2, 4, ...) reads its s roots contiguously from index s - 1.
   std::vector<float> rootRe_, rootIm_;
   std::vector<int32_t> bitReversed_;
-  mutable std::vector<float> workRe_, workIm_;
+  // The twiddled inputs in their own order, then the FFT's values in bit-reversed order.
+  mutable std::vector<float> twiddledRe_, twiddledIm_, workRe_, workIm_;
 };
 
 class HalfImdct {

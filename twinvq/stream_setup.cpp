@@ -110,6 +110,15 @@ void StreamSetup::InitPart(BlockKind kind, int32_t bitCount) {
     p.codebook[0] = m.block[kind].vq[0];
     p.codebook[1] = m.block[kind].vq[1];
   }
+  p.paddedStride = (p.codebookStride + 3) / 4 * 4;
+  for (int32_t b = 0; b < 2; ++b) {
+    p.paddedBook[b].assign(size_t(64) * p.paddedStride, 0.0f);
+    for (int32_t entry = 0; entry < 64; ++entry) {
+      for (int32_t e = 0; e < p.codebookStride; ++e) {
+        p.paddedBook[b][entry * p.paddedStride + e] = p.codebook[b][entry * p.codebookStride + e];
+      }
+    }
+  }
 
   // Value e of vector v sits at e·pairs + v in a row-major grid of `pairs` columns, each
   // row rotated by a shift (e for long blocks, e² otherwise) unless the rotation would not
@@ -127,6 +136,8 @@ void StreamSetup::InitPart(BlockKind kind, int32_t bitCount) {
       p.destination[k] = blockValues * (cell % blocks) + cell / blocks;
     }
   }
+  p.source.assign(values, 0);
+  for (int32_t i = 0; i < values; ++i) p.source[p.destination[i]] = i;
 }
 
 const float* StreamSetup::Window(int32_t n) const {

@@ -40,7 +40,12 @@ struct VectorPart {
   int32_t length[2] = {};    // values per vector: long, short
   int32_t codebookStride = 0;          // values per codebook entry
   const int16_t* codebook[2] = {};     // the two books
+  // The two books' 64 entries as floats, each padded with zeros to paddedStride (a multiple
+  // of 4) values, so that a decoder adds whole groups of four.
+  int32_t paddedStride = 0;
+  std::vector<float> paddedBook[2];
   std::vector<int32_t> destination;    // value k of the concatenated vectors -> slot
+  std::vector<int32_t> source;         // slot -> value k (the inverse of destination)
 
   int32_t FirstBits(int32_t pair) const { return bits[0][pair < widePairs ? 0 : 1]; }
   int32_t SecondBits(int32_t pair) const { return bits[1][pair < widePairs ? 0 : 1]; }

@@ -18,7 +18,9 @@ bool SameValues(const FrameValues& a, const FrameValues& b) {
 }
 
 // Every mode, channel count and window type: a random frame has exactly the frame's bits,
-// and reads back as written, also across frames that do not start on a byte.
+// and reads back as written, also across frames that do not start on a byte; the frames
+// with bytes to spare after them and the last one, which ends the data, take the reader's
+// two ways.
 TEST(TwinVqFrameBits, FramesRoundTripInEveryMode) {
   std::mt19937 rng(11);
   for (const twinvq::RateMode& m : twinvq::kRateModes) {

@@ -172,8 +172,8 @@ TEST(TwinVqTables, ModesUseWholeTables) {
   }
 }
 
-// Every codebook part's permutation reaches each spectrum slot exactly once, and its vectors
-// fit their codebook entries.
+// Every codebook part's permutation reaches each spectrum slot exactly once, its inverse
+// takes each slot back, and its vectors fit their codebook entries.
 TEST(TwinVqTables, PermutationsCoverEverySlotOnce) {
   for (const twinvq::RateMode& m : twinvq::kRateModes) {
     for (int32_t channels = 1; channels <= 2; ++channels) {
@@ -188,6 +188,8 @@ TEST(TwinVqTables, PermutationsCoverEverySlotOnce) {
           ++hits[slot];
         }
         EXPECT_EQ(hits, std::vector<int32_t>(hits.size(), 1)) << m.kHzCode << "/" << m.kbpsPerChannel << " part " << k;
+        ASSERT_EQ(p.source.size(), p.destination.size());
+        for (size_t i = 0; i < p.destination.size(); ++i) EXPECT_EQ(p.source[p.destination[i]], int32_t(i));
         EXPECT_LE(p.length[0], p.codebookStride);
       }
     }
