@@ -88,7 +88,7 @@ TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int
       case 8: CrossRows4<8>(u, g, length, a, width, x); break;
       case 16: CrossRows4<16>(u, g, length, a, width, x); break;
       case 24: CrossRows4<24>(u, g, length, a, width, x); break;
-      case 48: CrossRows4<48>(u, g, length, a, width, x); break;
+      case 32: CrossRows4<32>(u, g, length, a, width, x); break;
       default: CrossRows4<0>(u, g, length, a, width, x); break;
     }
   }
@@ -193,7 +193,7 @@ TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const double* c1
     case 8: return RowLoopOf<8>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
     case 16: return RowLoopOf<16>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
     case 24: return RowLoopOf<24>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
-    case 48: return RowLoopOf<48>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+    case 32: return RowLoopOf<32>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
     default: return RowLoopOf<0>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
   }
 }
