@@ -54,8 +54,8 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     // mask falls far under the envelope (between the strong bands), noise at the mask
     // would cost bits that the bands heard most need more.
     for (int32_t k = 0; k < bs; ++k) {
-      threshold[k] = static_cast<float>(std::pow(double(threshold[k]), 1.0 - kLean) *
-                                        std::pow(double(power[k]) * kLeanUnder + 1.0e-30, kLean));
+      const double t = std::max(double(threshold[k]), 1.0e-30);
+      threshold[k] = static_cast<float>(t * std::pow((double(power[k]) * kLeanUnder + 1.0e-30) / t, kLean));
     }
     // The envelope is smooth: it cannot see the valleys between a voice's or a chord's
     // lines, where noise is heard long before it is at the envelope's level. The bins' own
