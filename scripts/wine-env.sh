@@ -18,3 +18,16 @@ vell_wine32_locale() {
     export LANG=C.UTF-8 LC_ALL=C.UTF-8
   } 2>/dev/null  # bash's own complaint about a caller's locale it cannot load
 }
+# Starts a wine loader in place of the calling script, without address-space randomisation.
+# Wine maps its shared user data at a fixed address, and Debian's loaders have no
+# preloader to reserve it: with randomisation the loader's own heap now and then lands there
+# first, and the program dies before it starts ("failed to map the shared user data",
+# exit code 1, nothing else said). Without it the layout is the same on every start.
+vell_wine_exec() {
+  local arch
+  arch=$(uname -m)
+  if setarch "$arch" -R true 2>/dev/null; then
+    exec setarch "$arch" -R "$@"
+  fi
+  exec "$@"
+}

@@ -4,4 +4,4 @@
 # (scripts/wine-session.sh) so that every test shares them.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
-exec "$WINE" "$@"
+vell_wine_exec "$WINE" "$@"

@@ -9,4 +9,4 @@ source "$here/wine-env.sh"
 # out the starts of their own threads (tests/common/thread_stagger.h).
 export VELL_THREAD_STAGGER_MS=${VELL_THREAD_STAGGER_MS:-500}
 vell_wine32_locale
-exec "$WINE32" "$@"
+vell_wine_exec "$WINE32" "$@"
