@@ -83,9 +83,8 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
   for (int32_t k = 0; k < 4; ++k) {
     const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));
     for (int32_t b = 0; b < 2; ++b) {
-      books_[k][b].assign(p.codebook[b], p.codebook[b] + 64 * p.codebookStride);
-      columns_[k][b].resize(books_[k][b].size());
-      TransposeBook(books_[k][b].data(), p.codebookStride, columns_[k][b].data());
+      columns_[k][b].resize(p.paddedBook[b].size());
+      TransposeBook(p.paddedBook[b].data(), p.paddedStride, columns_[k][b].data());
     }
   }
   // RMS of a decoded main vector value (signs make the two books' values uncorrelated).
@@ -152,6 +151,12 @@ void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& va
   }
 }
 
+Codebook FrameEncoder::BookOf(int32_t part, int32_t b, int32_t pair) const {
+  const twinvq::VectorPart& p = setup_.part(static_cast<twinvq::BlockKind>(part));
+  return Codebook{p.paddedBook[b].data(), columns_[part][b].data(), p.paddedStride,
+                  b == 0 ? p.FirstBits(pair) : p.SecondBits(pair)};
+}
+
 double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& values,
                                   int32_t preselect, twinvq::FrameValues* out) {
   BuildAmplitudes(kind, values);
@@ -168,9 +173,7 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       t[j] = target_[slot];
       w[j] = weight_[slot];
     }
-    const Codebook cb0{books_[kind][0].data(), columns_[kind][0].data(), p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{books_[kind][1].data(), columns_[kind][1].data(), p.codebookStride, p.SecondBits(i)};
-    const VqChoice choice = SearchVq(cb0, cb1, t, w, length, preselect);
+    const VqChoice choice = SearchVq(BookOf(kind, 0, i), BookOf(kind, 1, i), t, w, length, preselect);
     out->main[i][0] = choice.field0;
     out->main[i][1] = choice.field1;
     total += choice.error;

@@ -33,6 +33,7 @@
 #include "masking.h"
 #include "mdct.h"
 #include "stream_setup.h"
+#include "vq_search.h"
 
 namespace tvqenc {
 
@@ -64,6 +65,8 @@ class FrameEncoder {
   void QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues* values);
   void QuantizeGains(FrameKind kind, double scale, twinvq::FrameValues* values);
+  // Book b (0, 1) of a part for the search of its vector `pair`.
+  Codebook BookOf(int32_t part, int32_t b, int32_t pair) const;
   double QuantizeMain(FrameKind kind, const twinvq::FrameValues& values, int32_t preselect,
                       twinvq::FrameValues* out);
   void RefineGains(FrameKind kind, twinvq::FrameValues* values);
@@ -98,8 +101,8 @@ class FrameEncoder {
   std::vector<float> target_, weight_;   // slots of the main VQ
   std::vector<float> scratch_;
   std::vector<float> trialSpectrum_, trialPowers_;  // the next block's kinds on trial
-  std::vector<float> books_[4][2];       // the parts' codebooks as floats (kPeakPart = 3)
-  std::vector<float> columns_[4][2];     // the same transposed for the searches
+  // The parts' codebooks (the setup's float copies, kPeakPart = 3) transposed for the searches.
+  std::vector<float> columns_[4][2];
   float barkHistory_[3][2][twinvq::kMaxBands];
   float lspHistory_[2][twinvq::kMaxLspOrder];
   float levelGain_[256];                 // long-frame gain per 8-bit index

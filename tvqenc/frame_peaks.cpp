@@ -77,11 +77,8 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
       w[j] = shapeWeight[slot];
     }
     offset += vectorLength;
-    const Codebook cb0{books_[twinvq::kPeakPart][0].data(), columns_[twinvq::kPeakPart][0].data(),
-                       p.codebookStride, p.FirstBits(i)};
-    const Codebook cb1{books_[twinvq::kPeakPart][1].data(), columns_[twinvq::kPeakPart][1].data(),
-                       p.codebookStride, p.SecondBits(i)};
-    const VqChoice choice = SearchVq(cb0, cb1, t, w, vectorLength, 0);
+    const VqChoice choice = SearchVq(BookOf(twinvq::kPeakPart, 0, i), BookOf(twinvq::kPeakPart, 1, i), t, w,
+                                     vectorLength, 0);
     values->peak[i][0] = choice.field0;
     values->peak[i][1] = choice.field1;
   }
