@@ -106,11 +106,11 @@ TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int
 
 // Scores of the 64 entries on their own, each with its best sign: e - 2|c| (signed books)
 // or e - 2c. False if any is not a number.
-TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, double* __restrict score) {
+TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, float* __restrict score) {
   if (isSigned) {
-    for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0 * std::fabs(double(s.c[i]));
+    for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0f * std::fabs(s.c[i]);
   } else {
-    for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0 * double(s.c[i]);
+    for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0f * s.c[i];
   }
   int32_t numbers = 0;
   for (int32_t i = 0; i < kMaxEntries; ++i) numbers += score[i] == score[i];
@@ -121,38 +121,40 @@ TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, double* __restr
 // earlier (the values past n are +infinity). P > 0: padded known to be P. Counting only the
 // lower values first: they are the places when no two values are equal, which their sum
 // tells (0 + 1 + ... + n - 1 exactly then, less otherwise). False if values tie and there
-// are more than kTiedCandidates.
+// are more than kTiedCandidates. Floats and 32-bit counts: eight comparisons a step.
 template <int32_t P>
-TVQENC_INLINE bool PlacesLoopOf(const double* value, int32_t n, int32_t size,
-                                int64_t* __restrict place) {
+TVQENC_INLINE bool PlacesLoopOf(const float* value, int32_t n, int32_t size,
+                                int32_t* __restrict place) {
   const int32_t padded = P > 0 ? P : size;
-  int64_t sum = 0;
-  for (int32_t k = 0; k < n; ++k) {
-    const double v = value[k];
-    int64_t before = 0;
-    for (int32_t m = 0; m < padded; ++m) before += value[m] < v;
-    place[k] = before;
-    sum += before;
+  int32_t count[kMaxEntries];
+  for (int32_t k = 0; k < padded; ++k) count[k] = 0;
+  for (int32_t m = 0; m < padded; ++m) {  // each value against all at once
+    const float v = value[m];
+    for (int32_t k = 0; k < padded; ++k) count[k] += v < value[k];
   }
-  if (sum == int64_t(n) * (n - 1) / 2) return true;
+  int32_t sum = 0;
+  for (int32_t k = 0; k < n; ++k) sum += count[k];
+  if (sum == n * (n - 1) / 2) {
+    for (int32_t k = 0; k < n; ++k) place[k] = count[k];
+    return true;
+  }
   if (n > kTiedCandidates) return false;
-  for (int32_t k = 0; k < n; ++k) {
-    const double v = value[k];
-    int64_t before = 0;
-    for (int32_t m = 0; m < padded; ++m) {
-      before += (value[m] < v) | ((value[m] == v) & (m < k));
-    }
-    place[k] = before;
+  for (int32_t k = 0; k < padded; ++k) count[k] = 0;
+  for (int32_t m = 0; m < padded; ++m) {
+    const float v = value[m];
+    for (int32_t k = 0; k < padded; ++k) count[k] += (v < value[k]) | ((v == value[k]) & (m < k));
   }
+  for (int32_t k = 0; k < n; ++k) place[k] = count[k];
   return true;
 }
 
-TVQENC_INLINE bool PlacesLoop(const double* value, int32_t n, int32_t padded,
-                              int64_t* __restrict place) {
+TVQENC_INLINE bool PlacesLoop(const float* value, int32_t n, int32_t padded,
+                              int32_t* __restrict place) {
   switch (padded) {
     case 16: return PlacesLoopOf<16>(value, n, padded, place);
     case 24: return PlacesLoopOf<24>(value, n, padded, place);
     case 32: return PlacesLoopOf<32>(value, n, padded, place);
+    case 40: return PlacesLoopOf<40>(value, n, padded, place);
     case 48: return PlacesLoopOf<48>(value, n, padded, place);
     case 56: return PlacesLoopOf<56>(value, n, padded, place);
     case 64: return PlacesLoopOf<64>(value, n, padded, place);
@@ -160,67 +162,95 @@ TVQENC_INLINE bool PlacesLoop(const double* value, int32_t n, int32_t padded,
   }
 }
 
-// Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1, for
-// each sign of the first (err[sign0][b]) with the second's sign chosen in closed form: the
-// terms with s1 are -2 s1 (c1 - s0 x), least with s1 the sign of c1 - s0 x (plus where it is
-// zero, the search's order), which leaves -2 |c1 - s0 x|. Returns how many are below `best`.
+// Errors of one first-book entry (c0, e0) with the listed second-book entries b < n1, less
+// the target's own weighted power, for each sign of the first (err[sign0][b]), with the
+// second's sign chosen in closed form: the terms with s1 are -2 s1 (c1 - s0 x), least with
+// s1 the sign of c1 - s0 x (plus where it is zero, the search's order), which leaves
+// -2 |c1 - s0 x|. Floats, eight pairs a step. Returns the least of them (not-a-number
+// errors never are), taken lane by lane so that every path finds the same.
 template <int32_t N>
-TVQENC_INLINE int32_t RowLoopOf(double total, float c0, float e0, const double* c1,
-                                const double* e1, const float* x, int32_t count1, int32_t signs0,
-                                bool signed1, double best, double (*__restrict err)[kMaxEntries]) {
+TVQENC_INLINE float RowLoopOf(float c0, float e0, const float* c1, const float* e1, const float* x,
+                              int32_t count1, int32_t signs0, bool signed1,
+                              float (*__restrict err)[kMaxEntries]) {
   const int32_t n1 = N > 0 ? N : count1;
-  double cross[kMaxEntries];
-  for (int32_t b = 0; b < n1; ++b) cross[b] = x[b];
-  int64_t below = 0;
+  float least[kLanes];
+  for (int32_t l = 0; l < kLanes; ++l) least[l] = HUGE_VALF;
   for (int32_t g0 = 0; g0 < signs0; ++g0) {
-    const double sign0 = g0 ? -1.0 : 1.0;
-    const double own = total - 2.0 * sign0 * c0 + e0;
-    double* out = err[g0];
+    const float sign0 = g0 ? -1.0f : 1.0f;
+    const float own = e0 - 2.0f * (sign0 * c0);
+    float* out = err[g0];
     if (signed1) {
-      for (int32_t b = 0; b < n1; ++b) out[b] = own + e1[b] - 2.0 * std::fabs(c1[b] - sign0 * cross[b]);
+      for (int32_t b = 0; b < n1; ++b) out[b] = (own + e1[b]) - 2.0f * std::fabs(c1[b] - sign0 * x[b]);
     } else {
-      for (int32_t b = 0; b < n1; ++b) out[b] = own + e1[b] - 2.0 * (c1[b] - sign0 * cross[b]);
+      for (int32_t b = 0; b < n1; ++b) out[b] = (own + e1[b]) - 2.0f * (c1[b] - sign0 * x[b]);
     }
-    for (int32_t b = 0; b < n1; ++b) below += out[b] < best;
+    for (int32_t b = n1; b < (n1 + kLanes - 1) / kLanes * kLanes; ++b) out[b] = HUGE_VALF;
+    for (int32_t b = 0; b < n1; b += kLanes) {
+      for (int32_t l = 0; l < kLanes; ++l) least[l] = out[b + l] < least[l] ? out[b + l] : least[l];
+    }
   }
-  return static_cast<int32_t>(below);
+  float row = least[0];
+  for (int32_t l = 1; l < kLanes; ++l) row = least[l] < row ? least[l] : row;
+  return row;
 }
 
-TVQENC_INLINE int32_t RowLoop(double total, float c0, float e0, const double* c1, const double* e1,
-                              const float* x, int32_t n1, int32_t signs0, bool signed1, double best,
-                              double (*__restrict err)[kMaxEntries]) {
+TVQENC_INLINE float RowLoop(float c0, float e0, const float* c1, const float* e1, const float* x,
+                            int32_t n1, int32_t signs0, bool signed1,
+                            float (*__restrict err)[kMaxEntries]) {
   switch (n1) {
-    case 8: return RowLoopOf<8>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
-    case 16: return RowLoopOf<16>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
-    case 24: return RowLoopOf<24>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
-    case 32: return RowLoopOf<32>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
-    default: return RowLoopOf<0>(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+    case 8: return RowLoopOf<8>(c0, e0, c1, e1, x, n1, signs0, signed1, err);
+    case 16: return RowLoopOf<16>(c0, e0, c1, e1, x, n1, signs0, signed1, err);
+    case 24: return RowLoopOf<24>(c0, e0, c1, e1, x, n1, signs0, signed1, err);
+    case 32: return RowLoopOf<32>(c0, e0, c1, e1, x, n1, signs0, signed1, err);
+    default: return RowLoopOf<0>(c0, e0, c1, e1, x, n1, signs0, signed1, err);
+  }
+}
+
+// The preselected entries' values, value after value: u_j[a] = w_j v0[list0[a]]_j for
+// a < n0 and g_j[b] = v1[list1[b]]_j for b < n1, zeros up to width.
+TVQENC_INLINE void GatherLoop(const float* columns0, const float* columns1, const float* weight,
+                              int32_t length, const int32_t* list0, int32_t n0,
+                              const int32_t* list1, int32_t n1, int32_t width, float* __restrict u,
+                              float* __restrict g) {
+  for (int32_t j = 0; j < length; ++j) {
+    const float* column0 = columns0 + j * kBookEntries;
+    const float* column1 = columns1 + j * kBookEntries;
+    for (int32_t a = 0; a < n0; ++a) u[j * kMaxEntries + a] = weight[j] * column0[list0[a]];
+    for (int32_t b = 0; b < n1; ++b) g[j * kMaxEntries + b] = column1[list1[b]];
+    for (int32_t b = n1; b < width; ++b) g[j * kMaxEntries + b] = 0.0f;
   }
 }
 
 struct Kernels {
+  void (*gather)(const float*, const float*, const float*, int32_t, const int32_t*, int32_t,
+                 const int32_t*, int32_t, int32_t, float*, float*);
   void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
-  bool (*scores)(const BookStats&, bool, double*);
-  int32_t (*below)(const double*, int32_t, double, int32_t*);
-  bool (*places)(const double*, int32_t, int32_t, int64_t*);
-  int32_t (*row)(double, float, float, const double*, const double*, const float*, int32_t,
-                 int32_t, bool, double, double (*)[kMaxEntries]);
+  bool (*scores)(const BookStats&, bool, float*);
+  int32_t (*below)(const float*, int32_t, float, int32_t*);
+  bool (*places)(const float*, int32_t, int32_t, int32_t*);
+  float (*row)(float, float, const float*, const float*, const float*, int32_t, int32_t, bool,
+               float (*)[kMaxEntries]);
 };
 
 void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
                 float* c, float* e) {
   StatsLoop(columns, wt, w, length, c, e);
 }
+void PlainGather(const float* columns0, const float* columns1, const float* weight, int32_t length,
+                 const int32_t* list0, int32_t n0, const int32_t* list1, int32_t n1, int32_t width,
+                 float* u, float* g) {
+  GatherLoop(columns0, columns1, weight, length, list0, n0, list1, n1, width, u, g);
+}
 void PlainCross(const float* u, const float* g, int32_t length, int32_t n0, int32_t width,
                 float (*x)[kMaxEntries]) {
   CrossLoop(u, g, length, n0, width, x);
 }
-bool PlainScores(const BookStats& s, bool isSigned, double* score) {
+bool PlainScores(const BookStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
 }
 // The entries (in order) whose scores are at most the bound; returns their number.
-int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* order) {
+int32_t PlainBelow(const float* score, int32_t entries, float bound, int32_t* order) {
   int32_t n = 0;
   for (int32_t i = 0; i < entries; ++i) {
     order[n] = i;
@@ -228,13 +258,12 @@ int32_t PlainBelow(const double* score, int32_t entries, double bound, int32_t* 
   }
   return n;
 }
-bool PlainPlaces(const double* value, int32_t n, int32_t padded, int64_t* place) {
+bool PlainPlaces(const float* value, int32_t n, int32_t padded, int32_t* place) {
   return PlacesLoop(value, n, padded, place);
 }
-int32_t PlainRow(double total, float c0, float e0, const double* c1, const double* e1,
-                 const float* x, int32_t n1, int32_t signs0, bool signed1, double best,
-                 double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+float PlainRow(float c0, float e0, const float* c1, const float* e1, const float* x, int32_t n1,
+               int32_t signs0, bool signed1, float (*err)[kMaxEntries]) {
+  return RowLoop(c0, e0, c1, e1, x, n1, signs0, signed1, err);
 }
 
 #if TVQENC_AVX2_PATH
@@ -243,37 +272,91 @@ __attribute__((target("avx2"))) void Avx2Stats(const float* columns, const float
                                                float* e) {
   StatsLoop(columns, wt, w, length, c, e);
 }
+// Eight entries a step by the processor's gather (lists padded with valid entries past their
+// counts; the zeros past n1 set after).
+__attribute__((target("avx2"))) void Avx2Gather(const float* columns0, const float* columns1,
+                                                const float* weight, int32_t length,
+                                                const int32_t* list0, int32_t n0,
+                                                const int32_t* list1, int32_t n1, int32_t width,
+                                                float* u, float* g) {
+  for (int32_t j = 0; j < length; ++j) {
+    const float* column0 = columns0 + j * kBookEntries;
+    const float* column1 = columns1 + j * kBookEntries;
+    const __m256 w = _mm256_set1_ps(weight[j]);
+    for (int32_t a = 0; a < n0; a += kLanes) {
+      const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(list0 + a));
+      _mm256_storeu_ps(u + j * kMaxEntries + a, _mm256_mul_ps(w, _mm256_i32gather_ps(column0, at, 4)));
+    }
+    for (int32_t b = 0; b < width; b += kLanes) {
+      const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(list1 + b));
+      _mm256_storeu_ps(g + j * kMaxEntries + b, _mm256_i32gather_ps(column1, at, 4));
+    }
+    for (int32_t b = n1; b < width; ++b) g[j * kMaxEntries + b] = 0.0f;
+  }
+}
 __attribute__((target("avx2"))) void Avx2Cross(const float* u, const float* g, int32_t length,
                                                int32_t n0, int32_t width,
                                                float (*x)[kMaxEntries]) {
   CrossLoop(u, g, length, n0, width, x);
 }
-__attribute__((target("avx2"))) bool Avx2Scores(const BookStats& s, bool isSigned, double* score) {
+__attribute__((target("avx2"))) bool Avx2Scores(const BookStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
 }
-// Four comparisons at a time into a bit mask, then its set bits in order.
-__attribute__((target("avx2"))) int32_t Avx2Below(const double* score, int32_t entries,
-                                                  double bound, int32_t* order) {
-  const __m256d limit = _mm256_set1_pd(bound);
-  uint64_t mask = 0;
-  for (int32_t i = 0; i < kMaxEntries; i += 4) {
-    const __m256d below = _mm256_cmp_pd(_mm256_loadu_pd(score + i), limit, _CMP_LE_OQ);
-    mask |= uint64_t(_mm256_movemask_pd(below)) << i;
+// Eight comparisons at a time into bit masks, then their set bits in order (32-bit halves:
+// the 32-bit build has no single instruction for a 64-bit count).
+__attribute__((target("avx2"))) int32_t Avx2Below(const float* score, int32_t entries,
+                                                  float bound, int32_t* order) {
+  const __m256 limit = _mm256_set1_ps(bound);
+  uint32_t mask[2] = {0, 0};
+  for (int32_t i = 0; i < kMaxEntries; i += 8) {
+    const __m256 below = _mm256_cmp_ps(_mm256_loadu_ps(score + i), limit, _CMP_LE_OQ);
+    mask[i / 32] |= uint32_t(_mm256_movemask_ps(below)) << (i % 32);
   }
-  if (entries < kMaxEntries) mask &= (uint64_t(1) << entries) - 1;
+  if (entries < 32) mask[0] &= (uint32_t(1) << entries) - 1;
+  if (entries < 64) mask[1] &= entries <= 32 ? 0u : (uint32_t(1) << (entries - 32)) - 1;
   int32_t n = 0;
-  for (; mask; mask &= mask - 1) order[n++] = __builtin_ctzll(mask);
+  for (int32_t h = 0; h < 2; ++h) {
+    for (uint32_t m = mask[h]; m; m &= m - 1) order[n++] = h * 32 + __builtin_ctz(m);
+  }
   return n;
 }
-__attribute__((target("avx2"))) bool Avx2Places(const double* value, int32_t n, int32_t padded,
-                                                int64_t* place) {
+__attribute__((target("avx2"))) bool Avx2Places(const float* value, int32_t n, int32_t padded,
+                                                int32_t* place) {
   return PlacesLoop(value, n, padded, place);
 }
-__attribute__((target("avx2"))) int32_t Avx2Row(double total, float c0, float e0, const double* c1,
-                                                const double* e1, const float* x, int32_t n1,
-                                                int32_t signs0, bool signed1, double best,
-                                                double (*err)[kMaxEntries]) {
-  return RowLoop(total, c0, e0, c1, e1, x, n1, signs0, signed1, best, err);
+// The row loop in eight-lane steps: the same float operations per pair as the plain loop,
+// and _mm256_min_ps(v, m) is v < m ? v : m lane by lane, as the plain loop takes it.
+__attribute__((target("avx2"))) float Avx2Row(float c0, float e0, const float* c1, const float* e1,
+                                              const float* x, int32_t n1, int32_t signs0,
+                                              bool signed1, float (*err)[kMaxEntries]) {
+  const __m256 two = _mm256_set1_ps(2.0f);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+  const int32_t steps = (n1 + kLanes - 1) / kLanes;
+  __m256 least = _mm256_set1_ps(HUGE_VALF);
+  for (int32_t g0 = 0; g0 < signs0; ++g0) {
+    const float sign0 = g0 ? -1.0f : 1.0f;
+    const __m256 own = _mm256_set1_ps(e0 - 2.0f * (sign0 * c0));
+    const __m256 sign = _mm256_set1_ps(sign0);
+    for (int32_t step = 0; step < steps; ++step) {
+      const int32_t b = step * kLanes;
+      const __m256 rest = _mm256_sub_ps(_mm256_loadu_ps(c1 + b),
+                                        _mm256_mul_ps(sign, _mm256_loadu_ps(x + b)));
+      const __m256 term = signed1 ? _mm256_and_ps(rest, magnitude) : rest;
+      __m256 v = _mm256_sub_ps(_mm256_add_ps(own, _mm256_loadu_ps(e1 + b)), _mm256_mul_ps(two, term));
+      if (b + kLanes > n1) {  // lanes past the list: never the least
+        const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        const __m256i past = _mm256_cmpgt_epi32(lane, _mm256_set1_epi32(n1 - b - 1));
+        v = _mm256_blendv_ps(v, _mm256_set1_ps(HUGE_VALF), _mm256_castsi256_ps(past));
+      }
+      _mm256_storeu_ps(err[g0] + b, v);
+      least = _mm256_min_ps(v, least);
+    }
+  }
+  float lanes[kLanes];
+  _mm256_storeu_ps(lanes, least);
+  float row = lanes[0];
+  for (int32_t l = 1; l < kLanes; ++l) row = lanes[l] < row ? lanes[l] : row;
+  return row;
 }
 
 // Asked once, when the library loads. (Not a function-local static: its guard's lock is a
@@ -284,10 +367,10 @@ bool HasAvx2() { return kHasAvx2; }
 #endif
 
 const Kernels& KernelsOf(VqPath path) {
-  static const Kernels plain{PlainStats,  PlainCross,  PlainScores,
+  static const Kernels plain{PlainGather, PlainStats,  PlainCross,  PlainScores,
                              PlainBelow,  PlainPlaces, PlainRow};
 #if TVQENC_AVX2_PATH
-  static const Kernels avx2{Avx2Stats, Avx2Cross,  Avx2Scores,
+  static const Kernels avx2{Avx2Gather, Avx2Stats, Avx2Cross,  Avx2Scores,
                             Avx2Below, Avx2Places, Avx2Row};
   if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
 #endif
@@ -297,13 +380,13 @@ const Kernels& KernelsOf(VqPath path) {
 
 // Insertion into a short sorted list: the `count` lowest scores of the listed entries, in
 // order, earlier entries first among equal scores.
-void KeepLowest(const double* score, const int32_t* order, int32_t n, int32_t count,
+void KeepLowest(const float* score, const int32_t* order, int32_t n, int32_t count,
                 int32_t* chosen) {
-  double best[kMaxEntries];
+  float best[kMaxEntries];
   int32_t filled = 0;
   for (int32_t k = 0; k < n; ++k) {
     const int32_t i = order[k];
-    const double value = score[i];
+    const float value = score[i];
     if (filled == count && value >= best[count - 1]) continue;
     int32_t at = filled < count ? filled++ : count - 1;
     while (at > 0 && best[at - 1] > value) {
@@ -325,7 +408,7 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     for (int32_t i = 0; i < entries; ++i) chosen[i] = i;
     return entries;
   }
-  double score[kMaxEntries];
+  float score[kMaxEntries];
   const bool finite = kernels.scores(s, cb.Signed(), score);
   int32_t order[kMaxEntries];
   if (!finite) {  // not-a-number scores: the plain insertion over every entry decides
@@ -336,9 +419,9 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
   // A bound that at least `count` scores reach: the highest of the minima of `count`
   // disjoint groups. Only entries at or below it can be among the lowest `count`.
   const int32_t group = entries / count;
-  double bound = -HUGE_VAL;
+  float bound = -HUGE_VALF;
   for (int32_t g = 0; g < count; ++g) {
-    double low = score[g * group];
+    float low = score[g * group];
     for (int32_t k = 1; k < group; ++k) low = std::min(low, score[g * group + k]);
     bound = std::max(bound, low);
   }
@@ -346,10 +429,10 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
   // Each candidate's place is the number of candidates before it in the order, counted
   // without branches; the places are 0 .. candidates - 1, each once.
   const int32_t padded = candidates <= 16 ? 16 : (candidates + 7) / 8 * 8;
-  double value[kMaxEntries];
-  int64_t place[kMaxEntries];
+  float value[kMaxEntries];
+  int32_t place[kMaxEntries];
   for (int32_t k = 0; k < candidates; ++k) value[k] = score[order[k]];
-  for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VAL;
+  for (int32_t k = candidates; k < padded; ++k) value[k] = HUGE_VALF;
   if (!kernels.places(value, candidates, padded, place)) {
     KeepLowest(score, order, candidates, count, chosen);
     return count;
@@ -412,42 +495,37 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   // first book's weighted, the second's padded with zeros to whole lanes.
   const int32_t width = (n1 + kLanes - 1) / kLanes * kLanes;
   float u[kMaxVectorLength * kMaxEntries], g[kMaxVectorLength * kMaxEntries];
-  for (int32_t j = 0; j < length; ++j) {
-    const float* column0 = cb0.columns + j * kBookEntries;
-    const float* column1 = cb1.columns + j * kBookEntries;
-    for (int32_t a = 0; a < n0; ++a) u[j * kMaxEntries + a] = weight[j] * column0[list0[a]];
-    for (int32_t b = 0; b < n1; ++b) g[j * kMaxEntries + b] = column1[list1[b]];
-    for (int32_t b = n1; b < width; ++b) g[j * kMaxEntries + b] = 0.0f;
-  }
+  for (int32_t a = n0; a < kMaxEntries; ++a) list0[a] = 0;  // whole lanes read valid entries
+  for (int32_t b = n1; b < kMaxEntries; ++b) list1[b] = 0;
+  kernels.gather(cb0.columns, cb1.columns, weight, length, list0, n0, list1, n1, width, u, g);
   float x[kMaxEntries][kMaxEntries];
   kernels.cross(u, g, length, n0, width, x);
 
   // Row after row: the errors of every pair with each sign of the first entry (the second's
-  // sign follows), then, only in rows where some error is below the best so far, the scan
-  // in the search's order (entry of book 0, entry of book 1, sign 0) keeping each strictly
-  // lower error.
-  double c1[kMaxEntries], e1[kMaxEntries];
+  // sign follows) and the row's least; where that is below the best so far, the first pair
+  // in the search's order (entry of book 0, entry of book 1, sign 0) that reaches it.
+  float c1[kMaxEntries], e1[kMaxEntries];
   for (int32_t b = 0; b < n1; ++b) {
     c1[b] = s1.c[list1[b]];
     e1[b] = s1.e[list1[b]];
   }
+  for (int32_t b = n1; b < width; ++b) c1[b] = e1[b] = 0.0f;
   const bool signed1 = cb1.Signed();
   VqChoice best{0, 0, HUGE_VAL};
-  double err[2][kMaxEntries];
+  float bestRest = HUGE_VALF;  // the best error less the target's power
+  float err[2][kMaxEntries];
   for (int32_t a = 0; a < n0; ++a) {
     const int32_t i0 = list0[a];
-    const int32_t lower = kernels.row(total, s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0,
-                                      signed1, best.error, err);
-    if (lower == 0) continue;
-    for (int32_t b = 0; b < n1; ++b) {
-      for (int32_t g0 = 0; g0 < signs0; ++g0) {
-        const double error = err[g0][b];
-        if (error < best.error) {
-          const double sign0 = g0 ? -1.0 : 1.0;
-          const bool minus1 = signed1 && c1[b] - sign0 * double(x[a][b]) < 0.0;
-          best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (minus1 ? 64 : 0), error};
-        }
-      }
+    const float least = kernels.row(s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0, signed1, err);
+    if (!(least < bestRest)) continue;
+    bestRest = least;
+    for (int32_t at = 0; at < n1 * signs0; ++at) {
+      const int32_t b = at / signs0, g0 = at % signs0;
+      if (err[g0][b] != least) continue;
+      const float sign0 = g0 ? -1.0f : 1.0f;
+      const bool minus1 = signed1 && c1[b] - sign0 * x[a][b] < 0.0f;
+      best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (minus1 ? 64 : 0), total + double(least)};
+      break;
     }
   }
   if (!(best.error < HUGE_VAL)) best = VqChoice{0, 0, total};  // weights or target not finite

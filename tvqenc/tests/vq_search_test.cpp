@@ -82,7 +82,7 @@ VqChoice PlainSearch(const Codebook& cb0, const Codebook& cb1, const float* t, c
   }
   for (int32_t k = 0; k < 2; ++k) {
     const Codebook& cb = *books[k];
-    std::vector<std::pair<double, int32_t>> scored;
+    std::vector<std::pair<float, int32_t>> scored;
     for (int32_t i = 0; i < cb.Entries(); ++i) {
       c[k][i] = e[k][i] = 0.0f;
       for (int32_t j = 0; j < length; ++j) {
@@ -90,7 +90,7 @@ VqChoice PlainSearch(const Codebook& cb0, const Codebook& cb1, const float* t, c
         c[k][i] += wt[j] * v;
         e[k][i] += w[j] * v * v;
       }
-      scored.push_back({e[k][i] - 2.0 * (cb.Signed() ? std::fabs(c[k][i]) : c[k][i]), i});
+      scored.push_back({e[k][i] - 2.0f * (cb.Signed() ? std::fabs(c[k][i]) : c[k][i]), i});
     }
     std::stable_sort(scored.begin(), scored.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -99,7 +99,9 @@ VqChoice PlainSearch(const Codebook& cb0, const Codebook& cb1, const float* t, c
       list[k].push_back(all ? i : scored[i].second);
     }
   }
+  // Errors in floats less the target's own weighted power, the least kept in this order.
   VqChoice best{0, 0, HUGE_VAL};
+  float bestRest = HUGE_VALF;
   for (int32_t i0 : list[0]) {
     for (int32_t i1 : list[1]) {
       float x = 0.0f;
@@ -109,12 +111,15 @@ VqChoice PlainSearch(const Codebook& cb0, const Codebook& cb1, const float* t, c
       // Each sign of the first entry with the second's best sign: the error's terms in s1
       // are -2 s1 (c1 - s0 x), so s1 is the sign of c1 - s0 x (plus at zero).
       for (int32_t g0 = 0; g0 < (cb0.Signed() ? 2 : 1); ++g0) {
-        const double s0 = g0 ? -1.0 : 1.0;
-        const double rest = double(c[1][i1]) - s0 * double(x);
-        const bool minus1 = cb1.Signed() && rest < 0.0;
-        const double error = total - 2.0 * s0 * c[0][i0] + e[0][i0] + double(e[1][i1]) -
-                             2.0 * (cb1.Signed() ? std::fabs(rest) : rest);
-        if (error < best.error) best = VqChoice{i0 | (g0 ? 64 : 0), i1 | (minus1 ? 64 : 0), error};
+        const float s0 = g0 ? -1.0f : 1.0f;
+        const float rest = c[1][i1] - s0 * x;
+        const bool minus1 = cb1.Signed() && rest < 0.0f;
+        const float error = (e[0][i0] - 2.0f * (s0 * c[0][i0]) + e[1][i1]) -
+                            2.0f * (cb1.Signed() ? std::fabs(rest) : rest);
+        if (error < bestRest) {
+          bestRest = error;
+          best = VqChoice{i0 | (g0 ? 64 : 0), i1 | (minus1 ? 64 : 0), total + double(error)};
+        }
       }
     }
   }
