@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "natural_log.h"
+#include "log_exp.h"
 
 namespace tvqenc {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "natural_log.h"
+#include "log_exp.h"
 #include "tables.h"
 
 namespace tvqenc {

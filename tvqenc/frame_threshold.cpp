@@ -55,7 +55,7 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     // would cost bits that the bands heard most need more.
     for (int32_t k = 0; k < bs; ++k) {
       const double t = std::max(double(threshold[k]), 1.0e-30);
-      threshold[k] = static_cast<float>(t * std::pow((double(power[k]) * kLeanUnder + 1.0e-30) / t, kLean));
+      threshold[k] = static_cast<float>(t * Power((double(power[k]) * kLeanUnder + 1.0e-30) / t, kLean));
     }
     // The envelope is smooth: it cannot see the valleys between a voice's or a chord's
     // lines, where noise is heard long before it is at the envelope's level. The bins' own
@@ -70,7 +70,7 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
       threshold[k] = std::max(threshold[k], decay * before[int64_t(k) * beforeSize / bs]);
     }
     for (int32_t k = 0; k < bs; ++k) {
-      noiseWeight_[s * bs + k] = static_cast<float>(std::pow(double(threshold[k]), -kMaskDepth));
+      noiseWeight_[s * bs + k] = static_cast<float>(Power(double(threshold[k]), -kMaskDepth));
     }
   }
 }

@@ -12,7 +12,7 @@
 #include "lpc.h"
 #include "masking.h"
 #include "mdct.h"
-#include "natural_log.h"
+#include "log_exp.h"
 
 namespace tvqenc {
 namespace {
@@ -216,23 +216,37 @@ TEST(Lpc, SilenceGivesTheFlatPredictor) {
   for (int32_t i = 0; i < 12; ++i) EXPECT_NEAR(lsf[i], kPi * (i + 1) / 13, 1e-6);
 }
 
-// The scoring loops' logarithm against the runtime's, over every decade the encoder meets and
-// across the mantissa's fold at sqrt(1/2); non-positive and non-finite inputs as the runtime.
-TEST(NaturalLog, AgreesWithTheRuntime) {
+// The per-frame logarithm and power against the runtime's, over every decade the encoder
+// meets, across the mantissa's fold at sqrt(1/2) and the powers' rounding to whole
+// exponents; edge inputs as the runtime gives them.
+TEST(LogExp, AgreeWithTheRuntime) {
   std::mt19937 random(7);
-  std::uniform_real_distribution<double> exponent(-70.0, 70.0);
-  double worst = 0.0;
+  std::uniform_real_distribution<double> exponent(-70.0, 70.0), share(-1.0, 1.0);
+  auto relative = [](double got, double want) {
+    return std::fabs(got - want) / std::max(std::fabs(want), 1.0e-300);
+  };
+  double worstLog = 0.0, worstPower = 0.0;
   for (int i = 0; i < 200000; ++i) {
-    const double x = std::pow(10.0, exponent(random));
+    const double x = std::pow(10.0, exponent(random)), p = share(random);
     const double want = std::log(x);
-    worst = std::max(worst, std::fabs(NaturalLog(x) - want) / std::max(std::fabs(want), 1.0));
+    worstLog = std::max(worstLog, std::fabs(NaturalLog(x) - want) / std::max(std::fabs(want), 1.0));
+    worstPower = std::max(worstPower, relative(Power(x, p), std::pow(x, p)));
   }
   for (double x : {0.70710678118654752, 0.70710678118654757, 1.0, 1.0 + 1e-12, 2.0, 1e-30})
-    worst = std::max(worst, std::fabs(NaturalLog(x) - std::log(x)) / std::max(std::fabs(std::log(x)), 1.0));
-  EXPECT_LT(worst, 4e-15);
+    worstLog = std::max(worstLog, std::fabs(NaturalLog(x) - std::log(x)) / std::max(std::fabs(std::log(x)), 1.0));
+  for (double y : {-1022.0, -0.5, -0.49999999, 0.0, 0.5, 0.50000001, 3.75, 1023.9})
+    worstPower = std::max(worstPower, relative(PowerOfTwo(y), std::exp2(y)));
+  EXPECT_LT(worstLog, 4e-15);
+  EXPECT_LT(worstPower, 2e-13);  // log's error times the exponent's size (up to 160)
   EXPECT_EQ(NaturalLog(0.0), -HUGE_VAL);
   EXPECT_TRUE(std::isnan(NaturalLog(-1.0)));
   EXPECT_EQ(NaturalLog(HUGE_VAL), HUGE_VAL);
+  EXPECT_EQ(NaturalLog(1e-310), std::log(1e-310));  // subnormal: the runtime's split
+  EXPECT_EQ(PowerOfTwo(1024.0), HUGE_VAL);
+  EXPECT_EQ(PowerOfTwo(-1100.0), 0.0);
+  EXPECT_TRUE(std::isnan(PowerOfTwo(NAN)));
+  EXPECT_EQ(Power(0.0, 0.3), 0.0);
+  EXPECT_EQ(Power(0.0, -0.65), HUGE_VAL);
 }
 
 // One loud band among silent ones: the threshold in the band itself is its power per bin
