@@ -54,7 +54,7 @@ TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float*
 
 // x[a][b] = sum_j u_j[a] g_j[b] for a < n0 and b < width (a multiple of kLanes), where
 // u_j[a] = w_j v0[a]_j and g_j[b] = v1[b]_j are stored value after value (row j at j * 64).
-// Rows a .. a + 3 at once (four independent sums per value b), width W known when W > 0.
+// Each sum runs over j in order; the AVX2 path keeps tiles of them in registers.
 template <int32_t W>
 TVQENC_INLINE void CrossRows4(const float* u, const float* g, int32_t length, int32_t a,
                               int32_t width, float (*__restrict x)[kMaxEntries]) {
@@ -80,29 +80,37 @@ TVQENC_INLINE void CrossRows4(const float* u, const float* g, int32_t length, in
   }
 }
 
+TVQENC_INLINE void CrossRow(const float* u, const float* g, int32_t length, int32_t a,
+                            int32_t width, float (*__restrict x)[kMaxEntries]) {
+  float row[kMaxEntries];
+  for (int32_t b = 0; b < width; ++b) row[b] = 0.0f;
+  for (int32_t j = 0; j < length; ++j) {
+    const float ua = u[j * kMaxEntries + a];
+    const float* gj = g + j * kMaxEntries;
+    for (int32_t b = 0; b < width; ++b) row[b] += ua * gj[b];
+  }
+  for (int32_t b = 0; b < width; ++b) x[a][b] = row[b];
+}
+
 TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int32_t n0,
                              int32_t width, float (*__restrict x)[kMaxEntries]) {
   int32_t a = 0;
   for (; a + 4 <= n0; a += 4) {
     switch (width) {  // the widths the encoder's preselections give, unrolled
-      case 8: CrossRows4<8>(u, g, length, a, width, x); break;
       case 16: CrossRows4<16>(u, g, length, a, width, x); break;
-      case 24: CrossRows4<24>(u, g, length, a, width, x); break;
       case 32: CrossRows4<32>(u, g, length, a, width, x); break;
       default: CrossRows4<0>(u, g, length, a, width, x); break;
     }
   }
-  for (; a < n0; ++a) {
-    float row[kMaxEntries];
-    for (int32_t b = 0; b < width; ++b) row[b] = 0.0f;
-    for (int32_t j = 0; j < length; ++j) {
-      const float ua = u[j * kMaxEntries + a];
-      const float* gj = g + j * kMaxEntries;
-      for (int32_t b = 0; b < width; ++b) row[b] += ua * gj[b];
-    }
-    for (int32_t b = 0; b < width; ++b) x[a][b] = row[b];
-  }
+  for (; a < n0; ++a) CrossRow(u, g, length, a, width, x);
 }
+
+// Columns in a register tile of the AVX2 path: the 32-bit build has eight vector registers.
+#if defined(__i386__)
+constexpr int32_t kTileColumns = 8;
+#else
+constexpr int32_t kTileColumns = 16;
+#endif
 
 // Scores of the 64 entries on their own, each with its best sign: e - 2|c| (signed books)
 // or e - 2c. False if any is not a number.
@@ -294,10 +302,43 @@ __attribute__((target("avx2"))) void Avx2Gather(const float* columns0, const flo
     for (int32_t b = n1; b < width; ++b) g[j * kMaxEntries + b] = 0.0f;
   }
 }
+// Tiles of four rows by T lanes of eight columns, the sums in registers; the same products
+// and sums, in the same order, as the plain loop.
+template <int32_t T>
+__attribute__((target("avx2"))) inline void Avx2CrossTile(const float* u, const float* g,
+                                                          int32_t length, int32_t a, int32_t b,
+                                                          float (*x)[kMaxEntries]) {
+  __m256 sum[4][T];
+  for (int32_t r = 0; r < 4; ++r) {
+    for (int32_t t = 0; t < T; ++t) sum[r][t] = _mm256_setzero_ps();
+  }
+  for (int32_t j = 0; j < length; ++j) {
+    const float* uj = u + j * kMaxEntries + a;
+    const float* gj = g + j * kMaxEntries + b;
+    __m256 gv[T];
+    for (int32_t t = 0; t < T; ++t) gv[t] = _mm256_loadu_ps(gj + t * kLanes);
+    for (int32_t r = 0; r < 4; ++r) {
+      const __m256 ur = _mm256_broadcast_ss(uj + r);
+      for (int32_t t = 0; t < T; ++t) sum[r][t] = _mm256_add_ps(sum[r][t], _mm256_mul_ps(ur, gv[t]));
+    }
+  }
+  for (int32_t r = 0; r < 4; ++r) {
+    for (int32_t t = 0; t < T; ++t) _mm256_storeu_ps(x[a + r] + b + t * kLanes, sum[r][t]);
+  }
+}
+
 __attribute__((target("avx2"))) void Avx2Cross(const float* u, const float* g, int32_t length,
                                                int32_t n0, int32_t width,
                                                float (*x)[kMaxEntries]) {
-  CrossLoop(u, g, length, n0, width, x);
+  int32_t a = 0;
+  for (; a + 4 <= n0; a += 4) {
+    int32_t b = 0;
+    for (; b + kTileColumns <= width; b += kTileColumns) {
+      Avx2CrossTile<kTileColumns / kLanes>(u, g, length, a, b, x);
+    }
+    for (; b < width; b += kLanes) Avx2CrossTile<1>(u, g, length, a, b, x);
+  }
+  for (; a < n0; ++a) CrossRow(u, g, length, a, width, x);
 }
 __attribute__((target("avx2"))) bool Avx2Scores(const BookStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
