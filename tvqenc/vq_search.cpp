@@ -275,10 +275,29 @@ float PlainRow(float c0, float e0, const float* c1, const float* e1, const float
 }
 
 #if TVQENC_AVX2_PATH
+// Tiles of entries whose sums stay in registers, each sum over j in order with the plain
+// loop's products.
 __attribute__((target("avx2"))) void Avx2Stats(const float* columns, const float* wt,
                                                const float* w, int32_t length, float* c,
                                                float* e) {
-  StatsLoop(columns, wt, w, length, c, e);
+  constexpr int32_t T = kTileColumns / kLanes;
+  for (int32_t i = 0; i < kBookEntries; i += kTileColumns) {
+    __m256 cs[T], es[T];
+    for (int32_t t = 0; t < T; ++t) cs[t] = es[t] = _mm256_setzero_ps();
+    for (int32_t j = 0; j < length; ++j) {
+      const float* column = columns + j * kBookEntries + i;
+      const __m256 a = _mm256_broadcast_ss(wt + j), b = _mm256_broadcast_ss(w + j);
+      for (int32_t t = 0; t < T; ++t) {
+        const __m256 v = _mm256_loadu_ps(column + t * kLanes);
+        cs[t] = _mm256_add_ps(cs[t], _mm256_mul_ps(a, v));
+        es[t] = _mm256_add_ps(es[t], _mm256_mul_ps(_mm256_mul_ps(b, v), v));
+      }
+    }
+    for (int32_t t = 0; t < T; ++t) {
+      _mm256_storeu_ps(c + i + t * kLanes, cs[t]);
+      _mm256_storeu_ps(e + i + t * kLanes, es[t]);
+    }
+  }
 }
 // Eight entries a step by the processor's gather (lists padded with valid entries past their
 // counts; the zeros past n1 set after).
