@@ -214,6 +214,41 @@ TVQENC_INLINE float RowLoop(float c0, float e0, const float* c1, const float* e1
   }
 }
 
+// The pair the search keeps: the first in its order (entry of book 0, entry of book 1, sign
+// of the first) with the least error; a < 0 where none is a number.
+struct PairChoice {
+  int32_t a, b, sign0;
+  float rest;  // its error less the target's own weighted power
+};
+
+// Row after row (c0, e0: the listed first-book entries' statistics in list order): a row
+// whose least is below the best so far gives its first pair that reaches it.
+template <typename Row>
+TVQENC_INLINE PairChoice PairsLoop(Row row, const float* c0, const float* e0, int32_t n0,
+                                   const float* c1, const float* e1,
+                                   const float (*x)[kMaxEntries], int32_t n1, int32_t signs0,
+                                   bool signed1) {
+  PairChoice best{-1, 0, 0, HUGE_VALF};
+  float err[2][kMaxEntries];
+  for (int32_t a = 0; a < n0; ++a) {
+    const float least = row(c0[a], e0[a], c1, e1, x[a], n1, signs0, signed1, err);
+    if (!(least < best.rest)) continue;
+    best.rest = least;
+    best.a = a;
+    for (int32_t b = 0; b < n1; ++b) {
+      if (err[0][b] == least) {
+        best.b = b, best.sign0 = 0;
+        break;
+      }
+      if (signs0 > 1 && err[1][b] == least) {
+        best.b = b, best.sign0 = 1;
+        break;
+      }
+    }
+  }
+  return best;
+}
+
 // The preselected entries' values, value after value: u_j[a] = w_j v0[list0[a]]_j for
 // a < n0 and g_j[b] = v1[list1[b]]_j for b < n1, zeros up to width.
 TVQENC_INLINE void GatherLoop(const float* columns0, const float* columns1, const float* weight,
@@ -237,8 +272,8 @@ struct Kernels {
   bool (*scores)(const BookStats&, bool, float*);
   int32_t (*below)(const float*, int32_t, float, int32_t*);
   bool (*places)(const float*, int32_t, int32_t, int32_t*);
-  float (*row)(float, float, const float*, const float*, const float*, int32_t, int32_t, bool,
-               float (*)[kMaxEntries]);
+  PairChoice (*pairs)(const float*, const float*, int32_t, const float*, const float*,
+                      const float (*)[kMaxEntries], int32_t, int32_t, bool);
 };
 
 void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
@@ -269,9 +304,9 @@ int32_t PlainBelow(const float* score, int32_t entries, float bound, int32_t* or
 bool PlainPlaces(const float* value, int32_t n, int32_t padded, int32_t* place) {
   return PlacesLoop(value, n, padded, place);
 }
-float PlainRow(float c0, float e0, const float* c1, const float* e1, const float* x, int32_t n1,
-               int32_t signs0, bool signed1, float (*err)[kMaxEntries]) {
-  return RowLoop(c0, e0, c1, e1, x, n1, signs0, signed1, err);
+PairChoice PlainPairs(const float* c0, const float* e0, int32_t n0, const float* c1, const float* e1,
+                      const float (*x)[kMaxEntries], int32_t n1, int32_t signs0, bool signed1) {
+  return PairsLoop(RowLoop, c0, e0, n0, c1, e1, x, n1, signs0, signed1);
 }
 
 #if TVQENC_AVX2_PATH
@@ -386,9 +421,10 @@ __attribute__((target("avx2"))) bool Avx2Places(const float* value, int32_t n, i
 }
 // The row loop in eight-lane steps: the same float operations per pair as the plain loop,
 // and _mm256_min_ps(v, m) is v < m ? v : m lane by lane, as the plain loop takes it.
-__attribute__((target("avx2"))) float Avx2Row(float c0, float e0, const float* c1, const float* e1,
-                                              const float* x, int32_t n1, int32_t signs0,
-                                              bool signed1, float (*err)[kMaxEntries]) {
+__attribute__((target("avx2"))) inline float Avx2Row(float c0, float e0, const float* c1,
+                                                     const float* e1, const float* x, int32_t n1,
+                                                     int32_t signs0, bool signed1,
+                                                     float (*err)[kMaxEntries]) {
   const __m256 two = _mm256_set1_ps(2.0f);
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
   const int32_t steps = (n1 + kLanes - 1) / kLanes;
@@ -418,6 +454,12 @@ __attribute__((target("avx2"))) float Avx2Row(float c0, float e0, const float* c
   for (int32_t l = 1; l < kLanes; ++l) row = lanes[l] < row ? lanes[l] : row;
   return row;
 }
+__attribute__((target("avx2"))) PairChoice Avx2Pairs(const float* c0, const float* e0, int32_t n0,
+                                                     const float* c1, const float* e1,
+                                                     const float (*x)[kMaxEntries], int32_t n1,
+                                                     int32_t signs0, bool signed1) {
+  return PairsLoop(Avx2Row, c0, e0, n0, c1, e1, x, n1, signs0, signed1);
+}
 
 // Asked once, when the library loads. (Not a function-local static: its guard's lock is a
 // handle the runtime never closes, and a host that loads and frees the library for every
@@ -428,10 +470,10 @@ bool HasAvx2() { return kHasAvx2; }
 
 const Kernels& KernelsOf(VqPath path) {
   static const Kernels plain{PlainGather, PlainStats,  PlainCross,  PlainScores,
-                             PlainBelow,  PlainPlaces, PlainRow};
+                             PlainBelow,  PlainPlaces, PlainPairs};
 #if TVQENC_AVX2_PATH
   static const Kernels avx2{Avx2Gather, Avx2Stats, Avx2Cross,  Avx2Scores,
-                            Avx2Below, Avx2Places, Avx2Row};
+                            Avx2Below, Avx2Places, Avx2Pairs};
   if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
 #endif
   (void)path;
@@ -561,32 +603,26 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   float x[kMaxEntries][kMaxEntries];
   kernels.cross(u, g, length, n0, width, x);
 
-  // Row after row: the errors of every pair with each sign of the first entry (the second's
-  // sign follows) and the row's least; where that is below the best so far, the first pair
-  // in the search's order (entry of book 0, entry of book 1, sign 0) that reaches it.
-  float c1[kMaxEntries], e1[kMaxEntries];
+  // Every pair's error with each sign of the first entry (the second's sign follows), the
+  // first least in the search's order.
+  float c0[kMaxEntries], e0[kMaxEntries], c1[kMaxEntries], e1[kMaxEntries];
+  for (int32_t a = 0; a < n0; ++a) {
+    c0[a] = s0.c[list0[a]];
+    e0[a] = s0.e[list0[a]];
+  }
   for (int32_t b = 0; b < n1; ++b) {
     c1[b] = s1.c[list1[b]];
     e1[b] = s1.e[list1[b]];
   }
   for (int32_t b = n1; b < width; ++b) c1[b] = e1[b] = 0.0f;
   const bool signed1 = cb1.Signed();
+  const PairChoice pair = kernels.pairs(c0, e0, n0, c1, e1, x, n1, signs0, signed1);
   VqChoice best{0, 0, HUGE_VAL};
-  float bestRest = HUGE_VALF;  // the best error less the target's power
-  float err[2][kMaxEntries];
-  for (int32_t a = 0; a < n0; ++a) {
-    const int32_t i0 = list0[a];
-    const float least = kernels.row(s0.c[i0], s0.e[i0], c1, e1, x[a], n1, signs0, signed1, err);
-    if (!(least < bestRest)) continue;
-    bestRest = least;
-    for (int32_t at = 0; at < n1 * signs0; ++at) {
-      const int32_t b = at / signs0, g0 = at % signs0;
-      if (err[g0][b] != least) continue;
-      const float sign0 = g0 ? -1.0f : 1.0f;
-      const bool minus1 = signed1 && c1[b] - sign0 * x[a][b] < 0.0f;
-      best = VqChoice{i0 | (g0 ? 64 : 0), list1[b] | (minus1 ? 64 : 0), total + double(least)};
-      break;
-    }
+  if (pair.a >= 0) {
+    const float sign0 = pair.sign0 ? -1.0f : 1.0f;
+    const bool minus1 = signed1 && c1[pair.b] - sign0 * x[pair.a][pair.b] < 0.0f;
+    best = VqChoice{list0[pair.a] | (pair.sign0 ? 64 : 0), list1[pair.b] | (minus1 ? 64 : 0),
+                    total + double(pair.rest)};
   }
   if (!(best.error < HUGE_VAL)) best = VqChoice{0, 0, total};  // weights or target not finite
   return best;
