@@ -48,9 +48,9 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
           for (int32_t r = 0; r < rows; ++r) {
             const int32_t band = r * b.barkValues + j;
             const double c = b.barkCodebook[rows * q + r] / 4096.0;
-            double st = use ? (1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0 : c + 1.0;
-            if (st < -1.0) st = 1.0;
-            const double d = SafeLog(std::max(std::fabs(st), 1.0e-3)) - bandLog[band];
+            const double stepLog = use ? BarkStepLog((1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0)
+                                       : barkPlainLog_[kind][rows * q + r];
+            const double d = stepLog - bandLog[band];
             e += d * d;  // each bark band alike, not each bin
           }
           if (e < best) {

@@ -87,6 +87,12 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
       TransposeBook(p.paddedBook[b].data(), p.paddedStride, columns_[k][b].data());
     }
   }
+  for (int32_t k = 0; k < 3; ++k) {
+    const twinvq::BlockTables& b = setup.mode().block[k];
+    const int32_t values = (b.bandCount / b.barkValues) << b.barkBits;
+    barkPlainLog_[k].resize(values);
+    for (int32_t i = 0; i < values; ++i) barkPlainLog_[k][i] = BarkStepLog(b.barkCodebook[i] / 4096.0 + 1.0);
+  }
   // RMS of a decoded main vector value (signs make the two books' values uncorrelated).
   for (int32_t k = 0; k < 3; ++k) {
     const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));

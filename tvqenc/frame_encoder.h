@@ -104,6 +104,8 @@ class FrameEncoder {
   // The parts' codebooks (the setup's float copies, kPeakPart = 3) transposed for the searches.
   std::vector<float> columns_[4][2];
   float barkHistory_[3][2][twinvq::kMaxBands];
+  // Log of each bark codebook value's envelope step without history (entry-major, as the book).
+  std::vector<double> barkPlainLog_[3];
   float lspHistory_[2][twinvq::kMaxLspOrder];
   float levelGain_[256];                 // long-frame gain per 8-bit index
   float subGain_[32];                    // short/medium sub-block factor per 5-bit index
