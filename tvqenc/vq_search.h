@@ -11,7 +11,7 @@ namespace tvqenc {
 struct Codebook {
   const float* values;    // entries of `stride` values each (the decoder's int16 values)
   const float* columns;   // the same transposed: value j of entry e at [j * 64 + e]
-  int32_t stride;
+  int32_t stride;         // a multiple of 4 (rows zero-padded): read four values at a time
   int32_t bits;           // field width: 7 = sign + 6-bit index; otherwise an index
   int32_t Entries() const { return bits >= 7 ? 1 << (bits - 1) : 1 << bits; }
   bool Signed() const { return bits >= 7; }

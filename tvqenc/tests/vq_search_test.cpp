@@ -179,16 +179,17 @@ TEST(VqSearch, PreselectionStaysNearTheExhaustiveSearch) {
   twinvq::StreamSetup setup;
   ASSERT_TRUE(setup.Init(44, 48, 2));
   const twinvq::VectorPart& p = setup.part(twinvq::kLongBlock);
-  std::vector<float> books[2], columns[2];
+  const std::vector<float>* books = p.paddedBook;  // as the encoder reads them
+  std::vector<float> columns[2];
   for (int32_t b = 0; b < 2; ++b) {
-    books[b].assign(p.codebook[b], p.codebook[b] + 64 * p.codebookStride);
     columns[b].resize(books[b].size());
-    TransposeBook(books[b].data(), p.codebookStride, columns[b].data());
+    TransposeBook(books[b].data(), p.paddedStride, columns[b].data());
   }
-  const Codebook cb0{books[0].data(), columns[0].data(), p.codebookStride, p.FirstBits(0)};
-  const Codebook cb1{books[1].data(), columns[1].data(), p.codebookStride, p.SecondBits(0)};
+  const Codebook cb0{books[0].data(), columns[0].data(), p.paddedStride, p.FirstBits(0)};
+  const Codebook cb1{books[1].data(), columns[1].data(), p.paddedStride, p.SecondBits(0)};
   double rms = 0.0;
-  for (float v : books[0]) rms += double(v) * v / books[0].size();
+  const int32_t size = 64 * p.codebookStride;
+  for (int32_t i = 0; i < size; ++i) rms += double(p.codebook[0][i]) * p.codebook[0][i] / size;
   rms = std::sqrt(2.0 * rms);
   struct Case { int32_t preselect; double meanBound, worstBound; };
   for (const Case& c : {Case{16, 1.23, 3.2}, Case{32, 1.065, 2.5}}) {
