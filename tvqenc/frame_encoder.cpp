@@ -179,7 +179,8 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       t[j] = target_[slot];
       w[j] = weight_[slot];
     }
-    const VqChoice choice = SearchVq(BookOf(kind, 0, i), BookOf(kind, 1, i), t, w, length, preselect);
+    const VqChoice choice = SearchVq(BookOf(kind, 0, i), BookOf(kind, 1, i), t, w, length, preselect,
+                                     vqScratch_.get());
     out->main[i][0] = choice.field0;
     out->main[i][1] = choice.field1;
     total += choice.error;

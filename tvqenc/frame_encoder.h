@@ -100,6 +100,7 @@ class FrameEncoder {
   std::vector<float> peaks_;             // channels x N: peak component before E
   std::vector<float> target_, weight_;   // slots of the main VQ
   std::vector<float> scratch_;
+  std::unique_ptr<VqScratch> vqScratch_ = std::make_unique<VqScratch>();
   std::vector<float> trialSpectrum_, trialPowers_;  // the next block's kinds on trial
   // The parts' codebooks (the setup's float copies, kPeakPart = 3) transposed for the searches.
   std::vector<float> columns_[4][2];

@@ -78,7 +78,7 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
     }
     offset += vectorLength;
     const VqChoice choice = SearchVq(BookOf(twinvq::kPeakPart, 0, i), BookOf(twinvq::kPeakPart, 1, i), t, w,
-                                     vectorLength, 0);
+                                     vectorLength, 0, vqScratch_.get());
     values->peak[i][0] = choice.field0;
     values->peak[i][1] = choice.field1;
   }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 // The AVX2 path is built for x86 with GCC or clang and used where the processor has AVX2
 // and the plain path's float arithmetic is SSE too (x86-64, and the 32-bit build, which is
@@ -595,12 +596,16 @@ bool VqPathAvailable(VqPath path) {
 }
 
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
-                  const float* weight, int32_t length, int32_t preselect) {
-  return SearchVqOn(VqPath::kAvx2, cb0, cb1, target, weight, length, preselect);
+                  const float* weight, int32_t length, int32_t preselect, VqScratch* scratch) {
+  return SearchVqOn(VqPath::kAvx2, cb0, cb1, target, weight, length, preselect, scratch);
 }
 
 VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const float* target,
-                    const float* weight, int32_t length, int32_t preselect) {
+                    const float* weight, int32_t length, int32_t preselect, VqScratch* scratch) {
+  if (!scratch) {
+    std::unique_ptr<VqScratch> own(new VqScratch);
+    return SearchVqOn(path, cb0, cb1, target, weight, length, preselect, own.get());
+  }
   const Kernels& kernels = KernelsOf(path);
   BookStats s0, s1;
   float wt[kMaxVectorLength];
@@ -620,11 +625,12 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   // Cross terms of every pair: the chosen entries' values gathered value after value, the
   // first book's weighted, the second's padded with zeros to whole lanes.
   const int32_t width = (n1 + kLanes - 1) / kLanes * kLanes;
-  float u[kMaxVectorLength * kMaxEntries], g[kMaxVectorLength * kMaxEntries];
+  float* u = scratch->u;
+  float* g = scratch->g;
   for (int32_t a = n0; a < kMaxEntries; ++a) list0[a] = 0;  // whole lanes read valid entries
   for (int32_t b = n1; b < kMaxEntries; ++b) list1[b] = 0;
   kernels.gather(cb0, cb1, weight, length, list0, n0, list1, n1, width, u, g);
-  float x[kMaxEntries][kMaxEntries];
+  float (*x)[kMaxEntries] = scratch->x;
   kernels.cross(u, g, length, n0, width, x);
 
   // Every pair's error with each sign of the first entry (the second's sign follows), the

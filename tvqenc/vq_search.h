@@ -32,11 +32,19 @@ void TransposeBook(const float* values, int32_t stride, float* columns);
 void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t field1,
               int32_t length, float* out);
 
+// Room for one search's gathered entries and cross terms (48 KB), kept by the caller: on the
+// stack it would be set up anew for every search, page by page in the Windows builds.
+struct alignas(64) VqScratch {
+  float u[kMaxVectorLength * kBookEntries], g[kMaxVectorLength * kBookEntries];
+  float x[kBookEntries][kBookEntries];
+};
+
 // preselect = 0: every pair of entries; otherwise the `preselect` best entries of each book
 // on their own (each with its best sign) and every pair among them. Runs on the fastest
-// path this processor has.
+// path this processor has. Without scratch, the search takes its own.
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
-                  const float* weight, int32_t length, int32_t preselect);
+                  const float* weight, int32_t length, int32_t preselect,
+                  VqScratch* scratch = nullptr);
 
 // The paths of the search's vector loops: the plain build, and AVX2 where the processor has
 // it. Both make the same float operations in the same order per codebook entry (no fused
@@ -44,6 +52,7 @@ VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
 enum class VqPath { kPlain, kAvx2 };
 bool VqPathAvailable(VqPath path);
 VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const float* target,
-                    const float* weight, int32_t length, int32_t preselect);
+                    const float* weight, int32_t length, int32_t preselect,
+                    VqScratch* scratch = nullptr);
 
 }  // namespace tvqenc
