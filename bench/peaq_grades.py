@@ -390,13 +390,22 @@ def encode_peer(codec, ext, wav, work, rate, channels, kbps):
     return dec
 
 
+def wine_runner(bin_dir):
+    """The project's wine runner for the build whose programs are in bin_dir: wine32 for a
+    32-bit build (its flthost.exe is an i386 image), wine64 otherwise."""
+    probe = subprocess.run(["i686-w64-mingw32-objdump", "-f", os.path.join(bin_dir, "flthost.exe")],
+                           capture_output=True, text=True)
+    name = "winerun32.sh" if "pei-i386" in probe.stdout else "winerun.sh"
+    return os.path.join(root, "scripts", name)
+
+
 def encode_vqf(bin_dir, wav, work, khz, kbps):
     """Our VQF through vell_vqf.flt and flthost under wine, decoded by ffmpeg: the decode's path."""
     vqf = os.path.join(work, "out.vqf")
     if os.path.exists(vqf):
         os.remove(vqf)
     with open(os.path.join(work, "flthost.log"), "wb") as log:
-        subprocess.run([os.path.join(root, "scripts", "winerun.sh"), os.path.join(bin_dir, "flthost.exe"), "export",
+        subprocess.run([wine_runner(bin_dir), os.path.join(bin_dir, "flthost.exe"), "export",
                         os.path.join(bin_dir, "vell_vqf.flt"), wav, vqf, "--options",
                         str(VQF_OPTIONS[(khz, kbps)]), "--quiet"], stdout=log, stderr=log)
     dec = os.path.join(work, "vqf.wav")

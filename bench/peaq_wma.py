@@ -39,7 +39,7 @@ def export_ours(bin_dir, wav, work, row):
         if os.path.exists(path):
             os.remove(path)
     with open(os.path.join(work, "wma-flthost.log"), "wb") as log:
-        r = subprocess.run([os.path.join(pg.root, "scripts", "winerun.sh"), os.path.join(bin_dir, "flthost.exe"),
+        r = subprocess.run([pg.wine_runner(bin_dir), os.path.join(bin_dir, "flthost.exe"),
                             "export", os.path.join(bin_dir, "vell_wma.flt"), wav, wma, "--options", str(row),
                             "--quiet"], stdout=log, stderr=log)
     if r.returncode != 0 or not os.path.exists(wma):

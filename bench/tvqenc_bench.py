@@ -14,6 +14,7 @@ figures, is not a test.
    speech and transients, at 44100 Hz stereo 96 kbps and 22050 Hz mono 20 and 24 kbps.
 
   bench/tvqenc_bench.py [--build build/win64] [--work DIR] [--modes 44/48/2,...]
+  (--build build/win32: the shipped 32-bit build, under wine32)
 """
 import argparse
 import array
@@ -83,7 +84,7 @@ def main():
     p.add_argument("--modes", default="")
     args = p.parse_args()
     bin_dir = os.path.join(args.build, "bin")
-    qargs = argparse.Namespace(winerun=os.path.join(root, "scripts", "winerun.sh"),
+    qargs = argparse.Namespace(winerun=peaq_grades.wine_runner(bin_dir),
                                flthost=os.path.join(bin_dir, "flthost.exe"),
                                plugin=os.path.join(bin_dir, "vell_vqf.flt"), workdir=args.work, report=True)
     wanted = set(filter(None, args.modes.split(",")))

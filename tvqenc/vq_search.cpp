@@ -445,11 +445,12 @@ __attribute__((target("avx2"))) bool Avx2Places(const float* value, int32_t n, i
   return PlacesLoop(value, n, padded, place);
 }
 // The row loop in eight-lane steps: the same float operations per pair as the plain loop,
-// and _mm256_min_ps(v, m) is v < m ? v : m lane by lane, as the plain loop takes it.
-__attribute__((target("avx2"))) inline float Avx2Row(float c0, float e0, const float* c1,
-                                                     const float* e1, const float* x, int32_t n1,
-                                                     int32_t signs0, bool signed1,
-                                                     float (*err)[kMaxEntries]) {
+// and _mm256_min_ps(v, m) is v < m ? v : m lane by lane, as the plain loop takes it. Returns
+// the lanes' least values.
+__attribute__((target("avx2"))) inline __m256 Avx2Row(float c0, float e0, const float* c1,
+                                                      const float* e1, const float* x, int32_t n1,
+                                                      int32_t signs0, bool signed1,
+                                                      float (*err)[kMaxEntries]) {
   const __m256 two = _mm256_set1_ps(2.0f);
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
   const int32_t steps = (n1 + kLanes - 1) / kLanes;
@@ -473,17 +474,38 @@ __attribute__((target("avx2"))) inline float Avx2Row(float c0, float e0, const f
       least = _mm256_min_ps(v, least);
     }
   }
-  float lanes[kLanes];
-  _mm256_storeu_ps(lanes, least);
-  float row = lanes[0];
-  for (int32_t l = 1; l < kLanes; ++l) row = lanes[l] < row ? lanes[l] : row;
-  return row;
+  return least;
 }
+
+// PairsLoop with the rows' least kept in lanes: a row is reduced to one value only where
+// some lane is below the best so far, which after the first rows is seldom.
 __attribute__((target("avx2"))) PairChoice Avx2Pairs(const float* c0, const float* e0, int32_t n0,
                                                      const float* c1, const float* e1,
                                                      const float (*x)[kMaxEntries], int32_t n1,
                                                      int32_t signs0, bool signed1) {
-  return PairsLoop(Avx2Row, c0, e0, n0, c1, e1, x, n1, signs0, signed1);
+  PairChoice best{-1, 0, 0, HUGE_VALF};
+  float err[2][kMaxEntries];
+  for (int32_t a = 0; a < n0; ++a) {
+    const __m256 lanes = Avx2Row(c0[a], e0[a], c1, e1, x[a], n1, signs0, signed1, err);
+    if (!_mm256_movemask_ps(_mm256_cmp_ps(lanes, _mm256_set1_ps(best.rest), _CMP_LT_OQ))) continue;
+    float value[kLanes];
+    _mm256_storeu_ps(value, lanes);
+    float least = value[0];
+    for (int32_t l = 1; l < kLanes; ++l) least = value[l] < least ? value[l] : least;
+    best.rest = least;
+    best.a = a;
+    for (int32_t b = 0; b < n1; ++b) {
+      if (err[0][b] == least) {
+        best.b = b, best.sign0 = 0;
+        break;
+      }
+      if (signs0 > 1 && err[1][b] == least) {
+        best.b = b, best.sign0 = 1;
+        break;
+      }
+    }
+  }
+  return best;
 }
 
 // Asked once, when the library loads. (Not a function-local static: its guard's lock is a
