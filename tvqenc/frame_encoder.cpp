@@ -163,13 +163,50 @@ Codebook FrameEncoder::BookOf(int32_t part, int32_t b, int32_t pair) const {
                   b == 0 ? p.FirstBits(pair) : p.SecondBits(pair)};
 }
 
+// A long frame's target and weights scale with each channel's one gain g: w t by g, w by
+// g^2. The statistics of every main vector are summed here once per frame per channel at
+// unit gain, and each gain the scan tries scales them (QuantizeMain) instead of summing
+// them again.
+void FrameEncoder::PrepareUnitGainStats() {
+  const twinvq::VectorPart& p = setup_.part(twinvq::kLongBlock);
+  unitGainStats_.resize(size_t(p.pairs) * 2 * channels_);
+  int32_t offset = 0;
+  float wt[kMaxVectorLength], w[kMaxVectorLength];
+  for (int32_t i = 0; i < p.pairs; ++i) {
+    const int32_t length = p.VectorLength(i);
+    for (int32_t ch = 0; ch < channels_; ++ch) {
+      for (int32_t j = 0; j < length; ++j) {
+        const int32_t slot = p.destination[offset + j];
+        const int32_t k = slot - ch * n_;
+        wt[j] = w[j] = 0.0f;
+        if (k < 0 || k >= n_) continue;  // the other channel's value
+        const float a = barkShape_[slot] * lpcEnvelope_[ch][k];
+        const float wanted = spectrum_[slot] - peaks_[slot] * lpcEnvelope_[ch][k];
+        if (!(std::fabs(a) > 1.0e-30f && std::isfinite(a))) continue;
+        const float t = wanted / a;
+        w[j] = a * a * noiseWeight_[k];
+        wt[j] = w[j] * t;
+      }
+      for (int32_t b = 0; b < 2; ++b) {
+        ComputeVqStats(BookOf(kLong, b, i), wt, w, length, &unitGainStats_[(size_t(i) * 2 + b) * channels_ + ch]);
+      }
+    }
+    offset += length;
+  }
+  unitGainFrame_ = true;
+}
+
 double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& values,
                                   int32_t preselect, twinvq::FrameValues* out) {
   BuildAmplitudes(kind, values);
   const twinvq::VectorPart& p = setup_.part(static_cast<twinvq::BlockKind>(kind));
+  const bool scaled = kind == kLong && unitGainFrame_;
+  float gains[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
+  if (scaled) twinvq::DecodeGains(setup_, values, gains);
   double total = 0.0;
   int32_t offset = 0;
   float t[kMaxVectorLength], w[kMaxVectorLength];
+  VqStats given[2];
   for (int32_t i = 0; i < p.pairs; ++i) {
     const int32_t length = p.VectorLength(i);
     const int32_t start = offset;
@@ -179,8 +216,25 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       t[j] = target_[slot];
       w[j] = weight_[slot];
     }
+    if (scaled) {
+      for (int32_t b = 0; b < 2; ++b) {
+        const VqStats* unit = &unitGainStats_[(size_t(i) * 2 + b) * channels_];
+        const float g0 = gains[0][0];
+        for (int32_t e = 0; e < kBookEntries; ++e) {
+          given[b].c[e] = g0 * unit[0].c[e];
+          given[b].e[e] = g0 * g0 * unit[0].e[e];
+        }
+        if (channels_ > 1) {
+          const float g1 = gains[1][0];
+          for (int32_t e = 0; e < kBookEntries; ++e) {
+            given[b].c[e] += g1 * unit[1].c[e];
+            given[b].e[e] += g1 * g1 * unit[1].e[e];
+          }
+        }
+      }
+    }
     const VqChoice choice = SearchVq(BookOf(kind, 0, i), BookOf(kind, 1, i), t, w, length, preselect,
-                                     vqScratch_.get());
+                                     vqScratch_.get(), scaled ? given : nullptr);
     out->main[i][0] = choice.field0;
     out->main[i][1] = choice.field1;
     total += choice.error;
@@ -224,6 +278,8 @@ void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
     }
   }
   BuildThreshold(kind);
+  unitGainFrame_ = false;
+  if (kind == kLong) PrepareUnitGainStats();
   // Scale factors that quantise to gains already tried give the same error again: the
   // errors are kept per set of gain indices.
   twinvq::FrameValues trial = *values;
@@ -271,6 +327,7 @@ void FrameEncoder::QuantizeFrame(FrameKind kind, twinvq::FrameValues* values) {
   scanStart_ = best;
   QuantizeGains(kind, std::pow(2.0, best * kScanStep), values);
   QuantizeMain(kind, *values, kFinalPreselect, values);
+  unitGainFrame_ = false;
   RefineGains(kind, values);
 }
 

@@ -76,6 +76,7 @@ class FrameEncoder {
   void ThresholdOf(FrameKind kind, const float* spectrum, float* threshold);
   void MeanPower(const float* first, int32_t count, float* power) const;
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
+  void PrepareUnitGainStats();
   void QuantizePeaks(twinvq::FrameValues* values);
 
   const twinvq::StreamSetup& setup_;
@@ -101,6 +102,10 @@ class FrameEncoder {
   std::vector<float> target_, weight_;   // slots of the main VQ
   std::vector<float> scratch_;
   std::unique_ptr<VqScratch> vqScratch_ = std::make_unique<VqScratch>();
+  // Long frames: each main vector's statistics per book and channel at unit gain (vector,
+  // book, channel), from which each gain's statistics are scaled; valid while unitGainFrame_.
+  std::vector<VqStats> unitGainStats_;
+  bool unitGainFrame_ = false;
   std::vector<float> trialSpectrum_, trialPowers_;  // the next block's kinds on trial
   // The parts' codebooks (the setup's float copies, kPeakPart = 3) transposed for the searches.
   std::vector<float> columns_[4][2];

@@ -35,9 +35,7 @@ constexpr int32_t kLanes = 8;  // the pair matrix's rows are padded to this many
 // every score equal) go through insertion.
 constexpr int32_t kTiedCandidates = 32;
 
-struct BookStats {
-  float c[kMaxEntries], e[kMaxEntries];
-};
+using BookStats = VqStats;
 
 // c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries.
 TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float* w,
@@ -617,27 +615,38 @@ bool VqPathAvailable(VqPath path) {
   return path == VqPath::kPlain;
 }
 
+void ComputeVqStats(const Codebook& cb, const float* wt, const float* w, int32_t length,
+                    VqStats* out) {
+  KernelsOf(VqPath::kAvx2).stats(cb.columns, wt, w, length, out->c, out->e);
+}
+
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
-                  const float* weight, int32_t length, int32_t preselect, VqScratch* scratch) {
-  return SearchVqOn(VqPath::kAvx2, cb0, cb1, target, weight, length, preselect, scratch);
+                  const float* weight, int32_t length, int32_t preselect, VqScratch* scratch,
+                  const VqStats* given) {
+  return SearchVqOn(VqPath::kAvx2, cb0, cb1, target, weight, length, preselect, scratch, given);
 }
 
 VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const float* target,
-                    const float* weight, int32_t length, int32_t preselect, VqScratch* scratch) {
+                    const float* weight, int32_t length, int32_t preselect, VqScratch* scratch,
+                    const VqStats* given) {
   if (!scratch) {
     std::unique_ptr<VqScratch> own(new VqScratch);
-    return SearchVqOn(path, cb0, cb1, target, weight, length, preselect, own.get());
+    return SearchVqOn(path, cb0, cb1, target, weight, length, preselect, own.get(), given);
   }
   const Kernels& kernels = KernelsOf(path);
-  BookStats s0, s1;
+  BookStats own[2];
   float wt[kMaxVectorLength];
   double total = 0.0;
   for (int32_t j = 0; j < length; ++j) {
     wt[j] = weight[j] * target[j];
     total += double(wt[j]) * target[j];
   }
-  kernels.stats(cb0.columns, wt, weight, length, s0.c, s0.e);
-  kernels.stats(cb1.columns, wt, weight, length, s1.c, s1.e);
+  if (!given) {
+    kernels.stats(cb0.columns, wt, weight, length, own[0].c, own[0].e);
+    kernels.stats(cb1.columns, wt, weight, length, own[1].c, own[1].e);
+  }
+  const BookStats& s0 = given ? given[0] : own[0];
+  const BookStats& s1 = given ? given[1] : own[1];
 
   int32_t list0[kMaxEntries], list1[kMaxEntries];
   const int32_t n0 = Preselect(kernels, cb0, s0, preselect, list0);

@@ -32,6 +32,16 @@ void TransposeBook(const float* values, int32_t stride, float* columns);
 void DecodeVq(const Codebook& cb0, const Codebook& cb1, int32_t field0, int32_t field1,
               int32_t length, float* out);
 
+// Each entry's correlation with the weighted target and its weighted energy:
+// c = sum_j w_j t_j v_j, e = sum_j w_j v_j^2.
+struct alignas(32) VqStats {
+  float c[kBookEntries], e[kBookEntries];
+};
+
+// The statistics as the search computes them (wt_j = w_j t_j), on the fastest path.
+void ComputeVqStats(const Codebook& cb, const float* wt, const float* w, int32_t length,
+                    VqStats* out);
+
 // Room for one search's gathered entries and cross terms (48 KB), kept by the caller: on the
 // stack it would be set up anew for every search, page by page in the Windows builds.
 struct alignas(64) VqScratch {
@@ -41,10 +51,11 @@ struct alignas(64) VqScratch {
 
 // preselect = 0: every pair of entries; otherwise the `preselect` best entries of each book
 // on their own (each with its best sign) and every pair among them. Runs on the fastest
-// path this processor has. Without scratch, the search takes its own.
+// path this processor has. Without scratch, the search takes its own. `given`: the two
+// books' statistics where the caller has them (made from sums it keeps), else computed here.
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
                   const float* weight, int32_t length, int32_t preselect,
-                  VqScratch* scratch = nullptr);
+                  VqScratch* scratch = nullptr, const VqStats* given = nullptr);
 
 // The paths of the search's vector loops: the plain build, and AVX2 where the processor has
 // it. Both make the same float operations in the same order per codebook entry (no fused
@@ -53,6 +64,6 @@ enum class VqPath { kPlain, kAvx2 };
 bool VqPathAvailable(VqPath path);
 VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const float* target,
                     const float* weight, int32_t length, int32_t preselect,
-                    VqScratch* scratch = nullptr);
+                    VqScratch* scratch = nullptr, const VqStats* given = nullptr);
 
 }  // namespace tvqenc
