@@ -220,6 +220,21 @@ struct PairChoice {
   float rest;  // its error less the target's own weighted power
 };
 
+// Row a's least error becomes the best: its first pair (b, then sign) that reaches it.
+TVQENC_INLINE void Keep(const float (*err)[kMaxEntries], int32_t a, int32_t n1, int32_t signs0,
+                        float least, PairChoice* best) {
+  best->rest = least;
+  best->a = a;
+  for (int32_t b = 0; b < n1; ++b) {
+    for (int32_t g0 = 0; g0 < signs0; ++g0) {
+      if (err[g0][b] == least) {
+        best->b = b, best->sign0 = g0;
+        return;
+      }
+    }
+  }
+}
+
 // Row after row (c0, e0: the listed first-book entries' statistics in list order): a row
 // whose least is below the best so far gives its first pair that reaches it.
 template <typename Row>
@@ -232,18 +247,7 @@ TVQENC_INLINE PairChoice PairsLoop(Row row, const float* c0, const float* e0, in
   for (int32_t a = 0; a < n0; ++a) {
     const float least = row(c0[a], e0[a], c1, e1, x[a], n1, signs0, signed1, err);
     if (!(least < best.rest)) continue;
-    best.rest = least;
-    best.a = a;
-    for (int32_t b = 0; b < n1; ++b) {
-      if (err[0][b] == least) {
-        best.b = b, best.sign0 = 0;
-        break;
-      }
-      if (signs0 > 1 && err[1][b] == least) {
-        best.b = b, best.sign0 = 1;
-        break;
-      }
-    }
+    Keep(err, a, n1, signs0, least, &best);
   }
   return best;
 }
@@ -490,18 +494,7 @@ __attribute__((target("avx2"))) PairChoice Avx2Pairs(const float* c0, const floa
     _mm256_storeu_ps(value, lanes);
     float least = value[0];
     for (int32_t l = 1; l < kLanes; ++l) least = value[l] < least ? value[l] : least;
-    best.rest = least;
-    best.a = a;
-    for (int32_t b = 0; b < n1; ++b) {
-      if (err[0][b] == least) {
-        best.b = b, best.sign0 = 0;
-        break;
-      }
-      if (signs0 > 1 && err[1][b] == least) {
-        best.b = b, best.sign0 = 1;
-        break;
-      }
-    }
+    Keep(err, a, n1, signs0, least, &best);
   }
   return best;
 }
