@@ -32,6 +32,12 @@ constexpr double kWideBandwidthHz = 16000.0;
 
 }  // namespace
 
+NoiseBandTuning DefaultNoiseBands(const StreamSetup& setup) {
+  NoiseBandTuning t;
+  t.enabled = setup.noiseCoding && setup.sampleRate >= 32000;
+  return t;
+}
+
 Encoder::Encoder() = default;
 Encoder::~Encoder() = default;
 
@@ -70,6 +76,7 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
                      : shortSize_;
     packer_.Init(setup);
     ownModel_.Init(setup);
+    noiseTuning_ = DefaultNoiseBands(setup);
     frameBits_.Reserve(static_cast<size_t>(setup.packetBytes) * 2);
   } catch (const std::bad_alloc&) {
     open_ = false;

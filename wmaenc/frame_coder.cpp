@@ -375,10 +375,6 @@ double WantedNoiseLevel(const BlockLayout& layout, const ChannelPlan& c, int32_t
   return 20.0 * std::log10(rms * lastScale * top / (scale * scale * norm));
 }
 
-}  // namespace
-
-namespace {
-
 // Which exponent bands may take new exponents: those of noise bands with no more coded
 // below the noise than the noise itself spans (the split may fall a bin into a band), or
 // only values above movableFrom (zeros all). The exponent of one that also codes values
@@ -467,10 +463,6 @@ int32_t PlaceNoiseLevels(const BlockLayout& layout, ChannelPlan* c, double* wors
   }
   return *worst > kMostNoiseLevelError ? worstBand : -1;
 }
-
-}  // namespace
-
-namespace {
 
 // The noise bands' exponents and levels, the last noise band's exponent from its own RMS
 // or (anchored) from the first noise band that keeps its exponent; bands whose level

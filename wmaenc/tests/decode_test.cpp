@@ -444,9 +444,11 @@ double BandPower(const std::vector<float>& x, size_t from, size_t to, int32_t ra
 struct NoiseRow {
   int32_t row;
   double splitHz;  // where the decoder's noise bands begin
+  bool byDefault;  // noise bands without being asked for
 };
 // Rows whose streams have noise coding: 8 kHz, 16 kHz, 22.05 kHz mono and stereo, 32 kHz.
-const NoiseRow kNoiseRows[] = {{1, 2000}, {9, 4000}, {11, 7717}, {14, 7717}, {20, 11200}};
+const NoiseRow kNoiseRows[] = {{1, 2000, false}, {9, 4000, false}, {11, 7717, false}, {14, 7717, false},
+                               {20, 11200, true}};
 
 // A tone under the noise split and noise above it: bands above the split go as noise, the
 // decoder's output is still what the encoder predicted (its noise follows the same
@@ -460,6 +462,7 @@ TEST(WmaencNoiseBands, NoiseAboveTheSplitGoesAsNoiseAtItsPower) {
     StreamSetup setup;
     ASSERT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
     ASSERT_TRUE(setup.noiseCoding);
+    EXPECT_EQ(wmaenc::DefaultNoiseBands(setup).enabled, n.byDefault);
     const int32_t length = 4 * r.sampleRate;
     std::vector<float> signal[2];
     for (int32_t ch = 0; ch < 2; ++ch) {
