@@ -180,7 +180,7 @@ std::vector<float> MixedSignal(int32_t rate, int32_t ch) {
 // cannot take its share still codes its zeros so that filler can follow), every packet
 // decodes as predicted, and the whole stream keeps the row's rate.
 TEST(WmaencRateControl, ReservoirStaysInBoundsAcrossAMixedSignal) {
-  const int32_t rows[] = {1, 13, 28, 31};
+  const int32_t rows[] = {1, 13, 20, 28, 31};  // 20: noise bands on
   for (const int32_t row : rows) {
     const WmaFormatRow& r = WmaFormatTable[row - 1];
     SCOPED_TRACE(testing::Message() << "row " << row);
@@ -195,11 +195,13 @@ TEST(WmaencRateControl, ReservoirStaysInBoundsAcrossAMixedSignal) {
     const double seconds = static_cast<double>(signal[0].size()) / r.sampleRate;
     const double rate = e.packets.size() * setup.packetBytes * 8.0 / seconds;
     const double ends = 1.5 * setup.packetBytes * 8.0 / seconds;
-    std::printf("row %2d: rate %.4f of row (ends %.4f), reservoir %lld..%lld of %lld, filler %.2f%%, mid/side %lld of %lld blocks\n",
+    std::printf("row %2d: rate %.4f of row (ends %.4f), reservoir %lld..%lld of %lld, filler %.2f%%, mid/side %lld of %lld blocks, "
+                "noise bands %lld, short frames %lld\n",
                 row, rate / (r.kbps * 1000.0), ends / (r.kbps * 1000.0),
                 static_cast<long long>(e.stats.smallestReservoir), static_cast<long long>(e.stats.largestReservoir),
                 static_cast<long long>(e.reservoirLimit), 100.0 * e.stats.fillerBits / e.stats.frameBits,
-                static_cast<long long>(e.stats.midSideBlocks), static_cast<long long>(e.stats.blocks));
+                static_cast<long long>(e.stats.midSideBlocks), static_cast<long long>(e.stats.blocks),
+                static_cast<long long>(e.stats.noiseBands), static_cast<long long>(e.stats.shortFrames));
     EXPECT_NEAR(rate, r.kbps * 1000.0, ends + 0.002 * r.kbps * 1000.0);
   }
 }
