@@ -2,20 +2,22 @@
 # PEAQ of our encoders natively, on bench/peaq_grades.py's clips: a quick loop for tuning an
 # encoder (half a minute a setting on two cores) before grading through the plug-ins with
 # peaq_grades.py. Prints each clip's ODG and DI and the medians.
-#   bash bench/peaq_tune.sh wma [KBPS ...]        our WMA encoder (wmaenc_wav), 44.1 kHz stereo;
-#                                                 default 128 64, seven clips
+#   bash bench/peaq_tune.sh wma [KBPS | KHZ/KBPS/CH ...]  our WMA encoder (wmaenc_wav): KBPS
+#                                                 alone is 44.1 kHz stereo; default 128 64,
+#                                                 seven clips
 #   bash bench/peaq_tune.sh vqf [KHZ/KBPS/CH ...]  our TwinVQ encoder (tvqenc_wav), KBPS per
 #                                                 channel; default 44/48/2 22/24/1, five clips
-# build/native-release must hold the tool.
+# build/native-release must hold the tool (WMAENC_WAV / TVQENC_WAV name another build of it;
+# PEAQ_TUNE_WORK another folder for the clips and results).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 format=${1:?wma or vqf}
 shift
 case "$format" in
-wma) tool=$root/build/native-release/bench/wmaenc_wav
+wma) tool=${WMAENC_WAV:-$root/build/native-release/bench/wmaenc_wav}
      clips="band speech transients piano orchestra castanets applause"
      set -- "${@:-128 64}" ;;
-vqf) tool=$root/build/native-release/bench/tvqenc_wav
+vqf) tool=${TVQENC_WAV:-$root/build/native-release/bench/tvqenc_wav}
      clips="band speech transients piano orchestra"
      set -- "${@:-44/48/2 22/24/1}" ;;
 *) echo "wma or vqf" >&2; exit 2 ;;
@@ -25,11 +27,11 @@ work=${PEAQ_TUNE_WORK:-/tmp/peaq_tune}
 mkdir -p "$work"
 
 for setting in $@; do
-  if [ "$format" = wma ]; then rate=44100 channels=2 args=$setting
+  if [ "$format" = wma ] && [[ $setting != */* ]]; then rate=44100 channels=2 args=$setting
   else
     IFS=/ read -r khz kbps channels <<<"$setting"
-    rate=$(case $khz in 44) echo 44100;; 22) echo 22050;; 16) echo 16000;; 11) echo 11025;; 8) echo 8000;; esac)
-    args="$khz $kbps"
+    rate=$(case $khz in 44) echo 44100;; 32) echo 32000;; 22) echo 22050;; 16) echo 16000;; 11) echo 11025;; 8) echo 8000;; esac)
+    if [ "$format" = wma ]; then args=$kbps; else args="$khz $kbps"; fi
   fi
   # The clips at this rate, once, and the 48 kHz reference PEAQ reads.
   /usr/bin/python3 - "$root" "$work" "$rate" "$channels" $clips <<'PY'
@@ -47,7 +49,7 @@ for name in sys.argv[5:]:
     g.run(["ffmpeg", "-y", "-v", "error", "-i", wav, "-ar", "48000", "-c:a", "pcm_s16le",
            wav[:-4] + "-ref48.wav"], check=True)
 PY
-  tag=$format-${setting//\//-}
+  tag=$format-${setting//\//-}${PEAQ_TUNE_TAG:+-$PEAQ_TUNE_TAG}
   for c in $clips; do
     (
       clip=$work/$c-$rate-$channels

@@ -2,6 +2,8 @@
 // FFmpeg's wmav2 decoder and written back lined up with the input, for quick listening and
 // grading while tuning the encoder (bench/peaq_tune.sh wma grades the PEAQ clips with it).
 //   wmaenc_wav IN.wav KBPS OUT.wav   (16-bit PCM, mono or stereo, canonical 44-byte header)
+// WMAENC_NOISE_BANDS=off, on, or FLATNESS/DB[/PEAK] sets the noise bands (Encoder::SetNoiseBands)
+// for tuning; unset keeps the encoder's own choice.
 // Prints the bit rate held, the speed and the encoder's statistics.
 #include <algorithm>
 #include <chrono>
@@ -26,6 +28,12 @@ int main(int argc, char** argv) {
   if (!wmaenc::MakeStreamSetup(in.rate, in.channels, std::atoi(argv[2]) * 1000, &setup)) return 2;
   wmaenc::Encoder enc;
   if (enc.Open(setup, false) != wmaenc::Result::kOk) return 1;
+  if (const char* noise = std::getenv("WMAENC_NOISE_BANDS")) {
+    wmaenc::NoiseBandTuning t = enc.noiseBands();
+    t.enabled = std::strcmp(noise, "off") != 0;
+    if (std::strchr(noise, '/')) std::sscanf(noise, "%lf/%lf/%lf", &t.minFlatness, &t.mostOverThresholdDb, &t.mostTemporalPeak);
+    enc.SetNoiseBands(t);
+  }
   const int32_t f = setup.frameLength;
   const long length = static_cast<long>(in.pcm[0].size());
   std::vector<float> planes[2] = {std::vector<float>(f), std::vector<float>(f)};
@@ -58,10 +66,10 @@ int main(int argc, char** argv) {
   const double duration = static_cast<double>(length) / in.rate;
   const wmaenc::EncoderStats& s = enc.stats();
   std::printf("%.1f kbps, %.0fx real time; frames %lld, short %lld, blocks %lld (mid/side %lld, exponents kept %lld), "
-              "filler %lld bits\n",
+              "filler %lld bits, noise bands %lld\n",
               packets.size() * setup.packetBytes * 8.0 / duration / 1000, duration / seconds,
               static_cast<long long>(s.frames), static_cast<long long>(s.shortFrames), static_cast<long long>(s.blocks),
               static_cast<long long>(s.midSideBlocks), static_cast<long long>(s.reusedExponents),
-              static_cast<long long>(s.fillerBits));
+              static_cast<long long>(s.fillerBits), static_cast<long long>(s.noiseBands));
   return 0;
 }

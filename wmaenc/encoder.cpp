@@ -32,6 +32,12 @@ constexpr double kWideBandwidthHz = 16000.0;
 
 }  // namespace
 
+NoiseBandTuning DefaultNoiseBands(const StreamSetup& setup) {
+  NoiseBandTuning t;
+  t.enabled = setup.noiseCoding && setup.sampleRate >= 32000;
+  return t;
+}
+
 Encoder::Encoder() = default;
 Encoder::~Encoder() = default;
 
@@ -53,6 +59,8 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
       input_[ch].assign(3 * f, 0.0f);
       coefs_[ch].assign(f, 0.0f);
       midSide_[ch].assign(f, 0.0f);
+      spectrum_[ch].assign(f, 0.0f);
+      midSideSpectrum_[ch].assign(f, 0.0f);
       frameOut_[ch].assign(2 * f, 0.0f);
       recon_[ch].clear();
     }
@@ -68,6 +76,7 @@ Result Encoder::Open(const StreamSetup& setup, bool keepReconstruction) noexcept
                      : shortSize_;
     packer_.Init(setup);
     ownModel_.Init(setup);
+    noiseTuning_ = DefaultNoiseBands(setup);
     frameBits_.Reserve(static_cast<size_t>(setup.packetBytes) * 2);
   } catch (const std::bad_alloc&) {
     open_ = false;
@@ -185,8 +194,17 @@ void Encoder::Analyse(int32_t size, int32_t index, int32_t previousSize, int32_t
     mdct_[size]->Forward(scratch_.data(), coefs_[ch].data());
     for (int32_t k = 0; k < length; ++k) coefs_[ch][k] *= gain;
   }
-  const int32_t cut = CodedEnd(length);
-  for (int32_t ch = 0; ch < setup_.channels; ++ch) std::fill(coefs_[ch].begin() + cut, coefs_[ch].begin() + length, 0.0f);
+  if (setup_.noiseCoding && noiseTuning_.enabled) {
+    for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+      temporalPeak_[ch] = TopTemporalPeak(start, length, ch, 0.0f);
+      if (setup_.channels == 2) midSideTemporalPeak_[ch] = TopTemporalPeak(start, length, 0, ch == 0 ? 1.0f : -1.0f);
+    }
+  }
+  cut_ = CodedEnd(length);
+  for (int32_t ch = 0; ch < setup_.channels; ++ch) {
+    std::copy(coefs_[ch].begin(), coefs_[ch].begin() + length, spectrum_[ch].begin());
+    std::fill(coefs_[ch].begin() + cut_, coefs_[ch].begin() + length, 0.0f);
+  }
 }
 
 int64_t Encoder::NextBudget() {
@@ -214,6 +232,59 @@ void Encoder::PlanBlock(const double (*thresholds)[kMaxBands], BlockPlan* plan) 
     plan->channel[ch].coded = true;
     plan->channel[ch].padEscapes = 0;
     ExponentsFromThresholds(*plan->layout, thresholds[ch], plan->channel[ch].exponents);
+  }
+}
+
+// How unevenly the block's top is spread in time: its input span (channel ch, or with
+// `other` times the second channel added) through four first differences (a high-pass,
+// 24 dB down at half the frequency, below a quarter of the rate), under the block's window
+// squared, its energy in eighths: the largest over their mean.
+double Encoder::TopTemporalPeak(int32_t start, int32_t length, int32_t ch, float other) const {
+  const float* a = input_[ch].data() + start;
+  const float* b = input_[setup_.channels - 1].data() + start;
+  double eighths[8] = {}, all = 0;
+  const int32_t span = 2 * length, eighth = span / 8;
+  for (int32_t n = 4; n < span; ++n) {
+    auto x = [&](int32_t i) { return static_cast<double>(a[i]) + other * b[i]; };
+    const double d = x(n) - 4 * x(n - 1) + 6 * x(n - 2) - 4 * x(n - 3) + x(n - 4);
+    const double e = d * d * window_[n] * window_[n];
+    eighths[n / eighth] += e;
+    all += e;
+  }
+  if (all <= 0) return 0;
+  return *std::max_element(eighths, eighths + 8) / (all / 8);
+}
+
+// Which bands above the noise split go as noise (see NoiseBandTuning), each at the RMS
+// of the band's coefficients, before the cut to the coded spectrum.
+void Encoder::ChooseNoiseBands(const std::vector<float>* spectrum, const double (*thresholds)[kMaxBands],
+                               const double* temporalPeak, BlockPlan* plan) {
+  const BlockLayout& layout = *plan->layout;
+  const bool on = setup_.noiseCoding && noiseTuning_.enabled;
+  const double mostOver = std::pow(10.0, noiseTuning_.mostOverThresholdDb / 10.0);
+  for (int32_t ch = 0; ch < plan->channels; ++ch) {
+    ChannelPlan& c = plan->channel[ch];
+    c.noiseBands = 0;
+    std::fill(c.noise, c.noise + kMaxHighBands, false);
+    if (!on || temporalPeak[ch] > noiseTuning_.mostTemporalPeak) continue;
+    const float* x = spectrum[ch].data();
+    for (int32_t j = 0; j < layout.highBandCount; ++j) {
+      const int32_t from = layout.highBandFirst[j], width = layout.highBandWidths[j];
+      double sum = 0;
+      for (int32_t k = from; k < from + width; ++k) sum += static_cast<double>(x[k]) * x[k];
+      const double mean = sum / width, threshold = thresholds[ch][layout.highBandOwner[j]];
+      if (!(mean > threshold) || mean <= 0) continue;  // nothing heard there: nothing to stand in for
+      const bool aboveCut = from >= cut_;
+      if (!aboveCut && mean > threshold * mostOver) continue;
+      double logSum = 0;
+      for (int32_t k = from; k < from + width; ++k)
+        logSum += std::log(static_cast<double>(x[k]) * x[k] + 1e-9 * mean);
+      if (std::exp(logSum / width) < noiseTuning_.minFlatness * mean) continue;
+      c.noise[j] = true;
+      c.noiseRms[j] = static_cast<float>(std::sqrt(mean));
+      ++c.noiseBands;
+    }
+    SetNoiseLevels(layout, cut_, &c);  // coefficients from cut_ up are coded as zeros
   }
 }
 
@@ -273,6 +344,7 @@ void Encoder::SpendOnBands(int64_t target, const std::vector<float>* coefs, Bloc
       // the band after must stay within the exponent code's reach.
       const int32_t before = b > 0 ? c.exponents[b - 1] : kFirstExponent;
       if (e >= top - 1 || e < kLowestExponent || before - e > kLargestExponentStep) continue;
+      if (HoldsNoise(*plan->layout, c, b)) continue;  // its exponent sets the noise's level
       if (b + 1 < count && c.exponents[b + 1] - e > kLargestExponentStep) continue;
       c.exponents[b] = e;
       bool changed = false;
@@ -419,6 +491,7 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
   BlockPlan* plan = plan_.get();
   start(plan, false);
   PlanBlock(thresholds, plan);
+  ChooseNoiseBands(spectrum_, thresholds, temporalPeak_, plan);
   const int64_t ceiling = std::min(frameAvailable, packer_.NextFrameCap()) - *used;
   const int64_t roomShare = ceiling / blocksLeft;
   const bool needsFiller = lastBlock && frameAvailable - *used > reservoirMax_;
@@ -429,12 +502,19 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
       midSide_[0][k] = 0.5f * (coefs_[0][k] + coefs_[1][k]);
       midSide_[1][k] = 0.5f * (coefs_[0][k] - coefs_[1][k]);
     }
+    if (setup_.noiseCoding && noiseTuning_.enabled) {
+      for (int32_t k = 0; k < layout.length; ++k) {
+        midSideSpectrum_[0][k] = 0.5f * (spectrum_[0][k] + spectrum_[1][k]);
+        midSideSpectrum_[1][k] = 0.5f * (spectrum_[0][k] - spectrum_[1][k]);
+      }
+    }
     double shared[kMaxChannels][kMaxBands];
     for (int32_t b = 0; b < layout.bandCount; ++b)
       shared[0][b] = shared[1][b] = 0.5 * std::min(thresholds[0][b], thresholds[1][b]);
     BlockPlan* ms = midSidePlan_.get();
     start(ms, true);
     PlanBlock(shared, ms);
+    ChooseNoiseBands(midSideSpectrum_, shared, midSideTemporalPeak_, ms);
     ChooseGain(target, ceiling, roomShare, needsFiller, midSide_, ms);
     // Left/right noise over its own thresholds against mid/side noise over the lower ones.
     if (NoiseOverThresholdDb(*ms) < NoiseOverThresholdDb(*plan)) {
@@ -448,6 +528,7 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
     for (int32_t ch = 0; ch < setup_.channels; ++ch) {
       reuse->channel[ch] = plan->channel[ch];
       std::copy(heldExponents_[ch], heldExponents_[ch] + layout.bandCount, reuse->channel[ch].exponents);
+      SetNoiseLevels(layout, -1, &reuse->channel[ch]);
     }
     reuse->reuseExponents = true;
     ChooseGain(target, ceiling, roomShare, needsFiller, plan->midSide ? midSide_ : coefs_, reuse);
@@ -463,6 +544,8 @@ void Encoder::EncodeBlock(const BlockPlan& sizes, int32_t index, int64_t target,
     }
   }
   ++stats_.blocks;
+  for (int32_t ch = 0; ch < setup_.channels; ++ch)
+    if (plan->channel[ch].coded) stats_.noiseBands += plan->channel[ch].noiseBands;
   int64_t frameUsed = *used + BlockBits(setup_, *plan);
   if (lastBlock) SpendSurplus(frameAvailable, std::min(frameAvailable, packer_.NextFrameCap()), *used, plan, &frameUsed);
   WriteBlock(setup_, *plan, &frameBits_);

@@ -14,6 +14,12 @@ struct ChannelPlan {
   int32_t exponents[kMaxBands] = {};   // band scale 10^(e/16), e in -60..95
   int32_t values[kMaxFrameLength] = {};  // quantised coefficients below codedEnd
   int32_t padEscapes = 0;              // zero-valued escapes after the last value: filler
+  // Bands above the noise split sent as the decoder's noise instead of values: which, the
+  // RMS each should have (the decoder's coefficient scale) and its level as coded (dB).
+  int32_t noiseBands = 0;
+  bool noise[kMaxHighBands] = {};
+  float noiseRms[kMaxHighBands] = {};
+  int32_t noiseLevel[kMaxHighBands] = {};
 };
 
 struct BlockPlan {
@@ -51,6 +57,18 @@ void ExponentsFromThresholds(const BlockLayout& layout, const double* thresholds
 // the largest band's step is 10^(gain/20) in every channel, so a channel's noise sits at
 // gain - (its largest exponent) * 20/16 against its thresholds; the worse channel counts.
 double NoiseOverThresholdDb(const BlockPlan& plan);
+
+// The noise bands' levels so that the decoder's noise in each has the RMS asked for. The
+// decoder scales a noise band by its exponent squared over the last noise band's, the level
+// and one over the largest exponent; levels are coded as the first (7 bits) and steps of at
+// most 18 dB. With movableFrom >= 0 the exponents of noise bands with no coded values below
+// movableFrom are placed anew (the band's RMS, scaled so that levels stay near a common
+// value); with -1 every exponent stays. A band whose level cannot be reached within 1.5 dB
+// is coded instead (its noise flag cleared, its exponent as it was).
+void SetNoiseLevels(const BlockLayout& layout, int32_t movableFrom, ChannelPlan* c);
+
+// Whether exponent band `band` holds one of the channel's noise bands.
+bool HoldsNoise(const BlockLayout& layout, const ChannelPlan& c, int32_t band);
 
 // Quantises coefs at the plan's gain and exponents into values; false where a value is
 // larger than an escape can carry at that gain.

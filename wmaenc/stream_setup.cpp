@@ -85,7 +85,11 @@ void SetHighBands(BlockLayout* b) {
     int32_t end = pos;
     if (start < b->highBandStart) start = b->highBandStart;
     if (end > b->codedEnd) end = b->codedEnd;
-    if (end > start && count < kMaxHighBands) b->highBandWidths[count++] = end - start;
+    if (end > start && count < kMaxHighBands) {
+      b->highBandFirst[count] = start;
+      b->highBandOwner[count] = i;
+      b->highBandWidths[count++] = end - start;
+    }
   }
   b->highBandCount = count;
 }

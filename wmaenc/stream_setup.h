@@ -32,6 +32,8 @@ struct BlockLayout {
   int32_t highBandStart = 0;
   int32_t highBandCount = 0;
   int32_t highBandWidths[kMaxHighBands] = {};
+  int32_t highBandFirst[kMaxHighBands] = {};  // where each starts
+  int32_t highBandOwner[kMaxHighBands] = {};  // the exponent band it lies in
 };
 
 struct StreamSetup {

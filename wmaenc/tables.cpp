@@ -15,6 +15,8 @@ const CoefTable& CoefficientTable(int32_t index) { return kCoefTables[index]; }
 
 const VlcCode& ExponentCode(int32_t delta) { return kExponentCodes[delta + 60]; }
 
+const VlcCode& NoiseLevelCode(int32_t delta) { return kNoiseLevelCodes[delta + kNoiseLevelStep]; }
+
 const uint8_t* FixedExponentBands(int32_t sampleRate, int32_t row) {
   if (sampleRate >= 44100) return kExponentBands44100[row];
   if (sampleRate >= 32000) return kExponentBands32000[row];

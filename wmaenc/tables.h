@@ -1,5 +1,6 @@
 // The format's fixed tables, as the decoder reads them: the coefficient codes (six
-// tables, two chosen per stream), the exponent code and the exponent band layouts.
+// tables, two chosen per stream), the exponent code, the noise level code and the
+// exponent band layouts.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,11 @@ const CoefTable& CoefficientTable(int32_t index);
 
 // The exponent delta code: index delta + 60, deltas -60..60.
 const VlcCode& ExponentCode(int32_t delta);
+
+// The code of a noise band's level against the noise band before: index delta + 18,
+// deltas -18..18 (dB).
+constexpr int32_t kNoiseLevelStep = 18;
+const VlcCode& NoiseLevelCode(int32_t delta);
 
 // The fixed band layouts for rates of at least 22050 Hz; row 0 is the shortest block
 // (128 samples' worth of frame bits) up to row 2: first value the band count, then the widths.

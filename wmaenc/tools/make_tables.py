@@ -7,7 +7,8 @@ wma_freqs.c, LGPL-2.1-or-later) into wmaenc/codec_tables.inc.
 Each coefficient table becomes one array of {code, length} pairs (index 0 the escape,
 index 1 the end of block, then the (run, level) pairs level by level) and an array of how
 many runs each level has; the exponent code and the exponent band layouts keep their
-meaning. Numbers only: see LICENSE-TABLES.md.
+meaning. The noise level code (wmadata.h lists symbol and length pairs, codes given in
+that order from zero) becomes {code, length} pairs by delta + 18, deltas -18..18. Numbers only: see LICENSE-TABLES.md.
 """
 import re
 import sys
@@ -55,6 +56,15 @@ def main(folder):
         emit_pairs(f"kCoefCodes{t}", numbers(wma[f"coef{t}_huffcodes"][1]),
                    numbers(wma[f"coef{t}_huffbits"][1]))
         emit_u16(f"kRunsPerLevel{t}", numbers(wma[f"levels{t}"][1]))
+    hgain = numbers(wma["ff_wma_hgain_hufftab"][1])
+    pairs = list(zip(hgain[0::2], hgain[1::2]))
+    by_symbol = [None] * len(pairs)
+    code = 0  # left-aligned in 32 bits, as the decoder assigns them
+    for symbol, length in pairs:
+        by_symbol[symbol] = (code >> (32 - length), length)
+        code += 1 << (32 - length)
+    assert code == 1 << 32 and None not in by_symbol
+    emit_pairs("kNoiseLevelCodes", [c for c, _ in by_symbol], [l for _, l in by_symbol])
     emit_pairs("kExponentCodes", numbers(aac["ff_aac_scalefactor_code"][1]),
                numbers(aac["ff_aac_scalefactor_bits"][1]))
     for rate in ("44100", "32000", "22050"):
