@@ -13,7 +13,10 @@
 namespace wmasdk {
 namespace {
 
-constexpr DWORD kBlockBytes = 32768;  // PCM per OnSample call (the last one may be shorter)
+// PCM per OnSample call (the last one may be shorter): 1.5 s of 44.1 kHz stereo. Every call
+// is a hand-over between this thread and the caller's, and at 32 KB an import spent a third
+// of its time switching between the two (an hour of 128 kbit/s: 4.1 s against 2.8 s).
+constexpr DWORD kBlockBytes = 262144;
 
 struct ReaderObject : WmaReader {
   LONG refs = 1;
