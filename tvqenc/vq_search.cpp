@@ -273,7 +273,7 @@ struct Kernels {
   void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
   bool (*scores)(const BookStats&, bool, float*);
-  int32_t (*below)(const float*, int32_t, float, int32_t*);
+  int32_t (*below)(const float*, int32_t, int32_t, int32_t*);
   bool (*places)(const float*, int32_t, int32_t, int32_t*);
   PairChoice (*pairs)(const float*, const float*, int32_t, const float*, const float*,
                       const float (*)[kMaxEntries], int32_t, int32_t, bool);
@@ -295,8 +295,25 @@ void PlainCross(const float* u, const float* g, int32_t length, int32_t n0, int3
 bool PlainScores(const BookStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
 }
-// The entries (in order) whose scores are at most the bound; returns their number.
-int32_t PlainBelow(const float* score, int32_t entries, float bound, int32_t* order) {
+// A bound that at least `count` (< entries) scores reach: the highest of the minima of
+// `count` disjoint groups, entry g with g + count, g + 2 count, ... (strided, so that the
+// minima are taken a lane per group). Only entries at or below it can be among the lowest
+// `count`.
+TVQENC_INLINE float BoundLoop(const float* score, int32_t entries, int32_t count) {
+  float low[kMaxEntries];
+  for (int32_t g = 0; g < count; ++g) low[g] = score[g];
+  for (int32_t base = count; base < entries; base += count) {
+    const int32_t width = std::min(count, entries - base);
+    for (int32_t g = 0; g < width; ++g) low[g] = score[base + g] < low[g] ? score[base + g] : low[g];
+  }
+  float bound = low[0];
+  for (int32_t g = 1; g < count; ++g) bound = low[g] > bound ? low[g] : bound;
+  return bound;
+}
+
+// The entries (in order) whose scores are at most the bound for `count`; returns their number.
+int32_t PlainBelow(const float* score, int32_t entries, int32_t count, int32_t* order) {
+  const float bound = BoundLoop(score, entries, count);
   int32_t n = 0;
   for (int32_t i = 0; i < entries; ++i) {
     order[n] = i;
@@ -427,8 +444,8 @@ __attribute__((target("avx2"))) bool Avx2Scores(const BookStats& s, bool isSigne
 // Eight comparisons at a time into bit masks, then their set bits in order (32-bit halves:
 // the 32-bit build has no single instruction for a 64-bit count).
 __attribute__((target("avx2"))) int32_t Avx2Below(const float* score, int32_t entries,
-                                                  float bound, int32_t* order) {
-  const __m256 limit = _mm256_set1_ps(bound);
+                                                  int32_t count, int32_t* order) {
+  const __m256 limit = _mm256_set1_ps(BoundLoop(score, entries, count));
   uint32_t mask[2] = {0, 0};
   for (int32_t i = 0; i < kMaxEntries; i += 8) {
     const __m256 below = _mm256_cmp_ps(_mm256_loadu_ps(score + i), limit, _CMP_LE_OQ);
@@ -556,16 +573,7 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s
     KeepLowest(score, order, entries, count, chosen);
     return count;
   }
-  // A bound that at least `count` scores reach: the highest of the minima of `count`
-  // disjoint groups. Only entries at or below it can be among the lowest `count`.
-  const int32_t group = entries / count;
-  float bound = -HUGE_VALF;
-  for (int32_t g = 0; g < count; ++g) {
-    float low = score[g * group];
-    for (int32_t k = 1; k < group; ++k) low = std::min(low, score[g * group + k]);
-    bound = std::max(bound, low);
-  }
-  const int32_t candidates = kernels.below(score, entries, bound, order);
+  const int32_t candidates = kernels.below(score, entries, count, order);
   // Each candidate's place is the number of candidates before it in the order, counted
   // without branches; the places are 0 .. candidates - 1, each once.
   const int32_t padded = candidates <= 16 ? 16 : (candidates + 7) / 8 * 8;
