@@ -455,14 +455,25 @@ const NoiseRow kNoiseRows[] = {{1, 2000, false}, {9, 4000, false}, {11, 7717, fa
 // A tone under the noise split and noise above it: bands above the split go as noise, the
 // decoder's output is still what the encoder predicted (its noise follows the same
 // positions), the part above the split keeps the input's power, and the rate holds.
-TEST(WmaencNoiseBands, NoiseAboveTheSplitGoesAsNoiseAtItsPower) {
+// Noise bands on whatever the row's default.
+wmaenc::NoiseBandTuning NoiseBandsOn() {
   wmaenc::NoiseBandTuning on;
   on.enabled = true;
+  return on;
+}
+
+StreamSetup SetupOfRow(const WmaFormatRow& r) {
+  StreamSetup setup;
+  EXPECT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
+  return setup;
+}
+
+TEST(WmaencNoiseBands, NoiseAboveTheSplitGoesAsNoiseAtItsPower) {
+  const wmaenc::NoiseBandTuning on = NoiseBandsOn();
   for (const NoiseRow& n : kNoiseRows) {
     const WmaFormatRow& r = WmaFormatTable[n.row - 1];
     SCOPED_TRACE(testing::Message() << "row " << n.row);
-    StreamSetup setup;
-    ASSERT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
+    const StreamSetup setup = SetupOfRow(r);
     ASSERT_TRUE(setup.noiseCoding);
     EXPECT_EQ(wmaenc::DefaultNoiseBands(setup).enabled, n.byDefault);
     const int32_t length = 4 * r.sampleRate;
@@ -500,13 +511,11 @@ TEST(WmaencNoiseBands, NoiseAboveTheSplitGoesAsNoiseAtItsPower) {
 // Nothing where the input has nothing: a pure tone under the split and silence above it
 // make no noise bands.
 TEST(WmaencNoiseBands, ToneWithSilenceAboveMakesNone) {
-  wmaenc::NoiseBandTuning on;
-  on.enabled = true;
+  const wmaenc::NoiseBandTuning on = NoiseBandsOn();
   for (const NoiseRow& n : kNoiseRows) {
     const WmaFormatRow& r = WmaFormatTable[n.row - 1];
     SCOPED_TRACE(testing::Message() << "row " << n.row);
-    StreamSetup setup;
-    ASSERT_TRUE(wmaenc::MakeStreamSetup(r.sampleRate, r.channels, r.kbps * 1000, &setup));
+    const StreamSetup setup = SetupOfRow(r);
     // Faded in and out over a tenth of a second: a tone that starts or stops at once is a
     // click, whose spectrum does reach above the split.
     std::vector<float> tone(2 * r.sampleRate);
