@@ -138,9 +138,13 @@ void FrameEncoder::Transform(FrameKind kind, int32_t firstOverlap, int32_t lastO
 }
 
 void FrameEncoder::BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values) {
-  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   float gains[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
   twinvq::DecodeGains(setup_, values, gains);
+  BuildAmplitudesAt(kind, gains);
+}
+
+void FrameEncoder::BuildAmplitudesAt(FrameKind kind, const float (*gains)[twinvq::kMaxSubBlocks]) {
+  const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   for (int32_t ch = 0; ch < channels_; ++ch) {
     for (int32_t s = 0; s < sub; ++s) {
       for (int32_t k = 0; k < bs; ++k) {
@@ -168,6 +172,9 @@ Codebook FrameEncoder::BookOf(int32_t part, int32_t b, int32_t pair) const {
 // unit gain, and each gain the scan tries scales them (QuantizeMain) instead of summing
 // them again.
 void FrameEncoder::PrepareUnitGainStats() {
+  float unit[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
+  for (auto& channel : unit) std::fill(channel, channel + twinvq::kMaxSubBlocks, 1.0f);
+  BuildAmplitudesAt(kLong, unit);
   const twinvq::VectorPart& p = setup_.part(twinvq::kLongBlock);
   unitGainStats_.resize(size_t(p.pairs) * 2 * channels_);
   int32_t offset = 0;
@@ -175,17 +182,11 @@ void FrameEncoder::PrepareUnitGainStats() {
   for (int32_t i = 0; i < p.pairs; ++i) {
     const int32_t length = p.VectorLength(i);
     for (int32_t ch = 0; ch < channels_; ++ch) {
-      for (int32_t j = 0; j < length; ++j) {
+      for (int32_t j = 0; j < length; ++j) {  // this channel's values; the other's weigh nothing
         const int32_t slot = p.destination[offset + j];
-        const int32_t k = slot - ch * n_;
-        wt[j] = w[j] = 0.0f;
-        if (k < 0 || k >= n_) continue;  // the other channel's value
-        const float a = barkShape_[slot] * lpcEnvelope_[ch][k];
-        const float wanted = spectrum_[slot] - peaks_[slot] * lpcEnvelope_[ch][k];
-        if (!(std::fabs(a) > 1.0e-30f && std::isfinite(a))) continue;
-        const float t = wanted / a;
-        w[j] = a * a * noiseWeight_[k];
-        wt[j] = w[j] * t;
+        const bool own = slot / n_ == ch;
+        w[j] = own ? weight_[slot] : 0.0f;
+        wt[j] = own ? weight_[slot] * target_[slot] : 0.0f;
       }
       for (int32_t b = 0; b < 2; ++b) {
         ComputeVqStats(BookOf(kLong, b, i), wt, w, length, &unitGainStats_[(size_t(i) * 2 + b) * channels_ + ch]);
@@ -219,16 +220,13 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
     if (scaled) {
       for (int32_t b = 0; b < 2; ++b) {
         const VqStats* unit = &unitGainStats_[(size_t(i) * 2 + b) * channels_];
-        const float g0 = gains[0][0];
-        for (int32_t e = 0; e < kBookEntries; ++e) {
-          given[b].c[e] = g0 * unit[0].c[e];
-          given[b].e[e] = g0 * g0 * unit[0].e[e];
-        }
-        if (channels_ > 1) {
-          const float g1 = gains[1][0];
+        std::fill(given[b].c, given[b].c + kBookEntries, 0.0f);
+        std::fill(given[b].e, given[b].e + kBookEntries, 0.0f);
+        for (int32_t ch = 0; ch < channels_; ++ch) {
+          const float g = gains[ch][0];
           for (int32_t e = 0; e < kBookEntries; ++e) {
-            given[b].c[e] += g1 * unit[1].c[e];
-            given[b].e[e] += g1 * g1 * unit[1].e[e];
+            given[b].c[e] += g * unit[ch].c[e];
+            given[b].e[e] += g * g * unit[ch].e[e];
           }
         }
       }

@@ -76,6 +76,7 @@ class FrameEncoder {
   void ThresholdOf(FrameKind kind, const float* spectrum, float* threshold);
   void MeanPower(const float* first, int32_t count, float* power) const;
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
+  void BuildAmplitudesAt(FrameKind kind, const float (*gains)[twinvq::kMaxSubBlocks]);
   void PrepareUnitGainStats();
   void QuantizePeaks(twinvq::FrameValues* values);
 

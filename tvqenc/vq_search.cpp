@@ -35,8 +35,6 @@ constexpr int32_t kLanes = 8;  // the pair matrix's rows are padded to this many
 // every score equal) go through insertion.
 constexpr int32_t kTiedCandidates = 32;
 
-using BookStats = VqStats;
-
 // c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries.
 TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float* w,
                              int32_t length, float* __restrict c, float* __restrict e) {
@@ -113,7 +111,7 @@ constexpr int32_t kTileColumns = 16;
 
 // Scores of the 64 entries on their own, each with its best sign: e - 2|c| (signed books)
 // or e - 2c. False if any is not a number.
-TVQENC_INLINE bool ScoresLoop(const BookStats& s, bool isSigned, float* __restrict score) {
+TVQENC_INLINE bool ScoresLoop(const VqStats& s, bool isSigned, float* __restrict score) {
   if (isSigned) {
     for (int32_t i = 0; i < kMaxEntries; ++i) score[i] = s.e[i] - 2.0f * std::fabs(s.c[i]);
   } else {
@@ -272,7 +270,7 @@ struct Kernels {
                  const int32_t*, int32_t, int32_t, float*, float*);
   void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
-  bool (*scores)(const BookStats&, bool, float*);
+  bool (*scores)(const VqStats&, bool, float*);
   int32_t (*below)(const float*, int32_t, int32_t, int32_t*);
   bool (*places)(const float*, int32_t, int32_t, int32_t*);
   PairChoice (*pairs)(const float*, const float*, int32_t, const float*, const float*,
@@ -292,7 +290,7 @@ void PlainCross(const float* u, const float* g, int32_t length, int32_t n0, int3
                 float (*x)[kMaxEntries]) {
   CrossLoop(u, g, length, n0, width, x);
 }
-bool PlainScores(const BookStats& s, bool isSigned, float* score) {
+bool PlainScores(const VqStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
 }
 // A bound that at least `count` (< entries) scores reach: the highest of the minima of
@@ -438,7 +436,7 @@ __attribute__((target("avx2"))) void Avx2Cross(const float* u, const float* g, i
   }
   for (; a < n0; ++a) CrossRow(u, g, length, a, width, x);
 }
-__attribute__((target("avx2"))) bool Avx2Scores(const BookStats& s, bool isSigned, float* score) {
+__attribute__((target("avx2"))) bool Avx2Scores(const VqStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
 }
 // Eight comparisons at a time into bit masks, then their set bits in order (32-bit halves:
@@ -558,7 +556,7 @@ void KeepLowest(const float* score, const int32_t* order, int32_t n, int32_t cou
 
 // The `count` entries with the lowest scores, lowest first, earlier entries first among
 // equal scores.
-int32_t Preselect(const Kernels& kernels, const Codebook& cb, const BookStats& s, int32_t count,
+int32_t Preselect(const Kernels& kernels, const Codebook& cb, const VqStats& s, int32_t count,
                   int32_t* chosen) {
   const int32_t entries = cb.Entries();
   if (count <= 0 || count >= entries) {
@@ -635,7 +633,7 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
     return SearchVqOn(path, cb0, cb1, target, weight, length, preselect, own.get(), given);
   }
   const Kernels& kernels = KernelsOf(path);
-  BookStats own[2];
+  VqStats own[2];
   float wt[kMaxVectorLength];
   double total = 0.0;
   for (int32_t j = 0; j < length; ++j) {
@@ -646,8 +644,8 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
     kernels.stats(cb0.columns, wt, weight, length, own[0].c, own[0].e);
     kernels.stats(cb1.columns, wt, weight, length, own[1].c, own[1].e);
   }
-  const BookStats& s0 = given ? given[0] : own[0];
-  const BookStats& s1 = given ? given[1] : own[1];
+  const VqStats& s0 = given ? given[0] : own[0];
+  const VqStats& s1 = given ? given[1] : own[1];
 
   int32_t list0[kMaxEntries], list1[kMaxEntries];
   const int32_t n0 = Preselect(kernels, cb0, s0, preselect, list0);
