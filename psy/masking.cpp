@@ -19,8 +19,6 @@ constexpr double kFineSlopeDb = 6.0;      // per bark either way, bin by bin: a 
 constexpr double kBandOffsetDb = 12.0;    // a band's power above its threshold
 constexpr double kFineOffsetDb = 27.0;    // a bin's power above its threshold: a tone masks
                                           // far less than noise, and a bin may be a tone
-constexpr double kFullScaleDb = 80.0;     // SPL of a full-scale sine: a moderate listening
-                                          // level, where the threshold in quiet shapes much
 constexpr double kQuietCapDb = 70.0;      // the threshold in quiet rises without end near 0 Hz
 constexpr double kFullScalePower = 32768.0 * 32768.0 / 2.0;
 
@@ -46,7 +44,7 @@ double QuietThresholdDb(double hz) {
 }
 
 MaskModel::MaskModel(int32_t sampleRate, int32_t blockSize, const uint16_t* bandWidths,
-                     int32_t bandCount)
+                     int32_t bandCount, double fullScaleDb)
     : blockSize_(blockSize) {
   start_.push_back(0);
   for (int32_t b = 0; b < bandCount && start_.back() < blockSize; ++b) {
@@ -67,7 +65,7 @@ MaskModel::MaskModel(int32_t sampleRate, int32_t blockSize, const uint16_t* band
     for (int32_t k = start_[b]; k < start_[b + 1]; ++k) {
       least = std::min(least, QuietThresholdDb((k + 0.5) * binHz));
     }
-    const double bandPower = kFullScalePower * FromDb(least - kFullScaleDb);
+    const double bandPower = kFullScalePower * FromDb(least - fullScaleDb);
     quiet_[b] = static_cast<float>(bandPower * blockSize / (start_[b + 1] - start_[b]));
   }
   spread_.resize(size_t(bands) * bands);

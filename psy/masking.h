@@ -4,7 +4,7 @@
 // middle ear: its power pooled per bark band of the mode, spread across bands (falling
 // 25 dB per bark below a masker and 10 dB per bark above it), lowered by a fixed
 // signal-to-mask ratio and floored by the threshold in quiet (a full-scale sine taken as
-// 80 dB SPL). White noise of a given variance has the same
+// 80 dB SPL unless the encoder says otherwise). White noise of a given variance has the same
 // per-bin power in every block size, so thresholds of different block sizes compare bin for
 // bin at the same frequency.
 // Portable, no allocation after construction.
@@ -19,7 +19,11 @@ class MaskModel {
  public:
   // bandWidths: bins of each band, bandCount bands covering blockSize bins (a band list
   // that falls short of the block is extended by one band up to its end).
-  MaskModel(int32_t sampleRate, int32_t blockSize, const uint16_t* bandWidths, int32_t bandCount);
+  // fullScaleDb: the SPL a full-scale sine is taken to play at, which sets the threshold in
+  // quiet against the signal.
+  static constexpr double kModerateLevelDb = 80.0;
+  MaskModel(int32_t sampleRate, int32_t blockSize, const uint16_t* bandWidths, int32_t bandCount,
+            double fullScaleDb = kModerateLevelDb);
 
   // power: blockSize values; mask: blockSize values (may alias power).
   void Threshold(const float* power, float* mask) const;
