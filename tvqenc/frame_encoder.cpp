@@ -48,6 +48,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
       lsfFinder_(setup.mode().lspOrder), decoded_(setup) {
   sizes_.frame = n_;
   attackTuned_ = setup.mode().realHz == 44100;
+  boostEmptyBands_ = setup.mode().realHz == 44100 || (setup.mode().realHz == 22050 && n_ == 1024);
   decodedSpectrum_.assign(size_t(channels_) * n_, 0.0f);
   decodedOutput_.assign(size_t(channels_) * n_, 0.0f);
   for (int32_t k = 0; k < 3; ++k) {
@@ -391,6 +392,7 @@ void FrameEncoder::Reset() {
   threshold_.assign(n_, 1.0f);
   noiseWeight_.assign(n_, 1.0f);
   carried_.assign(n_, 0.0f);
+  emptyBins_.assign(n_, 0);
   carriedSize_ = 0;
   trialThreshold_.assign(n_, 1.0f);
 

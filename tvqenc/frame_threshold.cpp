@@ -24,6 +24,20 @@ constexpr double kMaskDepth = 0.65;
 // under that power it leans.
 constexpr double kLean = 0.3;
 const double kLeanUnder = std::pow(10.0, -0.6);
+// Empty bands: a bark band whose own power lies under its masking threshold holds nothing
+// the quantiser need keep, and anything the decoder puts there is heard as noise (the
+// envelopes cannot fall as far as the signal does, above a voice's top or between a
+// piano's partials). Their bins' noise weighs this many times more, as if the mask were
+// uncompressed there. PEAQ at 44/48 stereo, DI of band, speech, transients, piano and
+// orchestra: without -0.92 -1.95 -1.09 -2.37 -0.86; 4x -0.99 -1.37 -0.94 -1.85 -0.51;
+// 8x -1.06 -1.14 -0.79 -1.69 -0.51; 16x -1.20 -1.07 -0.95 -1.60 -0.51; 8x but not in
+// mostly empty sub-blocks (below) -1.03 -1.10 -0.94 -1.69 -0.51. A bin's own power under
+// its threshold instead of its band's: a hat's or a pad's bins between their peaks count
+// as empty, and the band clip lost 0.35.
+constexpr float kEmptyBandBoost = 8.0f;
+// A sub-block with more of its bins in empty bands than this is a lone tone (or silence):
+// there the boost would take the line's own accuracy (a sine lost 2-6 dB of SNR).
+constexpr double kMostlyEmpty = 0.9;
 
 }  // namespace
 
@@ -72,6 +86,32 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     for (int32_t k = 0; k < bs; ++k) {
       noiseWeight_[s * bs + k] = static_cast<float>(Power(double(threshold[k]), -kMaskDepth));
     }
+    if (boostEmptyBands_) BoostEmptyBands(kind, power, threshold, noiseWeight_.data() + s * bs);
+  }
+}
+
+// Multiplies the noise weight of the bins of empty bark bands (the band's mean power under
+// the bin's threshold) by kEmptyBandBoost, unless most of the sub-block is empty.
+void FrameEncoder::BoostEmptyBands(FrameKind kind, const float* power, const float* threshold,
+                                   float* weight) {
+  const twinvq::BlockTables& b = setup_.mode().block[kind];
+  const int32_t bs = sizes_.Block(kind);
+  uint8_t* empty = emptyBins_.data();
+  int32_t emptyCount = 0, start = 0;
+  for (int32_t band = 0; start < bs; ++band) {
+    const int32_t end = band < b.bandCount ? std::min<int32_t>(bs, start + b.bandWidths[band]) : bs;
+    double sum = 0.0;
+    for (int32_t k = start; k < end; ++k) sum += power[k];
+    const float mean = static_cast<float>(sum / (end - start));
+    for (int32_t k = start; k < end; ++k) {
+      empty[k] = mean < threshold[k];
+      emptyCount += empty[k];
+    }
+    start = end;
+  }
+  if (emptyCount > kMostlyEmpty * bs) return;
+  for (int32_t k = 0; k < bs; ++k) {
+    if (empty[k]) weight[k] *= kEmptyBandBoost;
   }
 }
 
