@@ -18,6 +18,13 @@ constexpr FrameKind kCodeStart[9] = {kLong, kLong, kShort, kShort, kShort, kMedi
 // Energy ratios (after a floor for quiet passages) that count as attacks.
 constexpr double kSharpRise = 25.0;
 constexpr double kModerateRise = 5.0;
+// Of the high-passed energies, a sharp rise is a drum's or a click's (23 dB): a syllable's
+// or a piano note's onset rises less steeply and its medium blocks, four times as fine in
+// frequency, code it better than short blocks. PEAQ DI at 44/48 stereo (band, speech,
+// transients, piano, orchestra): at 25 -1.03 -1.10 -0.94 -1.69 -0.51; at 200 -1.03 -0.81
+// -0.94 -1.43 -0.49; at 1000 the piano -1.38, but the band's snares and hats find short
+// blocks in 17 frames of the 43 they had.
+constexpr double kSharpRiseHighPassed = 200.0;
 constexpr double kQuietMeanSquare = 1.0e4;  // an amplitude of 100 in 16-bit units
 
 }  // namespace
@@ -75,7 +82,7 @@ FrameKind ChooseFrameKind(const BlockSizes& sizes, const float* const* spans, in
     const double ratio = energy[i] * (i - from) / before;
     const int32_t position = i * segment;
     const bool inside = position >= n / 2 && position < 3 * n / 2;
-    if (ratio > kSharpRise) {
+    if (ratio > (highPass ? kSharpRiseHighPassed : kSharpRise)) {
       (inside ? sharpInside : sharpOutside) = true;
     } else if (ratio > kModerateRise) {
       moderate = true;
