@@ -52,9 +52,11 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
 
   // Power spectrum over the frame's sub-blocks, with a floor far below its mean. The one
   // envelope serves every sub-block: summed as they are, the loudest (an attack) would
-  // shape the noise of the quiet ones before it. Each sub-block's spectrum is divided by the
-  // square root of its energy, halfway to all alike (dividing by the whole energy takes
-  // the shape of a voice's quiet sub-blocks' noise), then the sum is brought back to the
+  // shape the noise of the quiet ones before it. Each medium sub-block's spectrum is
+  // divided by the square root of its energy, halfway to all alike (dividing by the whole
+  // energy takes the shape of a voice's quiet sub-blocks' noise); short sub-blocks, a
+  // click's or a drum's frame, are brought all alike (a chord before and after a click:
+  // PEAQ DI -0.94 -> -0.78, the band unchanged). Then the sum is brought back to the
   // frame's mean power, where the floor below is set.
   std::vector<double> power(bs, 0.0);
   double mean = 0.0, plain = 0.0, balanced = 0.0;
@@ -62,7 +64,9 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
     const float* x = spectrum_.data() + ch * n_ + s * bs;
     double energy = 0.0;
     for (int32_t k = 0; k < bs; ++k) energy += double(x[k]) * x[k];
-    const double scale = sub > 1 && attackTuned_ ? 1.0 / std::sqrt(energy + 1.0e-3) : 1.0;
+    const double scale = sub == 1 || !attackTuned_ ? 1.0
+                         : kind == kShort ? 1.0 / (energy + 1.0e-3)
+                                          : 1.0 / std::sqrt(energy + 1.0e-3);
     for (int32_t k = 0; k < bs; ++k) power[k] += double(x[k]) * x[k] * scale;
     plain += energy / sub;
     balanced += energy * scale;
