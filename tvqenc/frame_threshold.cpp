@@ -31,10 +31,12 @@ const double kLeanUnder = std::pow(10.0, -0.6);
 // uncompressed there. PEAQ at 44/48 stereo, DI of band, speech, transients, piano and
 // orchestra: without -0.92 -1.95 -1.09 -2.37 -0.86; 4x -0.99 -1.37 -0.94 -1.85 -0.51;
 // 8x -1.06 -1.14 -0.79 -1.69 -0.51; 16x -1.20 -1.07 -0.95 -1.60 -0.51; 8x but not in
-// mostly empty sub-blocks (below) -1.03 -1.10 -0.94 -1.69 -0.51. A bin's own power under
-// its threshold instead of its band's: a hat's or a pad's bins between their peaks count
-// as empty, and the band clip lost 0.35.
-constexpr float kEmptyBandBoost = 8.0f;
+// mostly empty sub-blocks (below) -1.03 -1.10 -0.94 -1.69 -0.51. With the later block
+// switch and short-frame envelope: 8x -1.02 -0.81 -0.78 -1.43 -0.49, 12x -1.07 -0.70 -0.74
+// -1.29 -0.49, 16x -1.14 -0.68 -0.97 -1.16 -0.51. A bin's own power under its threshold
+// instead of its band's: a hat's or a pad's bins between their peaks count as empty, and
+// the band clip lost 0.35.
+constexpr float kEmptyBandBoost = 12.0f;
 // A sub-block with more of its bins in empty bands than this is a lone tone (or silence):
 // there the boost would take the line's own accuracy (a sine lost 2-6 dB of SNR).
 constexpr double kMostlyEmpty = 0.9;
