@@ -517,9 +517,14 @@ __attribute__((target("avx2"))) inline __m256 Avx2LaneBound(const float* score) 
 __attribute__((target("avx2"))) int32_t Avx2Below(const float* score, int32_t entries,
                                                   int32_t count, int32_t* order, float* value) {
   if (entries % kLanes) return PlainBelow(score, entries, count, order, value);
-  const __m256 limit = entries == kMaxEntries && count <= 2 * kLanes   ? Avx2LaneBound<2>(score)
-                       : entries == kMaxEntries && count <= 4 * kLanes ? Avx2LaneBound<4>(score)
-                                                                       : _mm256_set1_ps(BoundLoop(score, entries, count));
+  __m256 limit;
+  if (entries == kMaxEntries && count <= 2 * kLanes) {
+    limit = Avx2LaneBound<2>(score);
+  } else if (entries == kMaxEntries && count <= 4 * kLanes) {
+    limit = Avx2LaneBound<4>(score);
+  } else {
+    limit = _mm256_set1_ps(BoundLoop(score, entries, count));
+  }
   int32_t n = 0;
   for (int32_t i = 0; i < entries; i += kLanes) {
     const __m256 v = _mm256_loadu_ps(score + i);
@@ -596,7 +601,8 @@ __attribute__((target("avx2"))) PairChoice Avx2PairsOf(const float* c0, const fl
       const __m256 own = _mm256_set1_ps(e0[a] - 2.0f * (sign0 * c0[a]));
       const __m256 sign = _mm256_set1_ps(sign0);
       for (int32_t step = 0; step < kSteps; ++step) {
-        const __m256 rest = _mm256_sub_ps(c1v[step], _mm256_mul_ps(sign, _mm256_loadu_ps(x[a] + step * kLanes)));
+        const __m256 xv = _mm256_loadu_ps(x[a] + step * kLanes);
+        const __m256 rest = _mm256_sub_ps(c1v[step], _mm256_mul_ps(sign, xv));
         const __m256 term = Signed1 ? _mm256_and_ps(rest, magnitude) : rest;
         const __m256 v = _mm256_sub_ps(_mm256_add_ps(own, e1v[step]), _mm256_mul_ps(two, term));
         least = _mm256_min_ps(v, least);
