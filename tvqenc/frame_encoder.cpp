@@ -225,15 +225,20 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       w[j] = weight_[slot];
     }
     if (scaled) {
+      // Summed from zero channel by channel; the first channel's terms set the sums (a
+      // separate clearing of them cost as much as the sums).
       for (int32_t b = 0; b < 2; ++b) {
         const VqStats* unit = &unitGainStats_[(size_t(i) * 2 + b) * channels_];
-        std::fill(given[b].c, given[b].c + kBookEntries, 0.0f);
-        std::fill(given[b].e, given[b].e + kBookEntries, 0.0f);
-        for (int32_t ch = 0; ch < channels_; ++ch) {
-          const float g = gains[ch][0];
+        const float g = gains[0][0], gg = g * g;
+        for (int32_t e = 0; e < kBookEntries; ++e) {
+          given[b].c[e] = 0.0f + g * unit[0].c[e];
+          given[b].e[e] = 0.0f + gg * unit[0].e[e];
+        }
+        for (int32_t ch = 1; ch < channels_; ++ch) {
+          const float h = gains[ch][0], hh = h * h;
           for (int32_t e = 0; e < kBookEntries; ++e) {
-            given[b].c[e] += g * unit[ch].c[e];
-            given[b].e[e] += g * g * unit[ch].e[e];
+            given[b].c[e] += h * unit[ch].c[e];
+            given[b].e[e] += hh * unit[ch].e[e];
           }
         }
       }

@@ -146,10 +146,12 @@ TEST(VqSearch, EveryPathChoosesAsThePlainSearch) {
   TransposeBook(book1.data(), stride, columns1.data());
   const int32_t preselects[] = {0, 5, 8, 16, 24, 32};  // all, and lists of odd and even lengths
   int32_t compared = 0;
-  for (int32_t trial = 0; trial < 300; ++trial) {
+  // Every list length with each second book (signed, 64 entries; 32 entries, the lists'
+  // bound then from groups), with a signed and an unsigned first book.
+  for (int32_t trial = 0; trial < 360; ++trial) {
     const int32_t length = 1 + trial % stride, preselect = preselects[(trial / 3) % 6];
-    const int32_t bits1 = trial % 2 ? 7 : 6;
-    const Codebook cb0{book0.data(), columns0.data(), stride, 7};
+    const int32_t bits0 = (trial / 18) % 2 ? 6 : 7, bits1 = 7 - trial % 3;
+    const Codebook cb0{book0.data(), columns0.data(), stride, bits0};
     const Codebook cb1{book1.data(), columns1.data(), stride, bits1};
     float t[kMaxVectorLength], w[kMaxVectorLength];
     for (int32_t j = 0; j < length; ++j) {
@@ -166,7 +168,7 @@ TEST(VqSearch, EveryPathChoosesAsThePlainSearch) {
       ++compared;
     }
   }
-  EXPECT_GE(compared, 300);
+  EXPECT_GE(compared, 360);
 }
 
 // The preselected search against the exhaustive one on the codec's own long-block books
