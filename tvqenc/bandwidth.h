@@ -14,10 +14,13 @@ double CodedBandwidthHz(int32_t kHzCode, int32_t kbpsPerChannel);
 // A zero-phase low-pass in the transform domain: the coefficients of a block are multiplied
 // by a real gain (1 below the coded bandwidth, a raised-cosine slope, 0 above). A block is
 // cut only where what lies above carries under kKeptShare of its energy: a noisy tail (a
-// hat's hiss) goes, a tone or a sweep up there is kept, since then it is the sound itself.
+// hat's hiss, the top of a click's white spectrum, a fifth of its power at 44.1 kHz) goes,
+// a tone or a sweep up there is kept, since then it is the sound itself. PEAQ DI at 44/48
+// stereo, band and transients: under a tenth -1.07 and -0.74, a fifth -1.12 and -0.47, under
+// 0.3 -1.32 and -0.31 (the three other clips unchanged).
 class BandLimiter {
  public:
-  static constexpr double kKeptShare = 0.1;
+  static constexpr double kKeptShare = 0.3;
 
   BandLimiter(double cutoffHz, int32_t realHz, int32_t blockSize);
 

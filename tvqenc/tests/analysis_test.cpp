@@ -301,6 +301,9 @@ TEST(BandLimiter, CutsOnlyAFaintTail) {
   struct Case { const char* name; float low, high; bool cut; };
   const Case cases[] = {
       {"hiss 20 dB under the band", 1000.0f, 100.0f, true},
+      // The top 127 bins against the low 100: a fifth of the power, then a third.
+      {"a click's white top", 1000.0f, 444.0f, true},
+      {"a top with a third of the power", 1000.0f, 628.0f, false},
       {"only the top band", 0.0f, 100.0f, false},
       {"top band as loud as the rest", 100.0f, 100.0f, false},
       {"nothing above", 1000.0f, 0.0f, true},
