@@ -155,6 +155,8 @@ TEST(RoundTrip, HardTonesReachTheirFloors) {
       {{44, 48, 1}, 997.0, 997.0, 0.0, 45.5, false},  // reached 46.3
       {{44, 48, 2}, 60.0, 60.0, 0.0, 37.5, false},    // reached 38.3
       {{11, 8, 1}, 1500.0, 4500.0, 10000.0, 11.5, true},  // reached 12.1
+      {{44, 48, 1}, 2000.0, 12000.0, 20000.0, 20.0, true},  // reached 20.8 (17.3 with
+      // the empty bands' weights in its sub-blocks)
   };
   for (const Case& c : cases) {
     twinvq::StreamSetup setup;
