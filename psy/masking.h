@@ -37,6 +37,10 @@ class MaskModel {
   // The threshold in quiet of one bin, as both thresholds floor it.
   float Quiet(int32_t bin) const;
 
+  // The bands the model pools over: band b spans bins [BandStart(b), BandStart(b + 1)).
+  int32_t Bands() const { return static_cast<int32_t>(start_.size()) - 1; }
+  int32_t BandStart(int32_t band) const { return start_[band]; }
+
  private:
   int32_t blockSize_;
   std::vector<int32_t> start_;   // band b spans [start_[b], start_[b + 1])

@@ -225,8 +225,8 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       w[j] = weight_[slot];
     }
     if (scaled) {
-      // Summed from zero channel by channel; the first channel's terms set the sums (a
-      // separate clearing of them cost as much as the sums).
+      // The first channel's terms set the sums (a separate clearing cost as much as the
+      // sums); 0 + x keeps the sign a zero term had when the sums started from zero.
       for (int32_t b = 0; b < 2; ++b) {
         const VqStats* unit = &unitGainStats_[(size_t(i) * 2 + b) * channels_];
         const float g = gains[0][0], gg = g * g;

@@ -96,15 +96,16 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
 }
 
 // Multiplies the noise weight of the bins of empty bark bands (the band's mean power under
-// the bin's threshold) by kEmptyBandBoost, unless the sub-block is a lone line.
+// the bin's threshold; the bands the masking model pools over) by kEmptyBandBoost, unless
+// the sub-block is a lone line.
 void FrameEncoder::BoostEmptyBands(FrameKind kind, const float* power, const float* threshold,
                                    float* weight) {
-  const twinvq::BlockTables& b = setup_.mode().block[kind];
+  const MaskModel& model = *masks_[kind];
   const int32_t bs = sizes_.Block(kind);
   uint8_t* empty = emptyBins_.data();
-  int32_t emptyCount = 0, fullBands = 0, start = 0;
-  for (int32_t band = 0; start < bs; ++band) {
-    const int32_t end = band < b.bandCount ? std::min<int32_t>(bs, start + b.bandWidths[band]) : bs;
+  int32_t emptyCount = 0, fullBands = 0;
+  for (int32_t band = 0; band < model.Bands(); ++band) {
+    const int32_t start = model.BandStart(band), end = model.BandStart(band + 1);
     double sum = 0.0;
     for (int32_t k = start; k < end; ++k) sum += power[k];
     const float mean = static_cast<float>(sum / (end - start));
@@ -115,7 +116,6 @@ void FrameEncoder::BoostEmptyBands(FrameKind kind, const float* power, const flo
     }
     emptyCount += emptyHere;
     fullBands += emptyHere < end - start;
-    start = end;
   }
   if (emptyCount > kMostlyEmpty * bs || fullBands < kFewestFullBands) return;
   for (int32_t k = 0; k < bs; ++k) {

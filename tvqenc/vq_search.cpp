@@ -335,12 +335,17 @@ TVQENC_INLINE float LaneBoundLoop(const float* score) {
   return bound;
 }
 
+// How many lowest scores per lane the bound for `count` keeps (0: the groups' minima).
+constexpr int32_t LaneRanks(int32_t entries, int32_t count) {
+  return entries != kMaxEntries ? 0 : count <= 2 * kLanes ? 2 : count <= 4 * kLanes ? 4 : 0;
+}
+
 TVQENC_INLINE float Bound(const float* score, int32_t entries, int32_t count) {
-  if (entries == kMaxEntries) {
-    if (count <= 2 * kLanes) return LaneBoundLoop<2>(score);
-    if (count <= 4 * kLanes) return LaneBoundLoop<4>(score);
+  switch (LaneRanks(entries, count)) {
+    case 2: return LaneBoundLoop<2>(score);
+    case 4: return LaneBoundLoop<4>(score);
+    default: return BoundLoop(score, entries, count);
   }
-  return BoundLoop(score, entries, count);
 }
 
 // The entries (in order) whose scores are at most the bound for `count`, and their scores;
@@ -517,14 +522,10 @@ __attribute__((target("avx2"))) inline __m256 Avx2LaneBound(const float* score) 
 __attribute__((target("avx2"))) int32_t Avx2Below(const float* score, int32_t entries,
                                                   int32_t count, int32_t* order, float* value) {
   if (entries % kLanes) return PlainBelow(score, entries, count, order, value);
-  __m256 limit;
-  if (entries == kMaxEntries && count <= 2 * kLanes) {
-    limit = Avx2LaneBound<2>(score);
-  } else if (entries == kMaxEntries && count <= 4 * kLanes) {
-    limit = Avx2LaneBound<4>(score);
-  } else {
-    limit = _mm256_set1_ps(BoundLoop(score, entries, count));
-  }
+  const int32_t ranks = LaneRanks(entries, count);
+  const __m256 limit = ranks == 2   ? Avx2LaneBound<2>(score)
+                       : ranks == 4 ? Avx2LaneBound<4>(score)
+                                    : _mm256_set1_ps(BoundLoop(score, entries, count));
   int32_t n = 0;
   for (int32_t i = 0; i < entries; i += kLanes) {
     const __m256 v = _mm256_loadu_ps(score + i);
