@@ -49,6 +49,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
   sizes_.frame = n_;
   attackTuned_ = setup.mode().realHz == 44100;
   boostEmptyBands_ = setup.mode().realHz == 44100 || (setup.mode().realHz == 22050 && n_ == 1024);
+  magnitudeEnvelope_ = setup.mode().realHz == 44100;
   decodedSpectrum_.assign(size_t(channels_) * n_, 0.0f);
   decodedOutput_.assign(size_t(channels_) * n_, 0.0f);
   for (int32_t k = 0; k < 3; ++k) {
