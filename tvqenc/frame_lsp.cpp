@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "frame_stages.h"
-#include "log_exp.h"
 #include "lpc.h"
 
 namespace tvqenc {
@@ -23,12 +22,17 @@ constexpr int32_t kStrongLines = 4;  // lines scored beside the LSP fit's coarse
 // The envelope's fit: the decoder multiplies the coefficients by 1/|A|^2 itself, so an LPC
 // fitted to the power spectrum gives an envelope twice as steep (in dB) as the signal's, which
 // the bark envelope and the vectors must undo, and where a voice has nothing above 11 kHz they
-// cannot: its decoded top sat 20-30 dB over the input's. Fitted to the power raised to these
-// exponents (the magnitude in long frames) the envelope follows the signal. PEAQ ODG at 44/48
-// stereo (band, speech, transients, piano, orchestra): with the power -3.10 -2.59 -2.21 -3.08
-// -2.38; with these -3.12 -2.38 -2.16 -2.63 -2.33. In medium frames the magnitude itself
-// cost the transients (-2.75) and the piano; short frames keep the power.
-constexpr double kFitExponent[3] = {1.0, 0.85, 0.5};  // short, medium, long
+// cannot: its decoded top sat 20-30 dB over the input's. Fitted to the magnitude in long
+// frames and to the power^(3/4) in medium ones, the envelope follows the signal. PEAQ ODG at
+// 44/48 stereo (band, speech, transients, piano, orchestra): with the power -3.10 -2.59 -2.21
+// -3.08 -2.38; with these -3.14 -2.28 -2.18 -2.66 -2.34. The magnitude in medium frames too
+// gives speech -2.08 but the piano -2.89; short frames keep the power (the band -3.25 at
+// power^0.85). Square roots only: exact, the same in every build.
+double FitPower(double p, FrameKind kind) {
+  const double root = std::sqrt(p);
+  return kind == kLong ? root : root * std::sqrt(root);
+}
+
 // A tonal frame, where the strongest kTonalLines bins carry more than kTonalShare of the
 // power, keeps the power fit: its envelope's sharper peaks hold a lone tone's SNR (a 997 Hz
 // sine, 44/48 stereo, lost 1.4 dB in its onset frames fitted to the magnitude). Music's
@@ -109,7 +113,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
   for (double p : power) mean += p / bs;
   for (double& p : power) p += 1.0e-9 * mean + 1.0e-3;
   if (magnitudeEnvelope_ && kind != kShort && !Tonal(power)) {
-    for (double& p : power) p = kind == kLong ? std::sqrt(p) : Power(p, kFitExponent[kind]);
+    for (double& p : power) p = FitPower(p, kind);
   }
   double r[kMaxLpcOrder + 1], a[kMaxLpcOrder + 1], lsf[kMaxLpcOrder];
   AutocorrelationFromPower(power.data(), binCos_[kind].data(), bs, order, r);
