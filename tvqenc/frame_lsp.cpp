@@ -1,5 +1,5 @@
-// The LSP envelope: LPC of the frame's power spectrum, quantised with both history choices
-// and scored by the decoded envelope's fit.
+// The LSP envelope: LPC of the frame's power spectrum (at 44.1 kHz mostly of its magnitude),
+// quantised with both history choices and scored by the decoded envelope's fit.
 #include "frame_encoder.h"
 
 #include <algorithm>
