@@ -430,7 +430,13 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
     }
   }
   const float* spans[2] = {input_[0].data() + n_, input_[1].data() + n_};
-  const FrameKind next = ChooseNextKind(ChooseFrameKind(sizes_, spans, channels_, attackTuned_));
+  // Below 44.1 kHz the plain detector's short blocks stay (speech's onsets need them there)
+  // and the high-passed one's are added: it finds a drum over a loud bass, which the plain
+  // one misses (the band clip at 22/24: before a hit, 20-30 dB of noise over the signal for
+  // 35 ms, PEAQ's noise-to-mask ratio 24.7 dB; with both 6.4 dB).
+  FrameKind detected = ChooseFrameKind(sizes_, spans, channels_, attackTuned_);
+  if (!attackTuned_) detected = std::min(detected, ChooseFrameKind(sizes_, spans, channels_, true));
+  const FrameKind next = ChooseNextKind(detected);
   const FrameKind kind = currentKind_;
   *values = twinvq::FrameValues{};
   values->windowType = WindowTypeCode(previousKind_, kind);

@@ -129,9 +129,11 @@ class FrameEncoder {
   FrameKind previousKind_ = kLong, currentKind_ = kLong;
   int32_t scanStart_ = 0;                // where the gain scan starts: the last frame's best
   bool limitBandwidth_ = true;
-  // The pre-echo measures, the high-passed transient detector and the envelope fitted to
-  // sub-blocks brought towards one level, are tuned at 44.1 kHz: at the lower rates they
-  // cost a log sweep 4-6 dB of SNR (16 kHz mono, 11 kHz stereo), and they are off there.
+  // The pre-echo measures, the high-passed transient detector in place of the plain one and
+  // the envelope fitted to sub-blocks brought towards one level, are tuned at 44.1 kHz: at
+  // the lower rates they cost a log sweep 4-6 dB of SNR (16 kHz mono, 11 kHz stereo), and
+  // they are off there (the high-passed detector then only adds short blocks to the plain
+  // one's).
   bool attackTuned_ = false;
   // Empty bands' noise weighs more (frame_threshold.cpp): on at 44.1 kHz and in the 22.05 kHz
   // modes of 1024-sample frames, where PEAQ was measured; in the modes of 512-sample frames a
