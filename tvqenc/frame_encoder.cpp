@@ -433,7 +433,7 @@ void FrameEncoder::Encode(const float* samples, twinvq::FrameValues* values) {
   // Below 44.1 kHz the plain detector's short blocks stay (speech's onsets need them there)
   // and the high-passed one's are added: it finds a drum over a loud bass, which the plain
   // one misses (the band clip at 22/24: before a hit, 20-30 dB of noise over the signal for
-  // 35 ms, PEAQ's noise-to-mask ratio 24.7 dB; with both 6.4 dB).
+  // 35 ms, PEAQ's noise-to-mask ratio 24.7 dB; with both 6.3 dB).
   FrameKind detected = ChooseFrameKind(sizes_, spans, channels_, attackTuned_);
   if (!attackTuned_) detected = std::min(detected, ChooseFrameKind(sizes_, spans, channels_, true));
   const FrameKind next = ChooseNextKind(detected);

@@ -140,7 +140,8 @@ class FrameEncoder {
   // lone tone or a sweep lost 1-2 dB of SNR with it.
   bool boostEmptyBands_ = false;
   // The LPC envelope fitted to the spectrum's magnitude rather than its power outside tonal
-  // frames (frame_lsp.cpp): measured at 44.1 kHz; at 22.05 kHz mono 24 kbps it changed nothing.
+  // frames (frame_lsp.cpp): measured at 44.1 kHz; at 22.05 kHz mono 24 kbps PEAQ's median DI
+  // was a little worse with it (-3.44 against -3.38).
   bool magnitudeEnvelope_ = false;
   // The histories before the frame being coded, for quantising it again.
   float barkBefore_[3][2][twinvq::kMaxBands];

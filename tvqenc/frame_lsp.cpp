@@ -35,8 +35,9 @@ double FitPower(double p, FrameKind kind) {
 
 // A tonal frame, where the strongest kTonalLines bins carry more than kTonalShare of the
 // power, keeps the power fit: its envelope's sharper peaks hold a lone tone's SNR (a 997 Hz
-// sine, 44/48 stereo, lost 1.4 dB in its onset frames fitted to the magnitude). Music's
-// frames are mostly under it (the band clip's bass and the transients' held chord over it).
+// sine at 44/48 stereo: 45.0 dB; 40.5 with every frame fitted to the magnitude, 43.6 with the
+// share at 0.95, its onset frames then fitted so). Music's frames are mostly under it (the
+// band clip's bass and the transients' held chord over it).
 constexpr int32_t kTonalLines = 8;
 constexpr double kTonalShare = 0.9;
 
