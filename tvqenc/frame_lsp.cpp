@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "frame_stages.h"
 #include "lpc.h"
@@ -43,16 +44,12 @@ constexpr double kTonalShare = 0.9;
 
 // Whether the strongest kTonalLines of the power spectrum carry over kTonalShare of it.
 bool Tonal(const std::vector<double>& power) {
-  double strongest[kTonalLines] = {0.0}, total = 0.0;  // descending
-  for (double p : power) {
-    total += p;
-    if (p <= strongest[kTonalLines - 1]) continue;
-    int32_t i = kTonalLines - 1;
-    for (; i > 0 && strongest[i - 1] < p; --i) strongest[i] = strongest[i - 1];
-    strongest[i] = p;
-  }
-  double top = 0.0;
+  double strongest[kTonalLines];
+  std::partial_sort_copy(power.begin(), power.end(), strongest, strongest + kTonalLines,
+                         std::greater<double>());
+  double top = 0.0, total = 0.0;
   for (double p : strongest) top += p;
+  for (double p : power) total += p;
   return top > kTonalShare * total;
 }
 
