@@ -293,10 +293,11 @@ TEST(MaskModel, SpreadsAsTheSlopesSay) {
 
 // The coded bandwidth's low-pass: 44.1 kHz, 512 bins of 43 Hz, cutoff 17.5 kHz (bin 405,
 // slope from bin 385). What lies above goes where it is a faint tail, and stays where it
-// is the sound itself or already nothing; below the slope nothing changes.
+// is the sound itself or already next to nothing; below the slope nothing changes.
 TEST(BandLimiter, CutsOnlyAFaintTail) {
   EXPECT_EQ(CodedBandwidthHz(44, 48), 17500.0);
-  EXPECT_GE(CodedBandwidthHz(22, 24), 11025.0);
+  EXPECT_EQ(CodedBandwidthHz(22, 24), 7000.0);
+  EXPECT_GE(CodedBandwidthHz(22, 32), 11025.0);
   const BandLimiter limiter(CodedBandwidthHz(44, 48), 44100, 512);
   struct Case { const char* name; float low, high; bool cut; };
   const Case cases[] = {
@@ -306,7 +307,9 @@ TEST(BandLimiter, CutsOnlyAFaintTail) {
       {"a top with a third of the power", 1000.0f, 628.0f, false},
       {"only the top band", 0.0f, 100.0f, false},
       {"top band as loud as the rest", 100.0f, 100.0f, false},
-      {"nothing above", 1000.0f, 0.0f, true},
+      {"nothing above", 1000.0f, 0.0f, false},
+      {"a top 70 dB under the band, left as it is", 1000.0f, 0.3f, false},
+      {"a top 50 dB under the band", 1000.0f, 3.0f, true},
       {"silence", 0.0f, 0.0f, false},
   };
   for (const Case& c : cases) {
