@@ -74,7 +74,7 @@ class FrameEncoder {
   void KeepWithinFullScale(FrameKind kind, twinvq::FrameValues* values);
   void BuildThreshold(FrameKind kind);
   void ThresholdOf(FrameKind kind, const float* spectrum, float* threshold);
-  void BoostEmptyBands(FrameKind kind, const float* power, const float* threshold, float* weight);
+  bool MarkEmptyBands(FrameKind kind, const float* power, const float* threshold);
   void MeanPower(const float* first, int32_t count, float* power) const;
   void BuildAmplitudes(FrameKind kind, const twinvq::FrameValues& values);
   void BuildAmplitudesAt(FrameKind kind, const float (*gains)[twinvq::kMaxSubBlocks]);
