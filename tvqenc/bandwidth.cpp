@@ -16,7 +16,7 @@ struct ModeBandwidth {
 // channel, and under the 21.6 kHz where a listener (and PEAQ's model) judges whether a band
 // is there at all. Most modes at 22.05 kHz and below code their whole band: cut as low as
 // other formats' encoders cut there, a full-scale square lost 0.2 dB of round-trip SNR at
-// 11/8 and a tone 1.5 dB at 22/32 stereo. At 22/20 and 22/24, where MP3 encoders keep 6-8
+// 11/8 and a tone 1.5 dB at 22/32 stereo (while every faint top was cut). At 22/20 and 22/24, where MP3 encoders keep 6-8
 // kHz, the noise the decoder leaves over a quiet top costs more than the top: PEAQ DI at
 // 22/24 mono (speech, piano, orchestra; band and transients at the floor either way) whole
 // band -3.30 -3.38 -1.90, cut at 6 kHz -3.38 -2.88 -1.96, 7 kHz -3.17 -2.96 -1.82, 8 kHz

@@ -296,6 +296,7 @@ TEST(MaskModel, SpreadsAsTheSlopesSay) {
 // is the sound itself or already next to nothing; below the slope nothing changes.
 TEST(BandLimiter, CutsOnlyAFaintTail) {
   EXPECT_EQ(CodedBandwidthHz(44, 48), 17500.0);
+  EXPECT_EQ(CodedBandwidthHz(22, 20), 7000.0);
   EXPECT_EQ(CodedBandwidthHz(22, 24), 7000.0);
   EXPECT_GE(CodedBandwidthHz(22, 32), 11025.0);
   const BandLimiter limiter(CodedBandwidthHz(44, 48), 44100, 512);
