@@ -63,8 +63,8 @@ bool BandLimiter::Apply(float* const* blocks, int32_t channels) const {
       if (k >= from_) above += p;
     }
   }
-  if (!(above < kKeptShare * total)) return false;  // also where there is nothing at all
-  if (above < kFaintShare * total) return false;
+  // A tail to cut carries between the two shares of the block (silence fails both).
+  if (!(above < kKeptShare * total) || above < kFaintShare * total) return false;
   for (int32_t c = 0; c < channels; ++c) {
     for (int32_t k = from_; k < size_; ++k) blocks[c][k] *= gain_[k - from_];
   }

@@ -99,8 +99,10 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     const double depth = music && attackTuned_ && kind == kMedium ? kMediumMaskDepth : kMaskDepth;
     float* weight = noiseWeight_.data() + s * bs;
     for (int32_t k = 0; k < bs; ++k) weight[k] = static_cast<float>(Power(double(threshold[k]), -depth));
-    for (int32_t k = 0; k < bs && music; ++k) {
-      if (emptyBins_[k]) weight[k] *= kEmptyBandBoost;
+    if (music) {
+      for (int32_t k = 0; k < bs; ++k) {
+        if (emptyBins_[k]) weight[k] *= kEmptyBandBoost;
+      }
     }
   }
 }
