@@ -2,7 +2,8 @@
 # Builds the PEAQ measure (GstPEAQ, third_party/gstpeaq/, LGPL-2 or later; ITU-R BS.1387 basic
 # and advanced versions as a GStreamer element and its `peaq` command) once per machine
 # into a cache outside the checkout, installing GStreamer's development packages first.
-# Prints the folder holding `peaq` and the plug-in (set GST_PLUGIN_PATH to it).
+# Prints the folder holding `peaq`, `peaq-movs` (the same, printing every model output variable)
+# and the plug-in (set GST_PLUGIN_PATH to it).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 src=$root/third_party/gstpeaq/src
@@ -38,5 +39,15 @@ H
   # shellcheck disable=SC2086
   gcc -O2 -DHAVE_CONFIG_H -I"$out" -I"$src" $flags "$src/peaq.c" $(pkg-config --libs gstreamer-1.0) \
     -o "$out/peaq" >&2
+fi
+# The same command with the element's console output on: it prints every model output variable
+# before the grade (bench/peaq_movs.py reads them).
+if [ ! -x "$out/peaq-movs" ]; then
+  sed 's/"console_output", FALSE/"console_output", TRUE/' "$src/peaq.c" > "$out/peaq-movs.c"
+  grep -q '"console_output", TRUE' "$out/peaq-movs.c"
+  flags=$(pkg-config --cflags gstreamer-1.0 gstreamer-base-1.0 gstreamer-fft-1.0)
+  # shellcheck disable=SC2086
+  gcc -O2 -DHAVE_CONFIG_H -I"$out" -I"$src" $flags "$out/peaq-movs.c" $(pkg-config --libs gstreamer-1.0) \
+    -o "$out/peaq-movs" >&2
 fi
 echo "$out"
