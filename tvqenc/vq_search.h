@@ -42,6 +42,11 @@ struct alignas(32) VqStats {
 void ComputeVqStats(const Codebook& cb, const float* wt, const float* w, int32_t length,
                     VqStats* out);
 
+// The statistics of a vector spread over channels whose target and weights scale with each
+// channel's gain: out = sum over channels of unit[ch] with c scaled by gains[ch], e by its
+// square, from each channel's statistics at unit gain.
+void ScaleVqStats(const VqStats* unit, const float* gains, int32_t channels, VqStats* out);
+
 // Room for one search's gathered entries and cross terms (48 KB), kept by the caller: on the
 // stack it would be set up anew for every search, page by page in the Windows builds.
 struct alignas(64) VqScratch {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -208,6 +209,25 @@ TEST(Lpc, LsfEnvelopeIsTheAllPoleSpectrum) {
     const double ratio = LsfEnvelope(lsf, order, (k + 0.5) * kPi / bins) / power[k];
     if (k == 0) ratio0 = ratio;
     EXPECT_NEAR(ratio / ratio0, 1.0, 0.03) << k;
+  }
+}
+
+TEST(Lpc, AutocorrelationFromCosineRowsIsTheRecurrencesBitForBit) {
+  // The frame encoder sums over stored cosine rows; its LPC must be the recurrence's exactly
+  // (odd and even orders, the row stride's padding, the block sizes of the modes).
+  std::mt19937 random(9);
+  std::uniform_real_distribution<double> level(-12.0, 3.0);
+  for (const int32_t bins : {64, 256, 2048}) {
+    for (const int32_t order : {1, 12, 17, kMaxLpcOrder}) {
+      std::vector<double> power(bins);
+      for (double& p : power) p = std::pow(10.0, level(random));
+      const std::vector<double> cosines = BinCosines(bins);
+      const std::vector<double> rows = BinCosineRows(cosines.data(), bins, order);
+      double want[kMaxLpcOrder + 1], got[kMaxLpcOrder + 1];
+      AutocorrelationFromPower(power.data(), cosines.data(), bins, order, want);
+      AutocorrelationFromRows(power.data(), rows.data(), bins, order, got);
+      EXPECT_EQ(std::memcmp(want, got, sizeof(double) * (order + 1)), 0) << bins << " " << order;
+    }
   }
 }
 
