@@ -212,17 +212,21 @@ void FrameEncoder::PrepareUnitGainStats() {
   unitGainStats_.resize(size_t(p.pairs) * 2 * channels_);
   int32_t offset = 0;
   float wt[kMaxVectorLength], w[kMaxVectorLength];
+  int32_t rows[kMaxVectorLength];
   for (int32_t i = 0; i < p.pairs; ++i) {
     const int32_t length = p.VectorLength(i);
     for (int32_t ch = 0; ch < channels_; ++ch) {
-      for (int32_t j = 0; j < length; ++j) {  // this channel's values; the other's weigh nothing
+      // This channel's values; the other's weigh nothing and are left out of the sums.
+      int32_t count = 0;
+      for (int32_t j = 0; j < length; ++j) {
         const int32_t slot = p.destination[offset + j];
-        const bool own = slot / n_ == ch;
-        w[j] = own ? weight_[slot] : 0.0f;
-        wt[j] = own ? weight_[slot] * target_[slot] : 0.0f;
+        if (slot / n_ != ch) continue;
+        rows[count] = j;
+        w[count] = weight_[slot];
+        wt[count++] = weight_[slot] * target_[slot];
       }
       for (int32_t b = 0; b < 2; ++b) {
-        ComputeVqStats(BookOf(kLong, b, i), wt, w, length, &unitGainStats_[(size_t(i) * 2 + b) * channels_ + ch]);
+        ComputeVqStats(BookOf(kLong, b, i), wt, w, count, &unitGainStats_[(size_t(i) * 2 + b) * channels_ + ch], rows);
       }
     }
     offset += length;

@@ -35,12 +35,14 @@ constexpr int32_t kLanes = 8;  // the pair matrix's rows are padded to this many
 // every score equal) go through insertion.
 constexpr int32_t kTiedCandidates = 32;
 
-// c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries.
-TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float* w,
-                             int32_t length, float* __restrict c, float* __restrict e) {
+// c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries; with
+// rows, term j reads column rows[j].
+TVQENC_INLINE void StatsLoop(const float* columns, const int32_t* rows, const float* wt,
+                             const float* w, int32_t length, float* __restrict c,
+                             float* __restrict e) {
   for (int32_t i = 0; i < kBookEntries; ++i) c[i] = e[i] = 0.0f;
   for (int32_t j = 0; j < length; ++j) {
-    const float* column = columns + j * kBookEntries;
+    const float* column = columns + (rows ? rows[j] : j) * kBookEntries;
     const float a = wt[j], b = w[j];
     for (int32_t i = 0; i < kBookEntries; ++i) {
       c[i] += a * column[i];
@@ -287,7 +289,7 @@ TVQENC_INLINE void ScaleLoop(const VqStats* unit, const float* gains, int32_t ch
 struct Kernels {
   void (*gather)(const Codebook&, const Codebook&, const float*, int32_t, const int32_t*, int32_t,
                  const int32_t*, int32_t, int32_t, float*, float*);
-  void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
+  void (*stats)(const float*, const int32_t*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
   bool (*scores)(const VqStats&, bool, float*);
   int32_t (*below)(const float*, int32_t, int32_t, int32_t*, float*);
@@ -301,9 +303,9 @@ void PlainScale(const VqStats* unit, const float* gains, int32_t channels, VqSta
   ScaleLoop(unit, gains, channels, out);
 }
 
-void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
-                float* c, float* e) {
-  StatsLoop(columns, wt, w, length, c, e);
+void PlainStats(const float* columns, const int32_t* rows, const float* wt, const float* w,
+                int32_t length, float* c, float* e) {
+  StatsLoop(columns, rows, wt, w, length, c, e);
 }
 void PlainGather(const Codebook& cb0, const Codebook& cb1, const float* weight, int32_t length,
                  const int32_t* list0, int32_t n0, const int32_t* list1, int32_t n1, int32_t width,
@@ -396,15 +398,15 @@ PairChoice PlainPairs(const float* c0, const float* e0, int32_t n0, const float*
 #if TVQENC_AVX2_PATH
 // Tiles of entries whose sums stay in registers, each sum over j in order with the plain
 // loop's products.
-__attribute__((target("avx2"))) void Avx2Stats(const float* columns, const float* wt,
-                                               const float* w, int32_t length, float* c,
-                                               float* e) {
+__attribute__((target("avx2"))) void Avx2Stats(const float* columns, const int32_t* rows,
+                                               const float* wt, const float* w, int32_t length,
+                                               float* c, float* e) {
   constexpr int32_t T = kTileColumns / kLanes;
   for (int32_t i = 0; i < kBookEntries; i += kTileColumns) {
     __m256 cs[T], es[T];
     for (int32_t t = 0; t < T; ++t) cs[t] = es[t] = _mm256_setzero_ps();
     for (int32_t j = 0; j < length; ++j) {
-      const float* column = columns + j * kBookEntries + i;
+      const float* column = columns + (rows ? rows[j] : j) * kBookEntries + i;
       const __m256 a = _mm256_broadcast_ss(wt + j), b = _mm256_broadcast_ss(w + j);
       for (int32_t t = 0; t < T; ++t) {
         const __m256 v = _mm256_loadu_ps(column + t * kLanes);
@@ -796,8 +798,8 @@ bool VqPathAvailable(VqPath path) {
 }
 
 void ComputeVqStats(const Codebook& cb, const float* wt, const float* w, int32_t length,
-                    VqStats* out) {
-  KernelsOf(VqPath::kAvx2).stats(cb.columns, wt, w, length, out->c, out->e);
+                    VqStats* out, const int32_t* rows) {
+  KernelsOf(VqPath::kAvx2).stats(cb.columns, rows, wt, w, length, out->c, out->e);
 }
 
 void ScaleVqStats(const VqStats* unit, const float* gains, int32_t channels, VqStats* out) {
@@ -826,8 +828,8 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
     total += double(wt[j]) * target[j];
   }
   if (!given) {
-    kernels.stats(cb0.columns, wt, weight, length, own[0].c, own[0].e);
-    kernels.stats(cb1.columns, wt, weight, length, own[1].c, own[1].e);
+    kernels.stats(cb0.columns, nullptr, wt, weight, length, own[0].c, own[0].e);
+    kernels.stats(cb1.columns, nullptr, wt, weight, length, own[1].c, own[1].e);
   }
   const VqStats& s0 = given ? given[0] : own[0];
   const VqStats& s1 = given ? given[1] : own[1];
