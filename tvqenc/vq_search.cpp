@@ -624,8 +624,8 @@ __attribute__((target("avx2"))) inline __m256 Avx2Row(float c0, float e0, const 
 
 // The rows of a list of N second-book entries (a whole number of lanes) for a book of the
 // given signs: the second book's statistics stay in registers from row to row, and a row's
-// errors are only made into lanes' least; where one is below the best so far the row is
-// made again by Avx2Row for its errors. The same float operations per pair as Avx2Row.
+// errors are only made into lanes' least; the best row is made again by Avx2Row for its
+// errors at the end. The same float operations per pair as Avx2Row.
 template <int32_t N, int32_t Signs0, bool Signed1>
 __attribute__((target("avx2"))) PairChoice Avx2PairsOf(const float* c0, const float* e0, int32_t n0,
                                                        const float* c1, const float* e1,
@@ -657,11 +657,18 @@ __attribute__((target("avx2"))) PairChoice Avx2PairsOf(const float* c0, const fl
     }
     if (!_mm256_movemask_ps(_mm256_cmp_ps(least, bar, _CMP_LT_OQ))) continue;
     float value[kLanes];
-    _mm256_storeu_ps(value, Avx2Row(c0[a], e0[a], c1, e1, x[a], N, Signs0, Signed1, err));
+    _mm256_storeu_ps(value, least);
     float row = value[0];
     for (int32_t l = 1; l < kLanes; ++l) row = value[l] < row ? value[l] : row;
-    Keep(err, a, N, Signs0, row, &best);
-    bar = _mm256_set1_ps(best.rest);
+    best.a = a;
+    best.rest = row;
+    bar = _mm256_set1_ps(row);
+  }
+  // Only the best row's pairs are needed: made once more (the same values), its first pair
+  // that reaches its least is the choice.
+  if (best.a >= 0) {
+    Avx2Row(c0[best.a], e0[best.a], c1, e1, x[best.a], N, Signs0, Signed1, err);
+    Keep(err, best.a, N, Signs0, best.rest, &best);
   }
   return best;
 }
