@@ -416,6 +416,7 @@ void FrameEncoder::Reset() {
   trialPowers_.assign(4 * n_, 0.0f);
   threshold_.assign(n_, 1.0f);
   noiseWeight_.assign(n_, 1.0f);
+  powerBases_.assign(2 * size_t(n_), 0.0);
   carried_.assign(n_, 0.0f);
   emptyBins_.assign(n_, 0);
   carriedSize_ = 0;

@@ -127,6 +127,7 @@ class FrameEncoder {
   double wantedGain_[2][twinvq::kMaxSubBlocks];
   std::vector<float> threshold_;         // N: masking threshold per bin of each sub-block
   std::vector<float> noiseWeight_;       // N: what a unit of noise there costs
+  std::vector<double> powerBases_;       // 2N: the masking model's powers, taken together
   std::vector<float> carried_;           // the last sub-block's threshold, for post-masking
   int32_t carriedSize_ = 0;              // its block size (0: none)
   std::vector<uint8_t> emptyBins_;       // per bin of a sub-block: in an empty bark band
