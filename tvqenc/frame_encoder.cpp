@@ -111,6 +111,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     const twinvq::BlockTables& b = setup.mode().block[k];
     const int32_t values = (b.bandCount / b.barkValues) << b.barkBits;
     barkPlainLog_[k].resize(values);
+    barkHistoryLog_.resize(std::max(barkHistoryLog_.size(), size_t(values) * b.barkValues));
     for (int32_t i = 0; i < values; ++i) barkPlainLog_[k][i] = BarkStepLog(b.barkCodebook[i] / 4096.0 + 1.0);
   }
   // RMS of a decoded main vector value (signs make the two books' values uncorrelated).

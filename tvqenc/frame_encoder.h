@@ -115,6 +115,7 @@ class FrameEncoder {
   float barkHistory_[3][2][twinvq::kMaxBands];
   // Log of each bark codebook value's envelope step without history (entry-major, as the book).
   std::vector<double> barkPlainLog_[3];
+  std::vector<double> barkHistoryLog_;   // the bark search's step logs with history (frame_bark.cpp)
   float lspHistory_[2][twinvq::kMaxLspOrder];
   float levelGain_[256];                 // long-frame gain per 8-bit index
   float subGain_[32];                    // short/medium sub-block factor per 5-bit index

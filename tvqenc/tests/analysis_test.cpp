@@ -271,9 +271,9 @@ TEST(LogExp, AgreeWithTheRuntime) {
   EXPECT_EQ(Power(0.0, -0.65), HUGE_VAL);
 }
 
-TEST(LogExp, PowersOfArraysAreThePowersBitForBit) {
-  // The masking model's array form, on its vector path where there is one: the very values
-  // of Power, in place, for plain values and for every case that leaves the vector path
+TEST(LogExp, PowersAndLogsOfArraysAreTheScalarsBitForBit) {
+  // The array forms, on their vector path where there is one: the very values of Power and
+  // NaturalLog, in place, for plain values and for every case that leaves the vector path
   // (zero, negative, subnormal, infinite, not a number, a result past the exponent's range).
   std::mt19937 random(11);
   std::uniform_real_distribution<double> exponent(-40.0, 40.0);
@@ -282,6 +282,13 @@ TEST(LogExp, PowersOfArraysAreThePowersBitForBit) {
   const double odd[] = {0.0, -2.0, 1e-310, HUGE_VAL, NAN, 1e300, 1e-300, 0.70710678118654752,
                         0.70710678118654757, 1.0, 2.0};
   for (size_t i = 0; i < sizeof odd / sizeof odd[0]; ++i) x[37 * i + 5] = odd[i];
+  std::vector<double> logs = x;
+  LogOfEach(logs.data(), logs.data(), static_cast<int32_t>(logs.size()));
+  for (size_t i = 0; i < x.size(); ++i) {
+    const double want = NaturalLog(x[i]);
+    EXPECT_TRUE(std::memcmp(&logs[i], &want, sizeof want) == 0 || (std::isnan(logs[i]) && std::isnan(want)))
+        << "log of " << x[i] << ": " << logs[i] << " against " << want;
+  }
   for (const double p : {0.3, -0.65, -0.8, 3.5, -4.0, 0.0, HUGE_VAL}) {
     std::vector<double> got = x;
     PowerOfEach(got.data(), p, got.data(), static_cast<int32_t>(got.size()));
