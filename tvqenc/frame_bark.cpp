@@ -35,6 +35,19 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
     for (int32_t band = 0; band < b.bandCount; ++band) {
       bandLog[band] = 0.5 * NaturalLog(std::max(bandLog[band] / level, 1.0e-6));
     }
+    // With history: each band's step log for every entry (band-major), the logarithms
+    // taken together.
+    double* historyLog = barkHistoryLog_.data();
+    for (int32_t band = 0; band < rows * b.barkValues; ++band) {
+      const int32_t r = band / b.barkValues;
+      for (int32_t q = 0; q < entries; ++q) {
+        const double c = b.barkCodebook[rows * q + r] / 4096.0;
+        double step = (1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0;
+        if (step < -1.0) step = 1.0;  // BarkStepLog's argument, floored as SafeLog floors it
+        historyLog[band * entries + q] = std::max(std::fabs(std::max(std::fabs(step), 1.0e-3)), 1.0e-30);
+      }
+    }
+    LogOfEach(historyLog, historyLog, rows * b.barkValues * entries);
     double bestError = HUGE_VAL;
     int32_t bestIndices[twinvq::kMaxBarkValues] = {0}, bestUse = 0;
     for (int32_t use = 0; use < 2; ++use) {
@@ -47,9 +60,7 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
           double e = 0.0;
           for (int32_t r = 0; r < rows; ++r) {
             const int32_t band = r * b.barkValues + j;
-            const double c = b.barkCodebook[rows * q + r] / 4096.0;
-            const double stepLog = use ? BarkStepLog((1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0)
-                                       : barkPlainLog_[kind][rows * q + r];
+            const double stepLog = use ? historyLog[band * entries + q] : barkPlainLog_[kind][rows * q + r];
             const double d = stepLog - bandLog[band];
             e += d * d;  // each bark band alike, not each bin
           }

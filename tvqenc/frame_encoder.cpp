@@ -6,6 +6,7 @@
 #include "frame_encoder.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -59,6 +60,8 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     sizes_.subBlocks[k] = setup.subBlocks(static_cast<twinvq::BlockKind>(k));
     mdct_[k] = std::make_unique<Mdct>(sizes_.Block(static_cast<FrameKind>(k)));
     binCos_[k] = BinCosines(sizes_.Block(static_cast<FrameKind>(k)));
+    binCosRows_[k] = BinCosineRows(binCos_[k].data(), sizes_.Block(static_cast<FrameKind>(k)),
+                                   setup.mode().lspOrder);
     gridWeight_[k] = LspGridWeights(setup.mode().block[k], sizes_.Block(static_cast<FrameKind>(k)));
     const twinvq::BlockTables& b = setup.mode().block[k];
     limiters_[k] = std::make_unique<BandLimiter>(
@@ -91,6 +94,12 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
   for (int32_t q = 0; q < (1 << setup.mode().peakGainBits) && q < 256; ++q) {
     logPeakGain_[q] = SafeLog(twinvq::PeakGain(setup, q));
   }
+  const int32_t periods = 1 << setup.mode().peakPeriodBits;
+  peakBins_.resize(size_t(periods) * twinvq::kMaxPeakShapeLength);
+  peakPower_.resize(size_t(n_) + 1);
+  for (int32_t q = 0; q < periods; ++q) {
+    twinvq::PeakBins(setup, q, peakBins_.data() + size_t(q) * twinvq::kMaxPeakShapeLength);
+  }
   for (int32_t k = 0; k < 4; ++k) {
     const twinvq::VectorPart& p = setup.part(static_cast<twinvq::BlockKind>(k));
     for (int32_t b = 0; b < 2; ++b) {
@@ -102,6 +111,7 @@ FrameEncoder::FrameEncoder(const twinvq::StreamSetup& setup)
     const twinvq::BlockTables& b = setup.mode().block[k];
     const int32_t values = (b.bandCount / b.barkValues) << b.barkBits;
     barkPlainLog_[k].resize(values);
+    barkHistoryLog_.resize(std::max(barkHistoryLog_.size(), size_t(values) * b.barkValues));
     for (int32_t i = 0; i < values; ++i) barkPlainLog_[k][i] = BarkStepLog(b.barkCodebook[i] / 4096.0 + 1.0);
   }
   // RMS of a decoded main vector value (signs make the two books' values uncorrelated).
@@ -158,15 +168,28 @@ void FrameEncoder::BuildAmplitudesAt(FrameKind kind, const float (*gains)[twinvq
   const int32_t bs = sizes_.Block(kind), sub = sizes_.subBlocks[kind];
   for (int32_t ch = 0; ch < channels_; ++ch) {
     for (int32_t s = 0; s < sub; ++s) {
+      // Distinct arrays: the loop runs a vector of bins at a time.
+      const int32_t first = ch * n_ + s * bs;
+      const float* __restrict shape = barkShape_.data() + first;
+      const float* __restrict envelope = lpcEnvelope_[ch].data();
+      const float* __restrict spectrum = spectrum_.data() + first;
+      const float* __restrict peaks = peaks_.data() + first;
+      const float* __restrict noise = noiseWeight_.data() + s * bs;
+      float* __restrict amplitude = amplitude_.data() + first;
+      float* __restrict target = target_.data() + first;
+      float* __restrict weight = weight_.data() + first;
+      const float gain = gains[ch][s];
       for (int32_t k = 0; k < bs; ++k) {
-        const int32_t at = ch * n_ + s * bs + k;
-        const float shaped = barkShape_[at] * gains[ch][s];
-        amplitude_[at] = shaped * lpcEnvelope_[ch][k];
-        const float a = amplitude_[at];
-        const float wanted = spectrum_[at] - peaks_[at] * lpcEnvelope_[ch][k];
-        const bool usable = std::fabs(a) > 1.0e-30f && std::isfinite(a);
-        target_[at] = usable ? wanted / a : 0.0f;
-        weight_[at] = usable ? a * a * noiseWeight_[s * bs + k] : 0.0f;
+        const float a = shape[k] * gain * envelope[k];
+        amplitude[k] = a;
+        const float wanted = spectrum[k] - peaks[k] * envelope[k];
+        // Not a number and infinity fail the second test; an unusable bin divides by one, so
+        // that the vector of bins divides by no zero.
+        const float magnitude = std::fabs(a);
+        const bool usable = (magnitude > 1.0e-30f) & (magnitude <= FLT_MAX);
+        const float quotient = wanted / (usable ? a : 1.0f), power = a * a * noise[k];
+        target[k] = usable ? quotient : 0.0f;
+        weight[k] = usable ? power : 0.0f;
       }
     }
   }
@@ -190,17 +213,21 @@ void FrameEncoder::PrepareUnitGainStats() {
   unitGainStats_.resize(size_t(p.pairs) * 2 * channels_);
   int32_t offset = 0;
   float wt[kMaxVectorLength], w[kMaxVectorLength];
+  int32_t rows[kMaxVectorLength];
   for (int32_t i = 0; i < p.pairs; ++i) {
     const int32_t length = p.VectorLength(i);
     for (int32_t ch = 0; ch < channels_; ++ch) {
-      for (int32_t j = 0; j < length; ++j) {  // this channel's values; the other's weigh nothing
+      // This channel's values; the other's weigh nothing and are left out of the sums.
+      int32_t count = 0;
+      for (int32_t j = 0; j < length; ++j) {
         const int32_t slot = p.destination[offset + j];
-        const bool own = slot / n_ == ch;
-        w[j] = own ? weight_[slot] : 0.0f;
-        wt[j] = own ? weight_[slot] * target_[slot] : 0.0f;
+        if (slot / n_ != ch) continue;
+        rows[count] = j;
+        w[count] = weight_[slot];
+        wt[count++] = weight_[slot] * target_[slot];
       }
       for (int32_t b = 0; b < 2; ++b) {
-        ComputeVqStats(BookOf(kLong, b, i), wt, w, length, &unitGainStats_[(size_t(i) * 2 + b) * channels_ + ch]);
+        ComputeVqStats(BookOf(kLong, b, i), wt, w, count, &unitGainStats_[(size_t(i) * 2 + b) * channels_ + ch], rows);
       }
     }
     offset += length;
@@ -214,7 +241,11 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
   const twinvq::VectorPart& p = setup_.part(static_cast<twinvq::BlockKind>(kind));
   const bool scaled = kind == kLong && unitGainFrame_;
   float gains[twinvq::kMaxChannels][twinvq::kMaxSubBlocks];
-  if (scaled) twinvq::DecodeGains(setup_, values, gains);
+  float channelGain[twinvq::kMaxChannels] = {};
+  if (scaled) {
+    twinvq::DecodeGains(setup_, values, gains);
+    for (int32_t ch = 0; ch < channels_; ++ch) channelGain[ch] = gains[ch][0];
+  }
   double total = 0.0;
   int32_t offset = 0;
   float t[kMaxVectorLength], w[kMaxVectorLength];
@@ -229,22 +260,8 @@ double FrameEncoder::QuantizeMain(FrameKind kind, const twinvq::FrameValues& val
       w[j] = weight_[slot];
     }
     if (scaled) {
-      // The first channel's terms set the sums (a separate clearing cost as much as the
-      // sums); 0 + x keeps the sign a zero term had when the sums started from zero.
       for (int32_t b = 0; b < 2; ++b) {
-        const VqStats* unit = &unitGainStats_[(size_t(i) * 2 + b) * channels_];
-        const float g = gains[0][0], gg = g * g;
-        for (int32_t e = 0; e < kBookEntries; ++e) {
-          given[b].c[e] = 0.0f + g * unit[0].c[e];
-          given[b].e[e] = 0.0f + gg * unit[0].e[e];
-        }
-        for (int32_t ch = 1; ch < channels_; ++ch) {
-          const float h = gains[ch][0], hh = h * h;
-          for (int32_t e = 0; e < kBookEntries; ++e) {
-            given[b].c[e] += h * unit[ch].c[e];
-            given[b].e[e] += hh * unit[ch].e[e];
-          }
-        }
+        ScaleVqStats(&unitGainStats_[(size_t(i) * 2 + b) * channels_], channelGain, channels_, &given[b]);
       }
     }
     const VqChoice choice = SearchVq(BookOf(kind, 0, i), BookOf(kind, 1, i), t, w, length, preselect,
@@ -400,6 +417,7 @@ void FrameEncoder::Reset() {
   trialPowers_.assign(4 * n_, 0.0f);
   threshold_.assign(n_, 1.0f);
   noiseWeight_.assign(n_, 1.0f);
+  powerBases_.assign(2 * size_t(n_), 0.0);
   carried_.assign(n_, 0.0f);
   emptyBins_.assign(n_, 0);
   carriedSize_ = 0;

@@ -89,6 +89,7 @@ class FrameEncoder {
   std::unique_ptr<BandLimiter> limiters_[3];  // per block kind: the coded bandwidth
   LsfFinder lsfFinder_;                  // the LSF search of the mode's order
   std::vector<double> binCos_[3];        // per block kind: cos((k + 1/2) pi / block size)
+  std::vector<double> binCosRows_[3];    // per block kind: their multiples' (BinCosineRows)
   std::vector<double> gridWeight_[3];    // per block kind: the LSP fit's grid point weights
   struct CachedWindow {
     int32_t size, left, right;
@@ -114,14 +115,20 @@ class FrameEncoder {
   float barkHistory_[3][2][twinvq::kMaxBands];
   // Log of each bark codebook value's envelope step without history (entry-major, as the book).
   std::vector<double> barkPlainLog_[3];
+  std::vector<double> barkHistoryLog_;   // the bark search's step logs with history (frame_bark.cpp)
   float lspHistory_[2][twinvq::kMaxLspOrder];
   float levelGain_[256];                 // long-frame gain per 8-bit index
   float subGain_[32];                    // short/medium sub-block factor per 5-bit index
   double logLevelGain_[256], logSubGain_[32], logPeakGain_[256];  // their logarithms
+  // The peak component's bins for each period index (kMaxPeakShapeLength a period): the
+  // period search looks at every one in every long frame.
+  std::vector<int32_t> peakBins_;
+  std::vector<double> peakPower_;        // N + 1: the period search's bin powers
   double codebookRms_[3];
   double wantedGain_[2][twinvq::kMaxSubBlocks];
   std::vector<float> threshold_;         // N: masking threshold per bin of each sub-block
   std::vector<float> noiseWeight_;       // N: what a unit of noise there costs
+  std::vector<double> powerBases_;       // 2N: the masking model's powers, taken together
   std::vector<float> carried_;           // the last sub-block's threshold, for post-masking
   int32_t carriedSize_ = 0;              // its block size (0: none)
   std::vector<uint8_t> emptyBins_;       // per bin of a sub-block: in an empty bark band

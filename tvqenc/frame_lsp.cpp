@@ -114,7 +114,7 @@ void FrameEncoder::QuantizeLsp(int32_t ch, FrameKind kind, twinvq::FrameValues* 
     for (double& p : power) p = FitPower(p, kind);
   }
   double r[kMaxLpcOrder + 1], a[kMaxLpcOrder + 1], lsf[kMaxLpcOrder];
-  AutocorrelationFromPower(power.data(), binCos_[kind].data(), bs, order, r);
+  AutocorrelationFromRows(power.data(), binCosRows_[kind].data(), bs, order, r);
   LpcFromAutocorrelation(r, order, kLagWindow, kBandwidthExpansion, a);
   lsfFinder_.Find(a, lsf);
 

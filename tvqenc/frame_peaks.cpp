@@ -17,7 +17,6 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
   const int32_t length = setup_.mode().peakShapeLength;
   const int32_t periods = 1 << setup_.mode().peakPeriodBits;
   const int32_t gains = 1 << setup_.mode().peakGainBits;
-  int32_t bins[twinvq::kMaxPeakShapeLength];
   float shapeTarget[twinvq::kMaxChannels * twinvq::kMaxPeakShapeLength] = {};
   float shapeWeight[twinvq::kMaxChannels * twinvq::kMaxPeakShapeLength] = {};
   const twinvq::VectorPart& p = setup_.part(twinvq::kPeakPart);
@@ -31,20 +30,22 @@ void FrameEncoder::QuantizePeaks(twinvq::FrameValues* values) {
   for (int32_t ch = 0; ch < channels_; ++ch) {
     const float* x = spectrum_.data() + ch * n_;
     const float* e = lpcEnvelope_[ch].data();
+    // Each bin's power once, at [bin + 1]; [0] = 0 for the comb's bins outside the spectrum.
+    double* power = peakPower_.data();
+    power[0] = 0.0;
+    for (int32_t k = 0; k < n_; ++k) power[k + 1] = double(x[k]) * x[k];
     int32_t bestPeriod = 0;
     double bestCaught = -1.0;
     for (int32_t q = 0; q < periods; ++q) {
-      twinvq::PeakBins(setup_, q, bins);
+      const int32_t* bins = peakBins_.data() + size_t(q) * twinvq::kMaxPeakShapeLength;
       double caught = 0.0;
-      for (int32_t m = 0; m < length; ++m) {
-        if (bins[m] >= 0) caught += double(x[bins[m]]) * x[bins[m]];
-      }
+      for (int32_t m = 0; m < length; ++m) caught += power[bins[m] + 1];
       if (caught > bestCaught) {
         bestCaught = caught;
         bestPeriod = q;
       }
     }
-    twinvq::PeakBins(setup_, bestPeriod, bins);
+    const int32_t* bins = peakBins_.data() + size_t(bestPeriod) * twinvq::kMaxPeakShapeLength;
     double sum = 0.0;
     for (int32_t m = 0; m < length; ++m) {
       const double f = bins[m] >= 0 ? x[bins[m]] / e[bins[m]] : 0.0;

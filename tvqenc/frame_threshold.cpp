@@ -79,10 +79,15 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     // The spread mask leans towards the envelope's own power some way under it: where the
     // mask falls far under the envelope (between the strong bands), noise at the mask
     // would cost bits that the bands heard most need more.
+    double* base = powerBases_.data();
+    double* lifted = powerBases_.data() + bs;
     for (int32_t k = 0; k < bs; ++k) {
       const double t = std::max(double(threshold[k]), 1.0e-30);
-      threshold[k] = static_cast<float>(t * Power((double(power[k]) * kLeanUnder + 1.0e-30) / t, kLean));
+      lifted[k] = t;
+      base[k] = (double(power[k]) * kLeanUnder + 1.0e-30) / t;
     }
+    PowerOfEach(base, kLean, base, bs);
+    for (int32_t k = 0; k < bs; ++k) threshold[k] = static_cast<float>(lifted[k] * base[k]);
     // The envelope is smooth: it cannot see the valleys between a voice's or a chord's
     // lines, where noise is heard long before it is at the envelope's level. The bins' own
     // threshold lowers it there.
@@ -98,7 +103,9 @@ void FrameEncoder::BuildThreshold(FrameKind kind) {
     const bool music = boostEmptyBands_ && MarkEmptyBands(kind, power, threshold);
     const double depth = music && attackTuned_ && kind == kMedium ? kMediumMaskDepth : kMaskDepth;
     float* weight = noiseWeight_.data() + s * bs;
-    for (int32_t k = 0; k < bs; ++k) weight[k] = static_cast<float>(Power(double(threshold[k]), -depth));
+    for (int32_t k = 0; k < bs; ++k) base[k] = threshold[k];
+    PowerOfEach(base, -depth, base, bs);
+    for (int32_t k = 0; k < bs; ++k) weight[k] = static_cast<float>(base[k]);
     if (music) {
       for (int32_t k = 0; k < bs; ++k) {
         if (emptyBins_[k]) weight[k] *= kEmptyBandBoost;

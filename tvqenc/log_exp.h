@@ -69,4 +69,10 @@ inline double Power(double x, double p) {
   return PowerOfTwo(p * 1.44269504088896340736 * NaturalLog(x));
 }
 
+// out[i] = Power(x[i], p), the very same values; four at a time where the processor has
+// AVX2 (power_of_each.cpp). out may be x.
+void PowerOfEach(const double* x, double p, double* out, int32_t count);
+// out[i] = NaturalLog(x[i]), the same way.
+void LogOfEach(const double* x, double* out, int32_t count);
+
 }  // namespace tvqenc

@@ -103,6 +103,39 @@ void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, 
   AutocorrelationFromPower(power, c.data(), bins, order, r);
 }
 
+int32_t CosineRowStride(int32_t order) { return (order + 2) / 2 * 2; }
+
+std::vector<double> BinCosineRows(const double* binCosines, int32_t bins, int32_t order) {
+  const int32_t stride = CosineRowStride(order);
+  std::vector<double> rows(size_t(std::max<int32_t>(bins, 0)) * stride, 0.0);
+  for (int32_t k = 0; k < bins; ++k) {
+    double* row = rows.data() + size_t(k) * stride;
+    const double c = binCosines[k];
+    double previous = 1.0, current = c;
+    row[0] = 1.0;
+    for (int32_t m = 1; m <= order; ++m) {
+      row[m] = current;
+      const double next = 2.0 * c * current - previous;
+      previous = current;
+      current = next;
+    }
+  }
+  return rows;
+}
+
+void AutocorrelationFromRows(const double* power, const double* rows, int32_t bins,
+                             int32_t order, double* r) {
+  // power[k] * 1 is power[k]: r[0] is the plain sum, as with the recurrence.
+  const int32_t stride = CosineRowStride(order);
+  double sum[kMaxLpcOrder + 2] = {0.0};
+  for (int32_t k = 0; k < bins; ++k) {
+    const double p = power[k];
+    const double* row = rows + size_t(k) * stride;
+    for (int32_t m = 0; m < stride; ++m) sum[m] += p * row[m];
+  }
+  for (int32_t m = 0; m <= order; ++m) r[m] = sum[m] / bins;
+}
+
 bool LpcFromAutocorrelation(const double* rIn, int32_t order, double lagWindowWidth,
                             double gamma, double* a) {
   for (int32_t i = 0; i <= order; ++i) a[i] = i == 0 ? 1.0 : 0.0;

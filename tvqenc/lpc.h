@@ -22,6 +22,15 @@ void AutocorrelationFromPower(const double* power, const double* binCosines, int
                               int32_t order, double* r);
 void AutocorrelationFromPower(const double* power, int32_t bins, int32_t order, double* r);
 
+// The same sums from the cosines of every multiple m = 0..order of each bin's frequency,
+// made once by the recurrence AutocorrelationFromPower runs (so both give the very same r):
+// row k at k * CosineRowStride(order). Each r[m] is then summed over the bins in order, all
+// m at once.
+int32_t CosineRowStride(int32_t order);
+std::vector<double> BinCosineRows(const double* binCosines, int32_t bins, int32_t order);
+void AutocorrelationFromRows(const double* power, const double* rows, int32_t bins,
+                             int32_t order, double* r);
+
 // Levinson-Durbin: predictor a[0..order] (a[0] = 1) of A(z) = sum a_i z^-i from r, after
 // a Gaussian lag window and a small white-noise floor; then bandwidth expansion by gamma.
 // False if r[0] is not positive (silence); a is then the flat predictor.

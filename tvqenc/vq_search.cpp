@@ -35,12 +35,14 @@ constexpr int32_t kLanes = 8;  // the pair matrix's rows are padded to this many
 // every score equal) go through insertion.
 constexpr int32_t kTiedCandidates = 32;
 
-// c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries.
-TVQENC_INLINE void StatsLoop(const float* columns, const float* wt, const float* w,
-                             int32_t length, float* __restrict c, float* __restrict e) {
+// c[i] = sum_j wt_j column_j[i], e[i] = sum_j w_j column_j[i]^2 for all 64 entries; with
+// rows, term j reads column rows[j].
+TVQENC_INLINE void StatsLoop(const float* columns, const int32_t* rows, const float* wt,
+                             const float* w, int32_t length, float* __restrict c,
+                             float* __restrict e) {
   for (int32_t i = 0; i < kBookEntries; ++i) c[i] = e[i] = 0.0f;
   for (int32_t j = 0; j < length; ++j) {
-    const float* column = columns + j * kBookEntries;
+    const float* column = columns + (rows ? rows[j] : j) * kBookEntries;
     const float a = wt[j], b = w[j];
     for (int32_t i = 0; i < kBookEntries; ++i) {
       c[i] += a * column[i];
@@ -77,16 +79,17 @@ TVQENC_INLINE void CrossRows4(const float* u, const float* g, int32_t length, in
   }
 }
 
-TVQENC_INLINE void CrossRow(const float* u, const float* g, int32_t length, int32_t a,
-                            int32_t width, float (*__restrict x)[kMaxEntries]) {
+// Row a alone; its weighted values u_j[a] at ua[j * step].
+TVQENC_INLINE void CrossRow(const float* ua, int32_t step, const float* g, int32_t length,
+                            int32_t width, float* __restrict x) {
   float row[kMaxEntries];
   for (int32_t b = 0; b < width; ++b) row[b] = 0.0f;
   for (int32_t j = 0; j < length; ++j) {
-    const float ua = u[j * kMaxEntries + a];
+    const float value = ua[j * step];
     const float* gj = g + j * kMaxEntries;
-    for (int32_t b = 0; b < width; ++b) row[b] += ua * gj[b];
+    for (int32_t b = 0; b < width; ++b) row[b] += value * gj[b];
   }
-  for (int32_t b = 0; b < width; ++b) x[a][b] = row[b];
+  for (int32_t b = 0; b < width; ++b) x[b] = row[b];
 }
 
 TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int32_t n0,
@@ -99,7 +102,7 @@ TVQENC_INLINE void CrossLoop(const float* u, const float* g, int32_t length, int
       default: CrossRows4<0>(u, g, length, a, width, x); break;
     }
   }
-  for (; a < n0; ++a) CrossRow(u, g, length, a, width, x);
+  for (; a < n0; ++a) CrossRow(u + a, kMaxEntries, g, length, width, x[a]);
 }
 
 // Columns in a register tile of the AVX2 path: the 32-bit build has eight vector registers.
@@ -265,21 +268,44 @@ TVQENC_INLINE void GatherLoop(const Codebook& cb0, const Codebook& cb1, const fl
   }
 }
 
+// out = the sum over channels of unit[ch] scaled by that channel's gain g (c by g, e by
+// g^2), the first channel's terms added to zero (which keeps the sign a zero term has).
+TVQENC_INLINE void ScaleLoop(const VqStats* unit, const float* gains, int32_t channels,
+                             VqStats* __restrict out) {
+  const float g = gains[0], gg = g * g;
+  for (int32_t e = 0; e < kBookEntries; ++e) {
+    out->c[e] = 0.0f + g * unit[0].c[e];
+    out->e[e] = 0.0f + gg * unit[0].e[e];
+  }
+  for (int32_t ch = 1; ch < channels; ++ch) {
+    const float h = gains[ch], hh = h * h;
+    for (int32_t e = 0; e < kBookEntries; ++e) {
+      out->c[e] += h * unit[ch].c[e];
+      out->e[e] += hh * unit[ch].e[e];
+    }
+  }
+}
+
 struct Kernels {
   void (*gather)(const Codebook&, const Codebook&, const float*, int32_t, const int32_t*, int32_t,
                  const int32_t*, int32_t, int32_t, float*, float*);
-  void (*stats)(const float*, const float*, const float*, int32_t, float*, float*);
+  void (*stats)(const float*, const int32_t*, const float*, const float*, int32_t, float*, float*);
   void (*cross)(const float*, const float*, int32_t, int32_t, int32_t, float (*)[kMaxEntries]);
   bool (*scores)(const VqStats&, bool, float*);
   int32_t (*below)(const float*, int32_t, int32_t, int32_t*, float*);
   bool (*places)(const float*, int32_t, int32_t, int32_t*);
   PairChoice (*pairs)(const float*, const float*, int32_t, const float*, const float*,
                       const float (*)[kMaxEntries], int32_t, int32_t, bool);
+  void (*scale)(const VqStats*, const float*, int32_t, VqStats*);
 };
 
-void PlainStats(const float* columns, const float* wt, const float* w, int32_t length,
-                float* c, float* e) {
-  StatsLoop(columns, wt, w, length, c, e);
+void PlainScale(const VqStats* unit, const float* gains, int32_t channels, VqStats* out) {
+  ScaleLoop(unit, gains, channels, out);
+}
+
+void PlainStats(const float* columns, const int32_t* rows, const float* wt, const float* w,
+                int32_t length, float* c, float* e) {
+  StatsLoop(columns, rows, wt, w, length, c, e);
 }
 void PlainGather(const Codebook& cb0, const Codebook& cb1, const float* weight, int32_t length,
                  const int32_t* list0, int32_t n0, const int32_t* list1, int32_t n1, int32_t width,
@@ -372,15 +398,15 @@ PairChoice PlainPairs(const float* c0, const float* e0, int32_t n0, const float*
 #if TVQENC_AVX2_PATH
 // Tiles of entries whose sums stay in registers, each sum over j in order with the plain
 // loop's products.
-__attribute__((target("avx2"))) void Avx2Stats(const float* columns, const float* wt,
-                                               const float* w, int32_t length, float* c,
-                                               float* e) {
+__attribute__((target("avx2"))) void Avx2Stats(const float* columns, const int32_t* rows,
+                                               const float* wt, const float* w, int32_t length,
+                                               float* c, float* e) {
   constexpr int32_t T = kTileColumns / kLanes;
   for (int32_t i = 0; i < kBookEntries; i += kTileColumns) {
     __m256 cs[T], es[T];
     for (int32_t t = 0; t < T; ++t) cs[t] = es[t] = _mm256_setzero_ps();
     for (int32_t j = 0; j < length; ++j) {
-      const float* column = columns + j * kBookEntries + i;
+      const float* column = columns + (rows ? rows[j] : j) * kBookEntries + i;
       const __m256 a = _mm256_broadcast_ss(wt + j), b = _mm256_broadcast_ss(w + j);
       for (int32_t t = 0; t < T; ++t) {
         const __m256 v = _mm256_loadu_ps(column + t * kLanes);
@@ -398,13 +424,12 @@ __attribute__((target("avx2"))) void Avx2Stats(const float* columns, const float
 // whole fours), turned value-major in registers: a 4 x 8 transpose per step instead of the
 // processor's gather, which is slow on many processors. Lists are padded with valid entries
 // past their counts; the zeros past n1 are set after.
-__attribute__((target("avx2"))) inline void Avx2Transpose8x4(const float* values, int32_t stride,
-                                                            const int32_t* list, int32_t j0,
+__attribute__((target("avx2"))) inline void Avx2Transpose8x4(const float* const* rows, int32_t j0,
                                                             __m256 out[4]) {
   __m256 row[4];
   for (int32_t k = 0; k < 4; ++k) {
-    const __m128 low = _mm_loadu_ps(values + list[k] * stride + j0);
-    const __m128 high = _mm_loadu_ps(values + list[k + 4] * stride + j0);
+    const __m128 low = _mm_loadu_ps(rows[k] + j0);
+    const __m128 high = _mm_loadu_ps(rows[k + 4] + j0);
     row[k] = _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
   }
   const __m256 t0 = _mm256_unpacklo_ps(row[0], row[1]), t1 = _mm256_unpackhi_ps(row[0], row[1]);
@@ -415,24 +440,41 @@ __attribute__((target("avx2"))) inline void Avx2Transpose8x4(const float* values
   out[3] = _mm256_shuffle_ps(t1, t3, 0xee);
 }
 
+// The AVX2 path keeps the first book's weighted entries entry-major (u[a * 64 + j]): the
+// cross tiles broadcast them one value at a time, so only the second book's are turned.
 __attribute__((target("avx2"))) void Avx2Gather(const Codebook& cb0, const Codebook& cb1,
                                                 const float* weight, int32_t length,
                                                 const int32_t* list0, int32_t n0,
                                                 const int32_t* list1, int32_t n1, int32_t width,
                                                 float* u, float* g) {
-  for (int32_t j0 = 0; j0 < length; j0 += 4) {
-    const int32_t rows = std::min<int32_t>(4, length - j0);
-    __m256 out[4];
-    for (int32_t a = 0; a < n0; a += kLanes) {
-      Avx2Transpose8x4(cb0.values, cb0.stride, list0 + a, j0, out);
-      for (int32_t r = 0; r < rows; ++r) {
-        const __m256 w = _mm256_broadcast_ss(weight + j0 + r);
-        _mm256_storeu_ps(u + (j0 + r) * kMaxEntries + a, _mm256_mul_ps(w, out[r]));
-      }
+  // Rows are read in whole fours (the books' rows are padded to them); the weights past the
+  // vector are zeros, whose products the cross terms never read.
+  const int32_t padded = (length + 3) / 4 * 4;
+  float w[kMaxVectorLength];
+  for (int32_t j = 0; j < length; ++j) w[j] = weight[j];
+  for (int32_t j = length; j < padded; ++j) w[j] = 0.0f;
+  for (int32_t a = 0; a < n0; ++a) {
+    const float* row = cb0.values + list0[a] * cb0.stride;
+    float* out = u + a * kMaxVectorLength;
+    int32_t j = 0;
+    for (; j + 8 <= padded; j += 8) {
+      _mm256_storeu_ps(out + j, _mm256_mul_ps(_mm256_loadu_ps(w + j), _mm256_loadu_ps(row + j)));
     }
-    for (int32_t b = 0; b < width; b += kLanes) {
-      Avx2Transpose8x4(cb1.values, cb1.stride, list1 + b, j0, out);
-      for (int32_t r = 0; r < rows; ++r) _mm256_storeu_ps(g + (j0 + r) * kMaxEntries + b, out[r]);
+    if (j < padded) _mm_storeu_ps(out + j, _mm_mul_ps(_mm_loadu_ps(w + j), _mm_loadu_ps(row + j)));
+  }
+  const int32_t whole = length / 4 * 4;
+  for (int32_t b = 0; b < width; b += kLanes) {
+    const float* rows[kLanes];
+    for (int32_t k = 0; k < kLanes; ++k) rows[k] = cb1.values + list1[b + k] * cb1.stride;
+    __m256 out[4];
+    int32_t j0 = 0;
+    for (; j0 < whole; j0 += 4) {
+      Avx2Transpose8x4(rows, j0, out);
+      for (int32_t r = 0; r < 4; ++r) _mm256_storeu_ps(g + (j0 + r) * kMaxEntries + b, out[r]);
+    }
+    if (j0 < length) {
+      Avx2Transpose8x4(rows, j0, out);
+      for (int32_t r = 0; r < length - j0; ++r) _mm256_storeu_ps(g + (j0 + r) * kMaxEntries + b, out[r]);
     }
   }
   for (int32_t j = 0; j < length; ++j) {
@@ -450,13 +492,13 @@ __attribute__((target("avx2"))) inline void Avx2CrossTile(const float* u, const 
   for (int32_t r = 0; r < 4; ++r) {
     for (int32_t t = 0; t < T; ++t) sum[r][t] = _mm256_setzero_ps();
   }
+  const float* ua = u + a * kMaxVectorLength;
   for (int32_t j = 0; j < length; ++j) {
-    const float* uj = u + j * kMaxEntries + a;
     const float* gj = g + j * kMaxEntries + b;
     __m256 gv[T];
     for (int32_t t = 0; t < T; ++t) gv[t] = _mm256_loadu_ps(gj + t * kLanes);
     for (int32_t r = 0; r < 4; ++r) {
-      const __m256 ur = _mm256_broadcast_ss(uj + r);
+      const __m256 ur = _mm256_broadcast_ss(ua + r * kMaxVectorLength + j);
       for (int32_t t = 0; t < T; ++t) sum[r][t] = _mm256_add_ps(sum[r][t], _mm256_mul_ps(ur, gv[t]));
     }
   }
@@ -476,7 +518,11 @@ __attribute__((target("avx2"))) void Avx2Cross(const float* u, const float* g, i
     }
     for (; b < width; b += kLanes) Avx2CrossTile<1>(u, g, length, a, b, x);
   }
-  for (; a < n0; ++a) CrossRow(u, g, length, a, width, x);
+  for (; a < n0; ++a) CrossRow(u + a * kMaxVectorLength, 1, g, length, width, x[a]);
+}
+__attribute__((target("avx2"))) void Avx2Scale(const VqStats* unit, const float* gains,
+                                               int32_t channels, VqStats* out) {
+  ScaleLoop(unit, gains, channels, out);
 }
 __attribute__((target("avx2"))) bool Avx2Scores(const VqStats& s, bool isSigned, float* score) {
   return ScoresLoop(s, isSigned, score);
@@ -578,8 +624,8 @@ __attribute__((target("avx2"))) inline __m256 Avx2Row(float c0, float e0, const 
 
 // The rows of a list of N second-book entries (a whole number of lanes) for a book of the
 // given signs: the second book's statistics stay in registers from row to row, and a row's
-// errors are only made into lanes' least; where one is below the best so far the row is
-// made again by Avx2Row for its errors. The same float operations per pair as Avx2Row.
+// errors are only made into lanes' least; the best row is made again by Avx2Row for its
+// errors at the end. The same float operations per pair as Avx2Row.
 template <int32_t N, int32_t Signs0, bool Signed1>
 __attribute__((target("avx2"))) PairChoice Avx2PairsOf(const float* c0, const float* e0, int32_t n0,
                                                        const float* c1, const float* e1,
@@ -611,11 +657,18 @@ __attribute__((target("avx2"))) PairChoice Avx2PairsOf(const float* c0, const fl
     }
     if (!_mm256_movemask_ps(_mm256_cmp_ps(least, bar, _CMP_LT_OQ))) continue;
     float value[kLanes];
-    _mm256_storeu_ps(value, Avx2Row(c0[a], e0[a], c1, e1, x[a], N, Signs0, Signed1, err));
+    _mm256_storeu_ps(value, least);
     float row = value[0];
     for (int32_t l = 1; l < kLanes; ++l) row = value[l] < row ? value[l] : row;
-    Keep(err, a, N, Signs0, row, &best);
-    bar = _mm256_set1_ps(best.rest);
+    best.a = a;
+    best.rest = row;
+    bar = _mm256_set1_ps(row);
+  }
+  // Only the best row's pairs are needed: made once more (the same values), its first pair
+  // that reaches its least is the choice.
+  if (best.a >= 0) {
+    Avx2Row(c0[best.a], e0[best.a], c1, e1, x[best.a], N, Signs0, Signed1, err);
+    Keep(err, best.a, N, Signs0, best.rest, &best);
   }
   return best;
 }
@@ -661,11 +714,11 @@ bool HasAvx2() { return kHasAvx2; }
 #endif
 
 const Kernels& KernelsOf(VqPath path) {
-  static const Kernels plain{PlainGather, PlainStats,  PlainCross,  PlainScores,
-                             PlainBelow,  PlainPlaces, PlainPairs};
+  static const Kernels plain{PlainGather, PlainStats,  PlainCross, PlainScores,
+                             PlainBelow,  PlainPlaces, PlainPairs, PlainScale};
 #if TVQENC_AVX2_PATH
-  static const Kernels avx2{Avx2Gather, Avx2Stats, Avx2Cross,  Avx2Scores,
-                            Avx2Below, Avx2Places, Avx2Pairs};
+  static const Kernels avx2{Avx2Gather, Avx2Stats,  Avx2Cross, Avx2Scores,
+                            Avx2Below,  Avx2Places, Avx2Pairs, Avx2Scale};
   if (path == VqPath::kAvx2 && HasAvx2()) return avx2;
 #endif
   (void)path;
@@ -694,7 +747,7 @@ void KeepLowest(const float* score, const int32_t* order, int32_t n, int32_t cou
 }
 
 // The `count` entries with the lowest scores, lowest first, earlier entries first among
-// equal scores.
+// equal scores. chosen has room for every entry of the book.
 int32_t Preselect(const Kernels& kernels, const Codebook& cb, const VqStats& s, int32_t count,
                   int32_t* chosen) {
   const int32_t entries = cb.Entries();
@@ -721,9 +774,8 @@ int32_t Preselect(const Kernels& kernels, const Codebook& cb, const VqStats& s, 
     KeepLowest(score, order, candidates, count, chosen);
     return count;
   }
-  int32_t placed[kMaxEntries];
-  for (int32_t k = 0; k < candidates; ++k) placed[place[k]] = order[k];
-  std::copy(placed, placed + count, chosen);
+  // Straight into chosen (room for every entry): the places past count are left over.
+  for (int32_t k = 0; k < candidates; ++k) chosen[place[k]] = order[k];
   return count;
 }
 
@@ -753,8 +805,12 @@ bool VqPathAvailable(VqPath path) {
 }
 
 void ComputeVqStats(const Codebook& cb, const float* wt, const float* w, int32_t length,
-                    VqStats* out) {
-  KernelsOf(VqPath::kAvx2).stats(cb.columns, wt, w, length, out->c, out->e);
+                    VqStats* out, const int32_t* rows) {
+  KernelsOf(VqPath::kAvx2).stats(cb.columns, rows, wt, w, length, out->c, out->e);
+}
+
+void ScaleVqStats(const VqStats* unit, const float* gains, int32_t channels, VqStats* out) {
+  KernelsOf(VqPath::kAvx2).scale(unit, gains, channels, out);
 }
 
 VqChoice SearchVq(const Codebook& cb0, const Codebook& cb1, const float* target,
@@ -779,8 +835,8 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
     total += double(wt[j]) * target[j];
   }
   if (!given) {
-    kernels.stats(cb0.columns, wt, weight, length, own[0].c, own[0].e);
-    kernels.stats(cb1.columns, wt, weight, length, own[1].c, own[1].e);
+    kernels.stats(cb0.columns, nullptr, wt, weight, length, own[0].c, own[0].e);
+    kernels.stats(cb1.columns, nullptr, wt, weight, length, own[1].c, own[1].e);
   }
   const VqStats& s0 = given ? given[0] : own[0];
   const VqStats& s1 = given ? given[1] : own[1];
@@ -795,8 +851,7 @@ VqChoice SearchVqOn(VqPath path, const Codebook& cb0, const Codebook& cb1, const
   const int32_t width = (n1 + kLanes - 1) / kLanes * kLanes;
   float* u = scratch->u;
   float* g = scratch->g;
-  for (int32_t a = n0; a < kMaxEntries; ++a) list0[a] = 0;  // whole lanes read valid entries
-  for (int32_t b = n1; b < kMaxEntries; ++b) list1[b] = 0;
+  for (int32_t b = n1; b < width; ++b) list1[b] = 0;  // whole lanes read valid entries
   kernels.gather(cb0, cb1, weight, length, list0, n0, list1, n1, width, u, g);
   float (*x)[kMaxEntries] = scratch->x;
   kernels.cross(u, g, length, n0, width, x);

@@ -38,9 +38,16 @@ struct alignas(32) VqStats {
   float c[kBookEntries], e[kBookEntries];
 };
 
-// The statistics as the search computes them (wt_j = w_j t_j), on the fastest path.
+// The statistics as the search computes them (wt_j = w_j t_j), on the fastest path. With
+// rows, term j is value rows[j] of the entries (ascending rows: the terms left out are
+// those of zero weight, whose +-0 products leave the sums, which start at +0, as they are).
 void ComputeVqStats(const Codebook& cb, const float* wt, const float* w, int32_t length,
-                    VqStats* out);
+                    VqStats* out, const int32_t* rows = nullptr);
+
+// The statistics of a vector spread over channels whose target and weights scale with each
+// channel's gain: out = sum over channels of unit[ch] with c scaled by gains[ch], e by its
+// square, from each channel's statistics at unit gain.
+void ScaleVqStats(const VqStats* unit, const float* gains, int32_t channels, VqStats* out);
 
 // Room for one search's gathered entries and cross terms (48 KB), kept by the caller: on the
 // stack it would be set up anew for every search, page by page in the Windows builds.

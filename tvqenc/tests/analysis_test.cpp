@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -211,6 +212,25 @@ TEST(Lpc, LsfEnvelopeIsTheAllPoleSpectrum) {
   }
 }
 
+TEST(Lpc, AutocorrelationFromCosineRowsIsTheRecurrencesBitForBit) {
+  // The frame encoder sums over stored cosine rows; its LPC must be the recurrence's exactly
+  // (odd and even orders, the row stride's padding, the block sizes of the modes).
+  std::mt19937 random(9);
+  std::uniform_real_distribution<double> level(-12.0, 3.0);
+  for (const int32_t bins : {64, 256, 2048}) {
+    for (const int32_t order : {1, 12, 17, kMaxLpcOrder}) {
+      std::vector<double> power(bins);
+      for (double& p : power) p = std::pow(10.0, level(random));
+      const std::vector<double> cosines = BinCosines(bins);
+      const std::vector<double> rows = BinCosineRows(cosines.data(), bins, order);
+      double want[kMaxLpcOrder + 1], got[kMaxLpcOrder + 1];
+      AutocorrelationFromPower(power.data(), cosines.data(), bins, order, want);
+      AutocorrelationFromRows(power.data(), rows.data(), bins, order, got);
+      EXPECT_EQ(std::memcmp(want, got, sizeof(double) * (order + 1)), 0) << bins << " " << order;
+    }
+  }
+}
+
 TEST(Lpc, SilenceGivesTheFlatPredictor) {
   double r[13] = {0.0}, a[13], lsf[12];
   EXPECT_FALSE(LpcFromAutocorrelation(r, 12, 0.01, 0.99, a));
@@ -249,6 +269,35 @@ TEST(LogExp, AgreeWithTheRuntime) {
   EXPECT_TRUE(std::isnan(PowerOfTwo(NAN)));
   EXPECT_EQ(Power(0.0, 0.3), 0.0);
   EXPECT_EQ(Power(0.0, -0.65), HUGE_VAL);
+}
+
+TEST(LogExp, PowersAndLogsOfArraysAreTheScalarsBitForBit) {
+  // The array forms, on their vector path where there is one: the very values of Power and
+  // NaturalLog, in place, for plain values and for every case that leaves the vector path
+  // (zero, negative, subnormal, infinite, not a number, a result past the exponent's range).
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> exponent(-40.0, 40.0);
+  std::vector<double> x(403);
+  for (double& v : x) v = std::pow(10.0, exponent(random));
+  const double odd[] = {0.0, -2.0, 1e-310, HUGE_VAL, NAN, 1e300, 1e-300, 0.70710678118654752,
+                        0.70710678118654757, 1.0, 2.0};
+  for (size_t i = 0; i < sizeof odd / sizeof odd[0]; ++i) x[37 * i + 5] = odd[i];
+  std::vector<double> logs = x;
+  LogOfEach(logs.data(), logs.data(), static_cast<int32_t>(logs.size()));
+  for (size_t i = 0; i < x.size(); ++i) {
+    const double want = NaturalLog(x[i]);
+    EXPECT_TRUE(std::memcmp(&logs[i], &want, sizeof want) == 0 || (std::isnan(logs[i]) && std::isnan(want)))
+        << "log of " << x[i] << ": " << logs[i] << " against " << want;
+  }
+  for (const double p : {0.3, -0.65, -0.8, 3.5, -4.0, 0.0, HUGE_VAL}) {
+    std::vector<double> got = x;
+    PowerOfEach(got.data(), p, got.data(), static_cast<int32_t>(got.size()));
+    for (size_t i = 0; i < x.size(); ++i) {
+      const double want = Power(x[i], p);
+      EXPECT_TRUE(std::memcmp(&got[i], &want, sizeof want) == 0 || (std::isnan(got[i]) && std::isnan(want)))
+          << "x " << x[i] << " p " << p << ": " << got[i] << " against " << want;
+    }
+  }
 }
 
 // One loud band among silent ones: the threshold in the band itself is its power per bin

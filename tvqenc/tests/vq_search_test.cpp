@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -169,6 +170,36 @@ TEST(VqSearch, EveryPathChoosesAsThePlainSearch) {
     }
   }
   EXPECT_GE(compared, 360);
+}
+
+TEST(VqSearch, ScaledStatisticsAreTheChannelsSumBitForBit) {
+  // Each channel's unit-gain statistics times its gain (c) or squared gain (e), summed over
+  // the channels from zero in channel order: float for float, the sign of a zero included
+  // (0 + -0 is +0), on the fastest path, as a long frame's gain scan reads them.
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> stat(-4.0e6f, 4.0e6f);
+  VqStats unit[2];
+  for (VqStats& u : unit) {
+    for (int32_t e = 0; e < kBookEntries; ++e) u.c[e] = stat(random), u.e[e] = std::fabs(stat(random));
+  }
+  unit[0].c[3] = unit[1].c[3] = -0.0f;
+  unit[0].e[5] = 0.0f;
+  const float gains[][2] = {{1.0f, 1.0f}, {0.37f, 2.9f}, {1.0e-3f, 613.0f}};
+  for (int32_t channels = 1; channels <= 2; ++channels) {
+    for (const auto& g : gains) {
+      VqStats want, got;
+      for (int32_t e = 0; e < kBookEntries; ++e) {
+        float c = 0.0f + g[0] * unit[0].c[e], v = 0.0f + (g[0] * g[0]) * unit[0].e[e];
+        if (channels == 2) c += g[1] * unit[1].c[e], v += (g[1] * g[1]) * unit[1].e[e];
+        want.c[e] = c;
+        want.e[e] = v;
+      }
+      ScaleVqStats(unit, g, channels, &got);
+      EXPECT_EQ(std::memcmp(got.c, want.c, sizeof want.c), 0) << channels << " " << g[0];
+      EXPECT_EQ(std::memcmp(got.e, want.e, sizeof want.e), 0) << channels << " " << g[0];
+      EXPECT_FALSE(std::signbit(got.c[3]));
+    }
+  }
 }
 
 // The preselected search against the exhaustive one on the codec's own long-block books
