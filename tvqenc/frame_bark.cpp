@@ -42,9 +42,8 @@ void FrameEncoder::QuantizeBark(int32_t ch, FrameKind kind, twinvq::FrameValues*
       const int32_t r = band / b.barkValues;
       for (int32_t q = 0; q < entries; ++q) {
         const double c = b.barkCodebook[rows * q + r] / 4096.0;
-        double step = (1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0;
-        if (step < -1.0) step = 1.0;  // BarkStepLog's argument, floored as SafeLog floors it
-        historyLog[band * entries + q] = std::max(std::fabs(std::max(std::fabs(step), 1.0e-3)), 1.0e-30);
+        historyLog[band * entries + q] =
+            BarkStepMagnitude((1.0 - blend) * c + blend * barkHistory_[kind][ch][band] + 1.0);
       }
     }
     LogOfEach(historyLog, historyLog, rows * b.barkValues * entries);

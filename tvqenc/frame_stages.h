@@ -14,11 +14,13 @@ namespace tvqenc {
 // The logarithm of a magnitude, never of zero.
 inline double SafeLog(double v) { return NaturalLog(std::max(std::fabs(v), 1.0e-30)); }
 
-// Log of a bark envelope step as the decoder takes it (below -1 it reads 1), floored.
-inline double BarkStepLog(double step) {
+// A bark envelope step's magnitude as the decoder takes it (below -1 it reads 1), floored,
+// and its log.
+inline double BarkStepMagnitude(double step) {
   if (step < -1.0) step = 1.0;
-  return SafeLog(std::max(std::fabs(step), 1.0e-3));
+  return std::max(std::fabs(step), 1.0e-3);
 }
+inline double BarkStepLog(double step) { return NaturalLog(BarkStepMagnitude(step)); }
 
 // The LSP fit's grid point weights for one block kind (frame_lsp.cpp).
 std::vector<double> LspGridWeights(const twinvq::BlockTables& bands, int32_t blockSize);

@@ -22,10 +22,6 @@ namespace {
 constexpr double kLn2 = 0.69314718055994530942;
 constexpr double kLog2E = 1.44269504088896340736;
 
-void PlainPowers(const double* x, double p, double* out, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) out[i] = Power(x[i], p);
-}
-
 #if TVQENC_POWER_AVX2
 // NaturalLog of four values, with the lanes it serves (positive, normal and finite) set in
 // *plain; the others' results are to be replaced.
@@ -85,9 +81,7 @@ __attribute__((target("avx2"))) void Avx2Logs(const double* x, double* out, int3
   }
   for (; i < count; ++i) out[i] = NaturalLog(x[i]);
 }
-#endif
 
-#if TVQENC_POWER_AVX2
 __attribute__((target("avx2"))) void Avx2Powers(const double* x, double p, double* out,
                                                 int32_t count) {
   const __m256d one = _mm256_set1_pd(1.0);
@@ -142,7 +136,7 @@ void PowerOfEach(const double* x, double p, double* out, int32_t count) {
 #if TVQENC_POWER_AVX2
   if (kHasAvx2 && std::isfinite(p)) return Avx2Powers(x, p, out, count);
 #endif
-  PlainPowers(x, p, out, count);
+  for (int32_t i = 0; i < count; ++i) out[i] = Power(x[i], p);
 }
 
 }  // namespace tvqenc
