@@ -63,21 +63,27 @@ __attribute__((target("avx2"))) inline __m256d Avx2Log(__m256d v, __m256d* plain
                        _mm256_mul_pd(_mm256_mul_pd(two, s), series));
 }
 
+// Stores four results, and for each lane outside the vector path (a clear bit of served) the
+// scalar function of its input instead. out may hold the inputs: they are kept first.
+template <typename Scalar>
+__attribute__((target("avx2"))) inline void StoreServed(__m256d in, __m256d result, int32_t served,
+                                                        double* out, Scalar scalar) {
+  if (served == 0xf) return _mm256_storeu_pd(out, result);
+  double kept[4];
+  _mm256_storeu_pd(kept, in);
+  _mm256_storeu_pd(out, result);
+  for (int32_t l = 0; l < 4; ++l) {
+    if (!(served & (1 << l))) out[l] = scalar(kept[l]);
+  }
+}
+
 __attribute__((target("avx2"))) void Avx2Logs(const double* x, double* out, int32_t count) {
   int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const __m256d v = _mm256_loadu_pd(x + i);
     __m256d plain;
     const __m256d log = Avx2Log(v, &plain);
-    const int32_t served = _mm256_movemask_pd(plain);
-    double in[4];
-    _mm256_storeu_pd(in, v);  // out may be x
-    _mm256_storeu_pd(out + i, log);
-    if (served != 0xf) {
-      for (int32_t l = 0; l < 4; ++l) {
-        if (!(served & (1 << l))) out[i + l] = NaturalLog(in[l]);
-      }
-    }
+    StoreServed(v, log, _mm256_movemask_pd(plain), out + i, [](double value) { return NaturalLog(value); });
   }
   for (; i < count; ++i) out[i] = NaturalLog(x[i]);
 }
@@ -105,17 +111,8 @@ __attribute__((target("avx2"))) void Avx2Powers(const double* x, double p, doubl
     }
     const __m256i scaleBits = _mm256_slli_epi64(
         _mm256_cvtepi32_epi64(_mm_add_epi32(rounded, _mm_set1_epi32(1))), 52);
-    const int32_t served = _mm256_movemask_pd(plain);
-    if (served != 0xf) {  // out may be x: the values are kept before the store
-      double in[4];
-      _mm256_storeu_pd(in, v);
-      _mm256_storeu_pd(out + i, _mm256_mul_pd(e, _mm256_castsi256_pd(scaleBits)));
-      for (int32_t l = 0; l < 4; ++l) {
-        if (!(served & (1 << l))) out[i + l] = Power(in[l], p);
-      }
-    } else {
-      _mm256_storeu_pd(out + i, _mm256_mul_pd(e, _mm256_castsi256_pd(scaleBits)));
-    }
+    StoreServed(v, _mm256_mul_pd(e, _mm256_castsi256_pd(scaleBits)), _mm256_movemask_pd(plain),
+                out + i, [p](double value) { return Power(value, p); });
   }
   for (; i < count; ++i) out[i] = Power(x[i], p);
 }
